@@ -1,0 +1,136 @@
+// api_identify.cpp - identification: distances, ranking, margin and
+// confidence, and the result accessors.
+
+#include <algorithm>
+#include <cstring>
+
+#include "api_internal.h"
+
+using tavik::G;
+
+namespace tavik {
+
+// The reference form of the distance: one rank lookup per query n-gram.
+// Identification computes the same values through the profile index.
+double calc_distance(const tavik_lang &lang, const tavik_ngram_list &query, int32_t size_penalty,
+                     int32_t penalty) {
+    const uint64_t q = query.count, p = lang.ngrams.count;
+    double s = 0.0;
+    if (size_penalty != 0) {
+        const int64_t diff = static_cast<int64_t>(q) - static_cast<int64_t>(p);
+        s = static_cast<double>(diff < 0 ? -diff : diff) * static_cast<double>(penalty);
+    }
+    if (q == 0 && p == 0) return 0.0;
+    for (uint64_t i = 1; i <= q; ++i) {
+        const int32_t r = tavik_lang_lookup_rank(&lang, query.items[i - 1].text);
+        if (r == 0) {
+            s += penalty;
+        } else {
+            const int32_t d = static_cast<int32_t>(i) - r;
+            s += d < 0 ? -d : d;
+        }
+    }
+    return s / static_cast<double>(q > p ? q : p);
+}
+
+}  // namespace tavik
+
+namespace {
+
+// Ascending distance, then the codes bytewise.
+int cmp_hit(const tavik_result &a, const tavik_result &b) {
+    if (a.distance < b.distance) return -1;
+    if (a.distance > b.distance) return 1;
+    return std::strcmp(a.code, b.code);
+}
+
+bool valid_result(int32_t index) { return index >= 0 && index < G.result_count; }
+
+// Sorts the results, gives the winner its confidence and returns the margin
+// in percent.
+double rank_results() {
+    const int32_t n = G.result_count;
+    std::sort(G.results, G.results + n,
+              [](const tavik_result &a, const tavik_result &b) { return cmp_hit(a, b) < 0; });
+    if (n == 1) G.results[0].confidence = 1.0;
+    if (n < 2) return 100.0;
+    const double d1 = G.results[0].distance, d2 = G.results[1].distance;
+    double margin = 100.0;
+    double confidence = 1.0;
+    if (d2 > 0) {
+        const double g = (d2 - d1) / d2;
+        margin = 100.0 * g;
+        if (d2 > 1e-12) confidence = std::clamp(g, 0.0, 1.0);
+    }
+    G.results[0].confidence = confidence;
+    for (int32_t i = 1; i < n; ++i) G.results[i].confidence = 0.0;
+    return margin;
+}
+
+}  // namespace
+
+extern "C" {
+
+int32_t tavik_identify(const char *text) {
+    tavik::ensure_defaults();
+    G.result_count = 0;
+    G.status = TAVIK_NO_PROFILE;
+    if (G.profile == nullptr) {
+        tavik::set_error("no profile");
+        return TAVIK_NO_PROFILE;
+    }
+    if (text == nullptr) {
+        tavik::set_error("null text");
+        return TAVIK_INVALID;
+    }
+    const int32_t rc = tavik_extract_ngrams(text);
+    if (rc != TAVIK_OK) {
+        G.status = rc;
+        return rc;
+    }
+    if (static_cast<int32_t>(G.query.count) < G.min_ngrams) {
+        G.status = TAVIK_TOO_FEW_NGRAMS;
+        tavik::set_error("too few ngrams");
+        return TAVIK_TOO_FEW_NGRAMS;
+    }
+    const tavik_profile &p = *G.profile;
+    double distances[TAVIK_MAX_LANGS];
+    tavik::index_score(tavik::g_index, p, distances);
+    for (int32_t i = 0; i < p.lang_count; ++i) {
+        tavik_result &r = G.results[i];
+        std::memcpy(r.code, p.langs[i].code, sizeof r.code);
+        r.code[sizeof r.code - 1] = '\0';
+        r.confidence = 0.0;
+        r.distance = distances[i];
+        G.result_count = i + 1;
+    }
+    const double margin = rank_results();
+    if (G.result_count >= 2 && margin < G.min_margin) {
+        G.status = TAVIK_AMBIGUOUS;
+        tavik::set_error("ambiguous");
+        return TAVIK_AMBIGUOUS;
+    }
+    tavik::set_error(nullptr);
+    G.status = TAVIK_OK;
+    return TAVIK_OK;
+}
+
+int32_t tavik_result_count(void) { return G.result_count; }
+
+const char *tavik_result_code(int32_t index) {
+    return valid_result(index) ? G.results[index].code : nullptr;
+}
+
+double tavik_result_distance(int32_t index) {
+    return valid_result(index) ? G.results[index].distance : -1.0;
+}
+
+double tavik_result_confidence(int32_t index) {
+    return valid_result(index) ? G.results[index].confidence : 0.0;
+}
+
+const char *tavik_best_code(void) {
+    return G.status == TAVIK_OK && G.result_count > 0 ? G.results[0].code : nullptr;
+}
+
+}  // extern "C"

@@ -1,0 +1,33 @@
+// hash.h - 32-bit FNV-1a, the one hash of the counting map, the rank
+// lookup and the profile index.
+#ifndef TAVIK_HASH_H
+#define TAVIK_HASH_H
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tavik {
+
+constexpr uint32_t kFnvBasis = 0x811C9DC5u;
+constexpr uint32_t kFnvPrime = 0x01000193u;
+
+constexpr uint32_t fnv1a_step(uint32_t h, unsigned char b) { return (h ^ b) * kFnvPrime; }
+
+inline uint32_t fnv1a(const char *s, std::size_t n) {
+    uint32_t h = kFnvBasis;
+    for (std::size_t i = 0; i < n; ++i) h = fnv1a_step(h, static_cast<unsigned char>(s[i]));
+    return h;
+}
+
+// Hash of a NUL-terminated text; also yields its length.
+inline uint32_t fnv1a_cstr(const char *s, std::size_t *len) {
+    uint32_t h = kFnvBasis;
+    std::size_t i = 0;
+    for (; s[i] != '\0'; ++i) h = fnv1a_step(h, static_cast<unsigned char>(s[i]));
+    *len = i;
+    return h;
+}
+
+}  // namespace tavik
+
+#endif  // TAVIK_HASH_H

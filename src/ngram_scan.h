@@ -1,0 +1,111 @@
+// ngram_scan.h - the walk over a text that yields its n-gram occurrences.
+//
+// scan_ngrams decodes the text once, collects each word framed by "_" in a
+// fixed buffer, and at the end of the word hands every occurrence to the
+// sink in occurrence order: by end position, and at one position shortest
+// first.  The bytes of an n-gram are a slice of the word's UTF-8 buffer (the
+// encoding of a well-formed code point is its own bytes), and its FNV-1a
+// hash is carried along: one running hash per start position in the window,
+// so each byte is hashed once per n-gram length instead of once per n-gram.
+#ifndef TAVIK_NGRAM_SCAN_H
+#define TAVIK_NGRAM_SCAN_H
+
+#include <cstdint>
+#include <cstring>
+
+#include "hash.h"
+#include "tavik_api.h"
+#include "utf8_inline.h"
+
+namespace tavik {
+
+constexpr int kMaxNgramLength = 7;
+constexpr int kMaxWordCodePoints = 4095;  // the frame included
+
+// Fixed storage of one scan: the framed word's bytes and the byte offset of
+// each of its code points.
+struct WordBuffer {
+    int32_t count = 0;                               // code points held
+    uint32_t offset[kMaxWordCodePoints + 1];         // offset[k]: start of code point k
+    char bytes[kMaxWordCodePoints * 4 + 4];
+};
+
+// Hands the occurrences of the framed word in `w` to sink(bytes, len, hash),
+// which returns 0 or a status; the first non-zero status is returned.
+template <class Sink>
+inline int32_t emit_from_token(const WordBuffer &w, int max_len, Sink &sink) {
+    const int L = max_len < kMaxNgramLength ? max_len : kMaxNgramLength;
+    const int32_t m = w.count;
+    uint32_t run[8];  // run[s & 7]: hash of the bytes from code point s to the current one
+    for (int32_t i = 0; i < m; ++i) {
+        const uint32_t b = w.offset[i], e = w.offset[i + 1];
+        run[i & 7] = kFnvBasis;
+        const int32_t first = i - L + 1 > 0 ? i - L + 1 : 0;
+        for (int32_t s = first; s <= i; ++s) {
+            uint32_t h = run[s & 7];
+            for (uint32_t k = b; k < e; ++k)
+                h = fnv1a_step(h, static_cast<unsigned char>(w.bytes[k]));
+            run[s & 7] = h;
+        }
+        for (int32_t n = 1; n <= L && n <= i + 1; ++n) {
+            const int32_t s = i - n + 1;
+            if (n == 1 && e - b == 1 && w.bytes[b] == '_') continue;
+            const uint32_t off = w.offset[s];
+            const int32_t rc = sink(w.bytes + off, e - off, run[s & 7]);
+            if (rc != 0) return rc;
+        }
+    }
+    return 0;
+}
+
+// Walks the NUL-terminated text; returns 0, TAVIK_BAD_UTF8 or the sink's status.
+template <class Sink>
+inline int32_t scan_ngrams(const char *text, int max_len, WordBuffer &w, Sink &sink) {
+    const auto *p = reinterpret_cast<const unsigned char *>(text);
+    const uint64_t len = std::strlen(text);
+    uint64_t pos = 0;
+    bool in_word = false;
+    auto append = [&w](const unsigned char *src, int n) {
+        uint32_t o = w.offset[w.count];
+        for (int k = 0; k < n; ++k) w.bytes[o + k] = static_cast<char>(src[k]);
+        w.offset[++w.count] = o + static_cast<uint32_t>(n);
+    };
+    static constexpr unsigned char kFrame[1] = {'_'};
+    while (pos < len) {
+        uint32_t cp;
+        int32_t n;
+        if (p[pos] < 0x80u) {
+            cp = p[pos];
+            n = 1;
+        } else {
+            n = utf8_decode(p + pos, len - pos, &cp);
+            if (n < 0) return TAVIK_BAD_UTF8;
+        }
+        if (is_letter(cp)) {
+            if (!in_word) {
+                in_word = true;
+                w.count = 0;
+                w.offset[0] = 0;
+                append(kFrame, 1);
+                append(p + pos, n);
+            } else if (w.count < kMaxWordCodePoints) {
+                append(p + pos, n);
+            }
+        } else if (in_word) {
+            if (w.count < kMaxWordCodePoints) append(kFrame, 1);
+            const int32_t rc = emit_from_token(w, max_len, sink);
+            if (rc != 0) return rc;
+            in_word = false;
+        }
+        pos += static_cast<uint64_t>(n);
+    }
+    if (in_word) {
+        if (w.count < kMaxWordCodePoints) append(kFrame, 1);
+        return emit_from_token(w, max_len, sink);
+    }
+    return 0;
+}
+
+}  // namespace tavik
+
+#endif  // TAVIK_NGRAM_SCAN_H

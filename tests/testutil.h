@@ -1,0 +1,65 @@
+// testutil.h - fixtures shared by the test programs.
+#ifndef TAVIK_TESTUTIL_H
+#define TAVIK_TESTUTIL_H
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tavik_api.h"
+
+namespace tavik_test {
+
+// A fresh directory under the system's temporary folder, removed with
+// everything in it when the object goes.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+    const std::string &path() const { return path_; }
+    std::string file(const std::string &name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+std::string read_file(const std::string &path);
+void write_file(const std::string &path, const std::string &bytes);
+
+// Builds profile blobs byte by byte, for fixtures the writer cannot make.
+class Blob {
+  public:
+    Blob &raw(const std::string &bytes) { data_ += bytes; return *this; }
+    Blob &u8(uint32_t v) { data_.push_back(static_cast<char>(v)); return *this; }
+    Blob &u16(uint32_t v) { u8(v & 0xFF); return u8((v >> 8) & 0xFF); }
+    Blob &u32(uint32_t v) { u16(v & 0xFFFF); return u16(v >> 16); }
+    Blob &text16(const std::string &s) { u16(static_cast<uint32_t>(s.size())); return raw(s); }
+    // Magic and header fields.
+    Blob &header(uint32_t langs, uint32_t metas, uint32_t flags = 1, uint32_t version = 1,
+                 uint32_t max_len = 5, uint32_t max_dist = 4000, uint32_t threshold = 0);
+    // A language record; values are written when `with_values`.
+    Blob &lang(const std::string &code, const std::vector<std::string> &ngrams,
+               bool with_values = true);
+    const std::string &bytes() const { return data_; }
+
+  private:
+    std::string data_;
+};
+
+// A profile blob whose languages hold the given n-grams in rank order.
+using LangSpec = std::pair<std::string, std::vector<std::string>>;
+std::string make_profile(const std::vector<LangSpec> &langs,
+                         const std::vector<std::pair<std::string, std::string>> &meta = {});
+
+// Loads `blob` into the library and fails the test when that fails.
+void load(const std::string &blob);
+
+// The bytes of `s` with a given byte replaced.
+std::string with_byte(std::string s, size_t at, char value);
+
+}  // namespace tavik_test
+
+#endif  // TAVIK_TESTUTIL_H
