@@ -98,10 +98,13 @@ int strmap_add(StrMap &map, const char *bytes, uint32_t len, uint32_t hash, int3
 struct CountSink {
     StrMap &map;
     tavik_ngram_list &list;
-    int32_t next_order = 0;
+    // Unsigned, so that a text of more than 2^31 occurrences wraps the
+    // order instead of overflowing; orders then only lose their use as a
+    // tie-break, never their determinism.
+    uint32_t next_order = 0;
 
     int32_t operator()(const char *bytes, uint32_t len, uint32_t hash) {
-        const int32_t order = next_order++;
+        const auto order = static_cast<int32_t>(next_order++);
         if (map.used * 2 >= map.size && strmap_grow(map) != 0) return TAVIK_NO_MEMORY;
         if (strmap_add(map, bytes, len, hash, order, list) != 0) return TAVIK_NO_MEMORY;
         return 0;
