@@ -17,6 +17,16 @@ void ensure_defaults();
 // Writes a fixed message into G.error.
 void set_error(const char *message);
 
+// The query's storage (api_query.cpp).  The hash and length of each query
+// n-gram, parallel to G.query.items, or nullptr when there is no query.
+struct QueryKey {
+    uint32_t hash;
+    uint32_t len;
+};
+const QueryKey *query_keys();
+void query_clear();    // G.query becomes empty and invalid; storage is kept
+void query_release();  // and the storage is given back
+
 // The absent penalty: max_distribution when positive, else 4000.
 inline int32_t absent_penalty() { return G.max_distribution > 0 ? G.max_distribution : 4000; }
 

@@ -65,8 +65,7 @@ void tavik_free_profile(void) {
     tavik::g_index = nullptr;
     tavik_profile_free(G.profile);
     G.profile = nullptr;
-    tavik_ngram_list_free(&G.query);
-    G.query_valid = 0;
+    tavik::query_release();
     G.result_count = 0;
     tavik::mem_free(G.json);
     G.json = nullptr;

@@ -5,6 +5,7 @@
 
 #include "alloc.h"
 #include "api_internal.h"
+#include "ngram_count.h"
 
 using tavik::G;
 using tavik::mem_free;
@@ -94,9 +95,15 @@ int32_t tavik_train_end_language(void) {
         T.current = -1;
         return TAVIK_OK;
     }
-    const int32_t rc = tavik_ngram_extract(l.text, G.max_ngram_length, &l.ngrams);
+    // Counted, ranked and cut in the map; only the n-grams that stay are
+    // copied into the language's list.
+    if (G.max_ngram_length < 1) return TAVIK_INVALID;
+    tavik::StrMap map;
+    int32_t rc = tavik::strmap_count_text(map, l.text, G.max_ngram_length);
+    if (rc == TAVIK_OK) rc = tavik::strmap_rank(map, G.occurance_threshold, G.max_distribution);
+    if (rc == TAVIK_OK) rc = tavik::strmap_copy_ranked(map, &l.ngrams);
+    tavik::strmap_release(map);
     if (rc != TAVIK_OK) return rc;
-    tavik_ngram_prune_and_rank(&l.ngrams, G.occurance_threshold, G.max_distribution);
     mem_free(l.text);
     l.text = nullptr;
     l.text_len = 0;

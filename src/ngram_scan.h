@@ -58,11 +58,12 @@ inline int32_t emit_from_token(const WordBuffer &w, int max_len, Sink &sink) {
     return 0;
 }
 
-// Walks the NUL-terminated text; returns 0, TAVIK_BAD_UTF8 or the sink's status.
+// Walks the `len` bytes of text (its part before the first NUL); returns 0,
+// TAVIK_BAD_UTF8 or the sink's status.
 template <class Sink>
-inline int32_t scan_ngrams(const char *text, int max_len, WordBuffer &w, Sink &sink) {
+inline int32_t scan_ngrams(const char *text, uint64_t len, int max_len, WordBuffer &w,
+                           Sink &sink) {
     const auto *p = reinterpret_cast<const unsigned char *>(text);
-    const uint64_t len = std::strlen(text);
     uint64_t pos = 0;
     bool in_word = false;
     auto append = [&w](const unsigned char *src, int n) {

@@ -1,0 +1,68 @@
+// ngram_count.h - the counting map behind extraction, shared by the public
+// list functions, training and the library's query.
+//
+// The map counts the n-gram occurrences of one text.  Its slots hold only a
+// hash and an entry number; the entries (first-occurrence order) hold the
+// counts, and their texts sit one after the other in one arena, each with a
+// NUL.  Nothing is allocated per n-gram: callers that need one allocation
+// per text (a list the caller owns) make those copies at the end, for the
+// entries that survive ranking.
+#ifndef TAVIK_NGRAM_COUNT_H
+#define TAVIK_NGRAM_COUNT_H
+
+#include <cstdint>
+
+#include "ngram.h"
+
+namespace tavik {
+
+struct Counted {
+    uint32_t off;   // text in the arena
+    uint32_t len;   // bytes, NUL not counted
+    uint32_t hash;  // FNV-1a of the text
+    int32_t count;  // occurrences; 0 while claimed and not yet counted
+    int32_t order;  // occurrence index of the first occurrence
+};
+
+struct StrMap {
+    uint64_t *slots = nullptr;  // hash << 32 | entry + 1; 0 = free
+    uint64_t size = 0;          // slots in use, a power of two
+    uint64_t slot_cap = 0;      // slots allocated
+    uint64_t used = 0;
+    Counted *entries = nullptr;
+    uint64_t count = 0;
+    uint64_t entry_cap = 0;
+    char *arena = nullptr;
+    uint64_t arena_len = 0;
+    uint64_t arena_cap = 0;
+    uint32_t *ranked = nullptr;  // entry numbers in rank order, after strmap_rank
+    uint64_t ranked_count = 0;
+    uint64_t ranked_cap = 0;
+    uint32_t *buckets = nullptr;  // scratch of the counting sort
+    uint64_t bucket_cap = 0;
+
+    const char *text(const Counted &e) const { return arena + e.off; }
+};
+
+// Releases every array; the map is empty and may be used again.
+void strmap_release(StrMap &map);
+
+// Counts the n-grams of `text` into `map`, replacing what it held but
+// keeping its storage.  Returns TAVIK_OK, TAVIK_BAD_UTF8 or TAVIK_NO_MEMORY;
+// `max_len` >= 1 and `text` != NULL are the caller's to check.
+int32_t strmap_count_text(StrMap &map, const char *text, int32_t max_len);
+
+// Ranks the counted entries into map.ranked: counts below `threshold`
+// dropped (when > 0), the higher count first, the earlier first occurrence
+// on equal counts, cut to `max_distribution` (when > 0).  TAVIK_OK or
+// TAVIK_NO_MEMORY.
+int32_t strmap_rank(StrMap &map, int32_t threshold, int32_t max_distribution);
+
+// Fills an empty `list` with copies of the ranked entries' texts, one
+// allocation per text, as a list owned by its caller.  TAVIK_OK or
+// TAVIK_NO_MEMORY (the list is then empty again).
+int32_t strmap_copy_ranked(const StrMap &map, tavik_ngram_list *list);
+
+}  // namespace tavik
+
+#endif  // TAVIK_NGRAM_COUNT_H
