@@ -19,6 +19,13 @@ constexpr uint64_t kFirstSlots = 256;
 constexpr uint64_t kMaxPresetSlots = uint64_t{1} << 16;
 constexpr uint64_t kMaxEntries = 0xFFFFFFFEu;  // entry numbers are 32-bit
 
+}  // namespace
+
+// Texts from this length on are counted word by word (count_by_words).
+uint64_t count_words_from = 1 << 16;
+
+namespace {
+
 // Grows `*p` (an array of `*cap` elements of `size` bytes) to hold `need`,
 // doubling from `first`; false when out of memory or past `limit` elements.
 bool reserve(void **p, uint64_t *cap, uint64_t need, uint64_t first, size_t size,
@@ -83,13 +90,15 @@ uint64_t *strmap_find(StrMap &map, const char *bytes, uint32_t len, uint32_t has
     return nullptr;
 }
 
-// Counts one occurrence; -1 when out of memory.
-int strmap_add(StrMap &map, const char *bytes, uint32_t len, uint32_t hash, int32_t order) {
+// Counts `weight` occurrences; -1 when out of memory.  Counts add as
+// unsigned values, so that no text can overflow them.
+int strmap_add(StrMap &map, const char *bytes, uint32_t len, uint32_t hash, int32_t order,
+               uint32_t weight) {
     const uint64_t *slot = strmap_find(map, bytes, len, hash);
     if (slot == nullptr) return -1;
     Counted &e = map.entries[(*slot & 0xFFFFFFFFu) - 1];
     if (e.count == 0) e.order = order;
-    ++e.count;
+    e.count = static_cast<int32_t>(static_cast<uint32_t>(e.count) + weight);
     return 0;
 }
 
@@ -119,14 +128,62 @@ int strmap_grow(StrMap &map) {
 struct CountSink {
     StrMap &map;
     uint32_t next_order = 0;
+    uint32_t weight = 1;  // instances of the word being emitted
 
     int32_t operator()(const char *bytes, uint32_t len, uint32_t hash) {
         const auto order = static_cast<int32_t>(next_order++);
         if (map.used * 2 >= map.size && strmap_grow(map) != 0) return TAVIK_NO_MEMORY;
-        if (strmap_add(map, bytes, len, hash, order) != 0) return TAVIK_NO_MEMORY;
+        if (strmap_add(map, bytes, len, hash, order, weight) != 0) return TAVIK_NO_MEMORY;
         return 0;
     }
 };
+
+// Long texts repeat their words: each distinct framed word is counted once,
+// with the occurrence index its first instance starts at, and its n-grams
+// are then counted once, weighted by the word's instances.  Words are taken
+// in first-occurrence order and each instance spans a run of occurrence
+// indices of its own, so every n-gram gets the count and the first
+// occurrence that counting occurrence by occurrence gives.
+int32_t count_by_words(StrMap &map, const char *text, uint64_t len, int32_t max_len,
+                       WordBuffer &w) {
+    StrMap words;
+    words.slots = static_cast<uint64_t *>(mem_calloc(kFirstSlots, sizeof(uint64_t)));
+    if (words.slots == nullptr) return TAVIK_NO_MEMORY;
+    words.size = words.slot_cap = kFirstSlots;
+    uint32_t counter = 0;
+    auto each_word = [&](const WordBuffer &word) -> int32_t {
+        const uint32_t bytes = word.offset[word.count];
+        const uint32_t h = fnv1a(word.bytes, bytes);
+        if (words.used * 2 >= words.size && strmap_grow(words) != 0) return TAVIK_NO_MEMORY;
+        const uint64_t *slot = strmap_find(words, word.bytes, bytes, h);
+        if (slot == nullptr) return TAVIK_NO_MEMORY;
+        Counted &e = words.entries[(*slot & 0xFFFFFFFFu) - 1];
+        if (e.count == 0) e.order = static_cast<int32_t>(counter);
+        e.count = static_cast<int32_t>(static_cast<uint32_t>(e.count) + 1);
+        counter += occurrences_in(word, max_len);
+        return TAVIK_OK;
+    };
+    int32_t rc = scan_words(text, len, w, each_word);
+    CountSink sink{map};
+    for (uint64_t k = 0; rc == TAVIK_OK && k < words.count; ++k) {
+        const Counted &e = words.entries[k];
+        const auto *src = reinterpret_cast<const unsigned char *>(words.text(e));
+        w.count = 0;
+        w.offset[0] = 0;
+        for (uint32_t at = 0; at < e.len;) {
+            uint32_t cp;
+            const int32_t n = utf8_decode(src + at, e.len - at, &cp);  // checked by the scan
+            std::memcpy(w.bytes + at, src + at, static_cast<size_t>(n));
+            at += static_cast<uint32_t>(n);
+            w.offset[++w.count] = at;
+        }
+        sink.next_order = static_cast<uint32_t>(e.order);
+        sink.weight = static_cast<uint32_t>(e.count);
+        rc = emit_from_token(w, max_len, sink);
+    }
+    strmap_release(words);
+    return rc;
+}
 
 // Negative when a ranks before b: higher count, then lower order, then the
 // texts bytewise.
@@ -194,8 +251,13 @@ int32_t strmap_count_text(StrMap &map, const char *text, int32_t max_len) {
     map.size = size;
     std::memset(map.slots, 0, size * sizeof(uint64_t));
     WordBuffer word;
-    CountSink sink{map};
-    const int32_t rc = scan_ngrams(text, len, max_len, word, sink);
+    int32_t rc;
+    if (len >= count_words_from) {
+        rc = count_by_words(map, text, len, max_len, word);
+    } else {
+        CountSink sink{map};
+        rc = scan_ngrams(text, len, max_len, word, sink);
+    }
     if (rc != TAVIK_OK) {
         map.count = 0;
         map.arena_len = 0;

@@ -44,6 +44,11 @@ struct StrMap {
     const char *text(const Counted &e) const { return arena + e.off; }
 };
 
+// Texts of at least this many bytes are counted word by word, each distinct
+// word once; shorter ones occurrence by occurrence.  Both give the same
+// counts and orders; tests lower it to compare the two.
+extern uint64_t count_words_from;
+
 // Releases every array; the map is empty and may be used again.
 void strmap_release(StrMap &map);
 

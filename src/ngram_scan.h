@@ -58,11 +58,11 @@ inline int32_t emit_from_token(const WordBuffer &w, int max_len, Sink &sink) {
     return 0;
 }
 
-// Walks the `len` bytes of text (its part before the first NUL); returns 0,
+// Walks the `len` bytes of text (its part before the first NUL) and hands
+// every framed word to word_sink(const WordBuffer &); returns 0,
 // TAVIK_BAD_UTF8 or the sink's status.
-template <class Sink>
-inline int32_t scan_ngrams(const char *text, uint64_t len, int max_len, WordBuffer &w,
-                           Sink &sink) {
+template <class WordSink>
+inline int32_t scan_words(const char *text, uint64_t len, WordBuffer &w, WordSink &word_sink) {
     const auto *p = reinterpret_cast<const unsigned char *>(text);
     uint64_t pos = 0;
     bool in_word = false;
@@ -94,7 +94,7 @@ inline int32_t scan_ngrams(const char *text, uint64_t len, int max_len, WordBuff
             }
         } else if (in_word) {
             if (w.count < kMaxWordCodePoints) append(kFrame, 1);
-            const int32_t rc = emit_from_token(w, max_len, sink);
+            const int32_t rc = word_sink(static_cast<const WordBuffer &>(w));
             if (rc != 0) return rc;
             in_word = false;
         }
@@ -102,9 +102,30 @@ inline int32_t scan_ngrams(const char *text, uint64_t len, int max_len, WordBuff
     }
     if (in_word) {
         if (w.count < kMaxWordCodePoints) append(kFrame, 1);
-        return emit_from_token(w, max_len, sink);
+        return word_sink(static_cast<const WordBuffer &>(w));
     }
     return 0;
+}
+
+// The number of occurrences emit_from_token hands over for the word in `w`.
+inline uint32_t occurrences_in(const WordBuffer &w, int max_len) {
+    const int32_t L = max_len < kMaxNgramLength ? max_len : kMaxNgramLength;
+    const int32_t m = w.count;
+    // Positions 0 .. L-2 yield i + 1 n-grams each, the rest L each.
+    const int32_t ramp = m < L - 1 ? m : L - 1;
+    uint32_t n = static_cast<uint32_t>(ramp * (ramp + 1) / 2 + (m - ramp) * L);
+    n -= 1;  // the opening "_" alone
+    const uint32_t last = w.offset[m - 1];
+    if (w.offset[m] - last == 1 && w.bytes[last] == '_') n -= 1;  // the closing one
+    return n;
+}
+
+// Hands every n-gram occurrence of the text to the sink, word by word.
+template <class Sink>
+inline int32_t scan_ngrams(const char *text, uint64_t len, int max_len, WordBuffer &w,
+                           Sink &sink) {
+    auto each_word = [&](const WordBuffer &word) { return emit_from_token(word, max_len, sink); };
+    return scan_words(text, len, w, each_word);
 }
 
 }  // namespace tavik
