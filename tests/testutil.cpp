@@ -77,3 +77,100 @@ std::string with_byte(std::string s, size_t at, char value) {
 }
 
 }  // namespace tavik_test
+
+// ------------------------------------------------------------ run_program
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+namespace tavik_test {
+
+RunResult run_program(const std::string &program, const std::vector<std::string> &args,
+                      const std::string &input, const std::vector<std::string> &env) {
+    // A child that exits before reading all its input must not kill the test.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::vector<std::string> argv_texts{program}, env_texts;
+    argv_texts.insert(argv_texts.end(), args.begin(), args.end());
+    for (char **e = environ; *e != nullptr; ++e) env_texts.emplace_back(*e);
+    env_texts.insert(env_texts.end(), env.begin(), env.end());
+    auto pointers = [](std::vector<std::string> &texts) {
+        std::vector<char *> p;
+        for (std::string &t : texts) p.push_back(t.data());
+        p.push_back(nullptr);
+        return p;
+    };
+    std::vector<char *> argv = pointers(argv_texts), envp = pointers(env_texts);
+
+    RunResult r;
+    int in[2], out[2], err[2];
+    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 ||
+        ::pipe2(err, O_CLOEXEC) != 0) {
+        ADD_FAILURE() << "pipe: " << std::strerror(errno);
+        return r;
+    }
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(in[0], 0);
+        ::dup2(out[1], 1);
+        ::dup2(err[1], 2);
+        ::execve(program.c_str(), argv.data(), envp.data());
+        ::_exit(127);
+    }
+    ::close(in[0]);
+    ::close(out[1]);
+    ::close(err[1]);
+    if (pid < 0) {
+        ADD_FAILURE() << "fork: " << std::strerror(errno);
+        ::close(in[1]);
+        ::close(out[0]);
+        ::close(err[0]);
+        return r;
+    }
+    ::fcntl(in[1], F_SETFL, O_NONBLOCK);
+    size_t sent = 0;
+    if (input.empty()) {
+        ::close(in[1]);
+        in[1] = -1;
+    }
+    std::array<pollfd, 3> fds{{{in[1], POLLOUT, 0}, {out[0], POLLIN, 0}, {err[0], POLLIN, 0}}};
+    std::array<std::string *, 3> sinks{nullptr, &r.out, &r.err};
+    while (fds[0].fd >= 0 || fds[1].fd >= 0 || fds[2].fd >= 0) {
+        if (::poll(fds.data(), fds.size(), -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        if (fds[0].fd >= 0 && fds[0].revents != 0) {
+            const ssize_t n = ::write(fds[0].fd, input.data() + sent, input.size() - sent);
+            if (n > 0) sent += static_cast<size_t>(n);
+            if ((n < 0 && errno != EAGAIN && errno != EINTR) || sent == input.size()) {
+                ::close(fds[0].fd);
+                fds[0].fd = -1;
+            }
+        }
+        for (size_t i = 1; i < fds.size(); ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+            char buf[65536];
+            const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
+            if (n > 0) {
+                sinks[i]->append(buf, static_cast<size_t>(n));
+            } else if (n == 0 || errno != EINTR) {
+                ::close(fds[i].fd);
+                fds[i].fd = -1;
+            }
+        }
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return r;
+}
+
+}  // namespace tavik_test

@@ -63,3 +63,21 @@ std::string with_byte(std::string s, size_t at, char value);
 }  // namespace tavik_test
 
 #endif  // TAVIK_TESTUTIL_H
+
+namespace tavik_test {
+
+// What a program run left: its exit code (128 + the signal number when a
+// signal ended it), standard output and standard error.
+struct RunResult {
+    int code = -1;
+    std::string out, err;
+};
+
+// Runs `program` with `args` (argv[0] is `program`), writes `input` to its
+// standard input and closes it, and collects both output streams without
+// letting any pipe fill up.  `env` entries (NAME=VALUE) are added to this
+// process's environment.
+RunResult run_program(const std::string &program, const std::vector<std::string> &args,
+                      const std::string &input = "", const std::vector<std::string> &env = {});
+
+}  // namespace tavik_test

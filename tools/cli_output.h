@@ -15,7 +15,7 @@ namespace tavik::cli {
 // A large output buffer over a FILE*: one fwrite per 64 KiB, so that
 // streaming millions of short lines is not bound by the stream's locking.
 class Output {
-  public:
+public:
     explicit Output(FILE *f) : f_(f) { buf_.reserve(kFlushAt + 4096); }
     ~Output() { flush(); }
     Output(const Output &) = delete;
@@ -23,7 +23,8 @@ class Output {
 
     Output &put(std::string_view s) {
         buf_.append(s);
-        if (buf_.size() >= kFlushAt) flush();
+        if (buf_.size() >= kFlushAt)
+            flush();
         return *this;
     }
     Output &put(const char *s) { return put(std::string_view(s)); }
@@ -37,7 +38,7 @@ class Output {
     Output &put_fixed4(double v);
     bool flush();
 
-  private:
+private:
     static constexpr size_t kFlushAt = 1 << 16;
     FILE *f_;
     std::string buf_;
@@ -49,36 +50,42 @@ class Output {
 // replace_invalid every byte that does not start a well-formed UTF-8
 // sequence becomes a space as well.
 class Identifier {
-  public:
+public:
     explicit Identifier(bool replace_invalid) : replace_invalid_(replace_invalid) {}
     int32_t identify(std::string_view text);
     // CODE<TAB>CONFIDENCE[<TAB>MARK], or with `all` always the status word
     // and then every language's distance as CODE:DISTANCE.
     void write_plain(Output &out, int32_t rc, bool all);
 
-  private:
+private:
     bool replace_invalid_;
     std::string buf_;
 };
 
 using LineFn = std::function<void(std::string_view line, long number)>;
 
-// Calls fn for every line of `data` (a final line without "\n" included,
-// a trailing "\r" removed); numbers count from 1.
-void for_each_line(std::string_view data, const LineFn &fn);
+// A byte source: fills up to `size` bytes of `buf` and returns the count,
+// 0 at the end, or -1 on a read error.
+using ReadFn = std::function<long(char *buf, size_t size)>;
 
-// As for_each_line, reading the descriptor `fd` in large chunks; false on
-// a read error.
-bool stream_lines(int fd, const LineFn &fn);
+// Reads the descriptor `fd` with read(2), retrying on EINTR.
+ReadFn fd_reader(int fd);
 
-// Reads standard input as lines and hands batches of them to `jobs` worker
+// Calls fn for every line of the bytes of `read` as they come (a final
+// line without "\n" included, a trailing "\r" removed; numbers count from
+// 1); false on a read error, after the lines before it.
+bool stream_lines(const ReadFn &read, const LineFn &fn);
+
+// Reads `read` as lines and hands batches of them to `jobs` worker
 // processes, each of which calls fn per line and writes exactly one output
-// line per input line through its own Output on standard output; the
-// parent writes the workers' output in input order to `out`.  Returns the
-// exit status: 0 when every worker reported all texts identified, 1 when
-// some did not, 2 on an I/O error or a failed worker.
-int run_jobs(int jobs, const LineFn &fn, Output &out, bool *all_identified);
+// line per input line through `out` (its copy in the worker) on standard
+// output; the parent writes the workers' output in input order to `out`.
+// Returns the exit status: 0 when every worker reported all texts
+// identified, 1 when some did not, 2 on an I/O error or a failed worker,
+// with the cause in *error.
+int run_jobs(int jobs, const ReadFn &read, const LineFn &fn, Output &out, bool *all_identified,
+             std::string *error);
 
-}  // namespace tavik::cli
+} // namespace tavik::cli
 
-#endif  // TAVIK_CLI_OUTPUT_H
+#endif // TAVIK_CLI_OUTPUT_H

@@ -1,0 +1,290 @@
+// fuzz_extract.cpp - n-gram extraction and ranking of arbitrary bytes.
+//
+// Input: byte 0 the maximum n-gram length (signed), byte 1 the occurrence
+// threshold (signed), bytes 2-3 the maximum distribution (signed 16-bit,
+// little-endian), byte 4 bit 0 the counting path (set: word by word, as
+// long texts are counted; clear: occurrence by occurrence), the rest the
+// text (it ends at its first NUL, as every text does).
+//
+// The library's list is compared with a plain reference that follows the
+// extraction rules literally (decode, frame words, count every n-gram of
+// every word), so not only crashes but every wrong count, order or rank
+// shows.  The same text then goes through the public query functions,
+// whose accessors must agree with the reference ranking.
+
+#include "ngram_count.h"
+#include "tavik_api.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+void check(bool ok, const char *what) {
+    if (!ok) {
+        std::fprintf(stderr, "fuzz_extract: %s\n", what);
+        std::abort();
+    }
+}
+
+// --------------------------------------------------------------- reference
+
+// The letter ranges, written out here rather than taken from the library.
+bool ref_is_letter(uint32_t c) {
+    static constexpr uint32_t kRanges[][2] = {
+        {0x41, 0x5A},     {0x61, 0x7A},     {0xC0, 0xD6},     {0xD8, 0xF6},
+        {0xF8, 0x24F},    {0x370, 0x52F},   {0x2E80, 0x2FFF}, {0x3040, 0x318F},
+        {0x3400, 0x4DBF}, {0x4E00, 0x9FFF}, {0xAC00, 0xD7AF}, {0xF900, 0xFAFF},
+        {0xFF21, 0xFF3A}, {0xFF41, 0xFF5A}, {0xFF66, 0xFF9D}, {0x20000, 0x2CEAF},
+    };
+    for (const auto &r : kRanges)
+        if (c >= r[0] && c <= r[1])
+            return true;
+    return false;
+}
+
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF,
+// no sequence cut off by the end.  Returns the bytes consumed or 0.
+int ref_decode(std::string_view s, size_t at, uint32_t *cp) {
+    const auto b = [&](size_t k) { return static_cast<unsigned char>(s[at + k]); };
+    const size_t left = s.size() - at;
+    const unsigned char lead = b(0);
+    int n;
+    uint32_t c;
+    uint32_t min;
+    if (lead < 0x80) {
+        *cp = lead;
+        return 1;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        n = 2, c = lead & 0x1Fu, min = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        n = 3, c = lead & 0x0Fu, min = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        n = 4, c = lead & 0x07u, min = 0x10000;
+    } else {
+        return 0;
+    }
+    if (left < static_cast<size_t>(n))
+        return 0;
+    for (int k = 1; k < n; ++k) {
+        if ((b(k) & 0xC0) != 0x80)
+            return 0;
+        c = c << 6 | (b(k) & 0x3Fu);
+    }
+    if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+        return 0;
+    *cp = c;
+    return n;
+}
+
+std::string encode(uint32_t c) {
+    std::string out;
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | c >> 6);
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | c >> 12);
+        out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | c >> 18);
+        out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+        out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+    return out;
+}
+
+struct RefGram {
+    std::string text;
+    int32_t count;
+    int32_t order;
+};
+
+struct Reference {
+    bool bad_utf8 = false;
+    std::vector<RefGram> grams; // first-occurrence order
+    std::map<std::string, size_t> where;
+    int32_t counter = 0;
+
+    void emit(const std::vector<uint32_t> &w, int max_len) {
+        const int L = std::min(max_len, 7);
+        const int m = static_cast<int>(w.size());
+        for (int i = 0; i < m; ++i) {
+            for (int n = 1; n <= L; ++n) {
+                if (i < n - 1)
+                    continue;
+                if (n == 1 && w[i] == '_')
+                    continue;
+                std::string text;
+                for (int k = i - n + 1; k <= i; ++k)
+                    text += encode(w[k]);
+                const int32_t order = counter++;
+                const auto [it, fresh] = where.emplace(text, grams.size());
+                if (fresh)
+                    grams.push_back({text, 1, order});
+                else
+                    ++grams[it->second].count;
+            }
+        }
+    }
+
+    Reference(std::string_view text, int max_len) {
+        constexpr size_t kWordMax = 4095;
+        std::vector<uint32_t> word;
+        bool in_word = false;
+        for (size_t at = 0; at < text.size();) {
+            uint32_t cp;
+            const int n = ref_decode(text, at, &cp);
+            if (n == 0) {
+                bad_utf8 = true;
+                grams.clear();
+                return;
+            }
+            at += static_cast<size_t>(n);
+            if (ref_is_letter(cp)) {
+                if (!in_word) {
+                    word.assign({'_', cp});
+                    in_word = true;
+                } else if (word.size() < kWordMax) {
+                    word.push_back(cp);
+                }
+            } else if (in_word) {
+                if (word.size() < kWordMax)
+                    word.push_back('_');
+                emit(word, max_len);
+                in_word = false;
+            }
+        }
+        if (in_word) {
+            if (word.size() < kWordMax)
+                word.push_back('_');
+            emit(word, max_len);
+        }
+    }
+
+    // Threshold, ranking and cut: higher count first, then earlier first
+    // occurrence (orders are distinct within one extraction).
+    std::vector<RefGram> ranked(int32_t threshold, int32_t max_distribution) const {
+        std::vector<RefGram> r;
+        for (const RefGram &g : grams)
+            if (threshold <= 0 || g.count >= threshold)
+                r.push_back(g);
+        std::stable_sort(r.begin(), r.end(),
+                         [](const RefGram &a, const RefGram &b) { return a.count > b.count; });
+        if (max_distribution > 0 && r.size() > static_cast<size_t>(max_distribution))
+            r.resize(static_cast<size_t>(max_distribution));
+        return r;
+    }
+};
+
+// ------------------------------------------------------------------ checks
+
+// The list equals `want` entry for entry; a ranked list also has its
+// counts in descending order.
+void check_list(const tavik_ngram_list &list, const std::vector<RefGram> &want, bool ranked) {
+    check(list.count == want.size(), "wrong number of n-grams");
+    check(list.count <= list.capacity, "count above capacity");
+    for (size_t k = 0; k < want.size(); ++k) {
+        const struct tavik_ngram &e = list.items[k];
+        check(e.text != nullptr && want[k].text == e.text, "wrong n-gram text");
+        check(e.count == want[k].count, "wrong count");
+        check(e.order == want[k].order, "wrong order");
+        check(e.count > 0, "count not positive");
+        check(!ranked || k == 0 || list.items[k - 1].count >= e.count, "counts not sorted");
+    }
+}
+
+// The query through the public functions: its accessors answer the
+// reference ranking, ranks are 1..count, and nothing is answered outside.
+void check_query(int32_t rc, const Reference &ref, const std::vector<RefGram> &want) {
+    if (ref.bad_utf8) {
+        check(rc == TAVIK_BAD_UTF8, "query: bad UTF-8 not reported");
+        check(std::strcmp(tavik_last_error(), "bad utf8") == 0, "query: wrong error text");
+        check(tavik_ngram_count() == 0 && tavik_ngram(0) == nullptr, "query left after failure");
+        return;
+    }
+    check(rc == TAVIK_OK, "query: extraction failed");
+    const int32_t n = tavik_ngram_count();
+    check(n >= 0 && static_cast<size_t>(n) == want.size(), "query: wrong count");
+    std::vector<bool> seen(static_cast<size_t>(n) + 1, false);
+    const tavik_ngram_list &q = tavik_get_state()->query;
+    for (int32_t i = 0; i < n; ++i) {
+        const int32_t rank = tavik_ngram_rank(i);
+        check(rank >= 1 && rank <= n && !seen[static_cast<size_t>(rank)],
+              "query: ranks are not a permutation of 1..count");
+        seen[static_cast<size_t>(rank)] = true;
+        const char *text = tavik_ngram(i);
+        check(text != nullptr && want[static_cast<size_t>(i)].text == text, "query: wrong n-gram");
+        check(q.items[i].count > 0 && (i == 0 || q.items[i - 1].count >= q.items[i].count),
+              "query: counts not positive and sorted");
+    }
+    check(tavik_ngram(n) == nullptr && tavik_ngram(-1) == nullptr, "query: answer out of range");
+    check(tavik_ngram_rank(n) == 0 && tavik_ngram_rank(-1) == 0, "query: rank out of range");
+}
+
+int32_t signed8(uint8_t b) {
+    return static_cast<int8_t>(b);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    if (size < 5)
+        return 0;
+    // Texts shorter than this are counted occurrence by occurrence.
+    static const uint64_t long_text = tavik::count_words_from;
+    tavik::count_words_from = (data[4] & 1) != 0 ? 0 : long_text;
+    const int32_t max_len = signed8(data[0]);
+    const int32_t threshold = signed8(data[1]);
+    const int32_t max_distribution = static_cast<int16_t>(data[2] | data[3] << 8);
+    const std::string bytes(reinterpret_cast<const char *>(data) + 5, size - 5);
+    const std::string_view text(bytes.c_str()); // up to the first NUL
+
+    // A rejected call leaves the list as it was, whatever it held.
+    struct tavik_ngram marker {};
+    tavik_ngram_list list{&marker, 0, 7};
+    const int32_t rc = tavik_ngram_extract(bytes.c_str(), max_len, &list);
+    if (max_len < 1) {
+        check(rc == TAVIK_INVALID, "maximum length below 1 accepted");
+        check(list.items == &marker && list.count == 0 && list.capacity == 7, "list touched");
+        return 0;
+    }
+    const Reference ref(text, max_len);
+    if (ref.bad_utf8) {
+        check(rc == TAVIK_BAD_UTF8, "bad UTF-8 not reported");
+        check(list.items == nullptr && list.count == 0 && list.capacity == 0,
+              "list not empty after failure");
+        tavik_ngram_list_free(&list);
+    } else {
+        check(rc == TAVIK_OK, "extraction failed");
+        check_list(list, ref.grams, false);
+        tavik_ngram_prune_and_rank(&list, threshold, max_distribution);
+        check_list(list, ref.ranked(threshold, max_distribution), true);
+        tavik_ngram_list_free(&list);
+        check(list.items == nullptr && list.count == 0 && list.capacity == 0,
+              "release did not empty the list");
+    }
+
+    // The public query under the same settings; the setters ignore a
+    // length or distribution below 1, so known values go first.
+    tavik_set_max_ngram_length(5);
+    tavik_set_max_ngram_length(max_len);
+    tavik_set_max_distribution(4000);
+    tavik_set_max_distribution(max_distribution);
+    tavik_set_occurance_threshold(threshold);
+    const tavik_state *g = tavik_get_state();
+    const std::vector<RefGram> want = ref.ranked(g->occurance_threshold, g->max_distribution);
+    check_query(tavik_extract_ngrams(bytes.c_str()), ref, want);
+    tavik_free_profile();
+    return 0;
+}

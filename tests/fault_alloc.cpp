@@ -1,0 +1,673 @@
+// fault_alloc.cpp - every allocating function, with each of its allocations
+// failing in turn.
+//
+// For n = 1, 2, ... the nth allocation of the call fails, until the call
+// makes fewer than n allocations and so runs through untouched.  After every
+// failing run: the status (and error text) is the one the function names
+// for running out of memory, the state is as it was before the call (or
+// empty where the function says so), nothing leaks (the sanitizer's leak
+// checker in the sanitizer build, valgrind's memcheck otherwise), and the
+// same call made again without a failure gives the full result.
+#include "alloc.h"
+#include "api_internal.h"
+#include "ngram_count.h"
+#include "testutil.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <gtest/gtest.h>
+#include <string>
+#include <utility>
+#include <vector>
+#include <yyjson.h>
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
+using namespace tavik_test;
+using tavik::G;
+using tavik::T;
+
+namespace {
+
+// Many distinct n-grams in several scripts, so that the counting map and the
+// list both grow more than once.
+constexpr const char *kText =
+    "The quick brown fox jumps over the lazy dog; Zwölf Boxkämpfer jagen Viktor quer über "
+    "den großen Sylter Deich. Portez ce vieux whisky au juge blond qui fume. Η γρήγορη "
+    "καφέ αλεπού πηδά πάνω από τον τεμπέλη σκύλο. Съешь же ещё этих мягких французских "
+    "булок, да выпей чаю. いろはにほへと ちりぬるを 다람쥐 헌 쳇바퀴에 타고파";
+
+// ------------------------------------------------------------------ driver
+
+void expect_no_leak() {
+#if defined(__SANITIZE_ADDRESS__)
+    EXPECT_EQ(__lsan_do_recoverable_leak_check(), 0) << "leak after a failed allocation";
+#endif
+}
+
+// Runs `call` with allocation n failing for n = 1, 2, ... and checks each
+// failing run with `failed`; once the call makes fewer than n allocations it
+// has run without a failure, and `succeeded` checks it.  Before every run
+// `prepare` sets up the state anew (with nothing failing); after every
+// failing run the call is made again, without failure, and `succeeded`
+// checks that.  The leak checker runs once at the end, since it stops the
+// whole process (too slow for every round); a leak of any round shows there.
+// Returns the number of failing runs.
+template <class Prepare, class Call, class Failed, class Succeeded>
+long fail_each_allocation(Prepare prepare, Call call, Failed failed, Succeeded succeeded) {
+    for (long n = 1;; ++n) {
+        prepare();
+        if (::testing::Test::HasFatalFailure())
+            return n - 1;
+        tavik_fault_fail_at(n);
+        const auto result = call();
+        const long made = tavik_fault_allocations();
+        tavik_fault_fail_at(0);
+        if (made < n) {
+            SCOPED_TRACE("no allocation failed");
+            succeeded(result);
+            expect_no_leak();
+            return n - 1;
+        }
+        SCOPED_TRACE("allocation " + std::to_string(n) + " of the call failed");
+        failed(result);
+        succeeded(call());
+        if (::testing::Test::HasFailure()) {
+            expect_no_leak();
+            return n; // one round's report is enough
+        }
+    }
+}
+
+// ------------------------------------------------------- state as text
+
+std::string list_text(const tavik_ngram_list &l) {
+    std::string s = "[" + std::to_string(l.count) + "/" + std::to_string(l.capacity) + "]";
+    for (uint64_t k = 0; k < l.count; ++k)
+        s += " " + std::string(l.items[k].text) + ":" + std::to_string(l.items[k].count) + ":" +
+             std::to_string(l.items[k].order);
+    return s;
+}
+
+std::string ptr_text(const void *p) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%p", p);
+    return buf;
+}
+
+// The library state, field by field; pointers are shown so that a replaced
+// allocation shows as well as changed contents.  `docs`: with the pointers
+// of the two documents.
+std::string g_state(bool docs = true) {
+    std::string s = "profile " + ptr_text(G.profile) + " index " + ptr_text(tavik::g_index);
+    s += "\nsettings " + std::to_string(G.min_ngrams) + " " + std::to_string(G.min_margin) + " " +
+         std::to_string(G.size_penalty) + " " + std::to_string(G.max_ngram_length) + " " +
+         std::to_string(G.max_distribution) + " " + std::to_string(G.occurance_threshold);
+    s += "\nquery " + ptr_text(G.query.items) + " valid " + std::to_string(G.query_valid) + " " +
+         list_text(G.query);
+    s += "\nresults " + std::to_string(G.result_count) + " status " + std::to_string(G.status);
+    for (int32_t i = 0; i < G.result_count; ++i)
+        s += " " + std::string(G.results[i].code) + ":" + std::to_string(G.results[i].distance) +
+             ":" + std::to_string(G.results[i].confidence);
+    s += "\nerror \"" + std::string(G.error) + "\"";
+    if (docs)
+        s += "\njson " + ptr_text(G.json) + " explain " + ptr_text(G.explain_json);
+    return s;
+}
+
+// The training record; `pointers`: with the addresses of its allocations,
+// for comparisons within one round.
+std::string t_state(bool pointers = true) {
+    auto at = [pointers](const void *p) { return pointers ? ptr_text(p) : std::string("-"); };
+    std::string s =
+        "langs " + std::to_string(T.lang_count) + " current " + std::to_string(T.current);
+    for (int32_t j = 0; j < T.lang_count; ++j) {
+        const tavik_train_lang &l = T.langs[j];
+        s += "\n" + std::string(l.code) + " text " + at(l.text) + " " + std::to_string(l.text_len) +
+             "/" + std::to_string(l.text_cap) + " \"" +
+             (l.text != nullptr ? std::string(l.text, l.text_len) : "") + "\" ngrams " +
+             at(l.ngrams.items) + " " + list_text(l.ngrams);
+    }
+    for (int32_t i = 0; i < T.meta_count; ++i)
+        s += "\nmeta " + at(T.meta[i].key) + " " + at(T.meta[i].value) + " " + T.meta[i].key + "=" +
+             T.meta[i].value;
+    return s;
+}
+
+// The ranked n-grams of a text as the library keeps them, made without
+// failures, for comparison.
+std::string ranked(const char *text, int32_t max_len, int32_t threshold, int32_t max_dist) {
+    tavik_ngram_list l{};
+    EXPECT_EQ(tavik_ngram_extract(text, max_len, &l), TAVIK_OK);
+    tavik_ngram_prune_and_rank(&l, threshold, max_dist);
+    std::string s;
+    for (uint64_t k = 0; k < l.count; ++k)
+        s += std::string(l.items[k].text) + ":" + std::to_string(l.items[k].count) + " ";
+    tavik_ngram_list_free(&l);
+    return s;
+}
+
+std::string query_text() {
+    std::string s;
+    for (uint64_t k = 0; k < G.query.count; ++k)
+        s +=
+            std::string(G.query.items[k].text) + ":" + std::to_string(G.query.items[k].count) + " ";
+    return s;
+}
+
+// A profile of three languages trained on parts of kText, with two meta
+// pairs and header settings unlike the defaults.
+std::string sample_profile(uint32_t max_len = 4, uint32_t max_dist = 300, uint32_t threshold = 1) {
+    Blob b;
+    b.header(3, 2, 1, 1, max_len, max_dist, threshold);
+    b.text16("source").text16("fault test").text16("date").text16("unset");
+    const char *texts[] = {"the quick brown fox jumps over the lazy dog",
+                           "zwölf Boxkämpfer jagen Viktor quer über den großen Deich",
+                           "portez ce vieux whisky au juge blond qui fume"};
+    const char *codes[] = {"eng", "deu", "fra"};
+    for (int j = 0; j < 3; ++j) {
+        tavik_ngram_list l{};
+        EXPECT_EQ(tavik_ngram_extract(texts[j], 5, &l), TAVIK_OK);
+        tavik_ngram_prune_and_rank(&l, 0, 0);
+        std::vector<std::string> grams;
+        for (uint64_t k = 0; k < l.count; ++k)
+            grams.emplace_back(l.items[k].text);
+        tavik_ngram_list_free(&l);
+        b.lang(codes[j], grams);
+    }
+    return b.bytes();
+}
+
+// Library state with a loaded profile, a scored query, both documents and
+// an error text: every part a failing call must leave alone.
+void prepare_library(const std::string &profile) {
+    tavik_free_profile();
+    tavik_set_min_ngrams(1);
+    ASSERT_EQ(tavik_load_profile_memory(profile.data(), profile.size()), TAVIK_OK);
+    ASSERT_GE(tavik_identify("the lazy dog jumps over the fox"), TAVIK_OK);
+    ASSERT_NE(std::string(tavik_result_json()), "{}");
+    ASSERT_NE(std::string(tavik_explain(0)), "{}");
+    tavik_set_err("before the call");
+}
+
+// ------------------------------------------------------- documents
+
+// Whether `part` is `whole` with some members or elements left out: what a
+// document that lost allocations may hold.
+bool sub_document(yyjson_val *part, yyjson_val *whole) {
+    if (yyjson_is_obj(part) && yyjson_is_obj(whole)) {
+        yyjson_obj_iter w = yyjson_obj_iter_with(whole);
+        yyjson_obj_iter p = yyjson_obj_iter_with(part);
+        for (yyjson_val *pk = yyjson_obj_iter_next(&p); pk != nullptr;
+             pk = yyjson_obj_iter_next(&p)) {
+            yyjson_val *wk = yyjson_obj_iter_next(&w);
+            while (wk != nullptr && !yyjson_equals_str(wk, yyjson_get_str(pk)))
+                wk = yyjson_obj_iter_next(&w);
+            if (wk == nullptr ||
+                !sub_document(yyjson_obj_iter_get_val(pk), yyjson_obj_iter_get_val(wk)))
+                return false;
+        }
+        return true;
+    }
+    if (yyjson_is_arr(part) && yyjson_is_arr(whole)) {
+        size_t at = 0;
+        const size_t n = yyjson_arr_size(whole);
+        for (size_t i = 0; i < yyjson_arr_size(part); ++i) {
+            while (at < n && !sub_document(yyjson_arr_get(part, i), yyjson_arr_get(whole, at)))
+                ++at;
+            if (at++ == n)
+                return false;
+        }
+        return true;
+    }
+    return yyjson_equals(part, whole);
+}
+
+// A document written while allocations failed is "{}" with nothing kept, or
+// valid JSON that holds a part of the full document and is kept.
+void expect_partial_document(const char *got, char *kept, const std::string &full) {
+    if (std::strcmp(got, "{}") == 0 && kept == nullptr)
+        return;
+    ASSERT_EQ(got, kept) << "the returned text is not the one kept";
+    yyjson_doc *part = yyjson_read(got, std::strlen(got), 0);
+    yyjson_doc *whole = yyjson_read(full.data(), full.size(), 0);
+    ASSERT_NE(part, nullptr) << got;
+    EXPECT_TRUE(sub_document(yyjson_doc_get_root(part), yyjson_doc_get_root(whole)))
+        << got << "\nis not a part of\n"
+        << full;
+    yyjson_doc_free(part);
+    yyjson_doc_free(whole);
+}
+
+// ------------------------------------------------------------------ tests
+
+// Both ways of counting: occurrence by occurrence, and word by word (as
+// long texts are counted).
+TEST(FaultAlloc, NgramExtract) {
+    const std::string want = ranked(kText, 7, 0, 0);
+    const uint64_t long_text = tavik::count_words_from;
+    for (const uint64_t words_from : {long_text, uint64_t{0}}) {
+        SCOPED_TRACE(words_from == 0 ? "word by word" : "occurrence by occurrence");
+        tavik::count_words_from = words_from;
+        tavik_ngram_list list{};
+        const long failures =
+            fail_each_allocation([&] { tavik_ngram_list_free(&list); },
+                                 [&] { return tavik_ngram_extract(kText, 7, &list); },
+                                 [&](int32_t rc) {
+                                     EXPECT_EQ(rc, TAVIK_NO_MEMORY);
+                                     EXPECT_EQ(list.items, nullptr);
+                                     EXPECT_EQ(list.count, 0u);
+                                     EXPECT_EQ(list.capacity, 0u);
+                                 },
+                                 [&](int32_t rc) {
+                                     ASSERT_EQ(rc, TAVIK_OK);
+                                     tavik_ngram_prune_and_rank(&list, 0, 0);
+                                     std::string got;
+                                     for (uint64_t k = 0; k < list.count; ++k)
+                                         got += std::string(list.items[k].text) + ":" +
+                                                std::to_string(list.items[k].count) + " ";
+                                     EXPECT_EQ(got, want);
+                                     tavik_ngram_list_free(&list);
+                                 });
+        EXPECT_GT(failures, 0);
+    }
+    tavik::count_words_from = long_text;
+}
+
+// The query is released before the extraction, whatever follows: after a
+// failure it is empty and not valid, the error text says "extract failed",
+// and nothing else of the state moves.
+TEST(FaultAlloc, Query) {
+    const std::string profile = sample_profile();
+    std::string before;
+    const long failures = fail_each_allocation(
+        [&] {
+            prepare_library(profile);
+            before = g_state();
+        },
+        [] { return tavik_extract_ngrams(kText); },
+        [&](int32_t rc) {
+            EXPECT_EQ(rc, TAVIK_NO_MEMORY);
+            std::string want = before;
+            want.replace(want.find("query "), want.find("\nresults") - want.find("query "),
+                         "query " + ptr_text(nullptr) + " valid 0 [0/0]");
+            want.replace(want.find("error \""), want.find("\"\njson") - want.find("error \"") + 1,
+                         "error \"extract failed\"");
+            EXPECT_EQ(g_state(), want);
+        },
+        [&](int32_t rc) {
+            EXPECT_EQ(rc, TAVIK_OK);
+            EXPECT_EQ(query_text(),
+                      ranked(kText, G.max_ngram_length, G.occurance_threshold, G.max_distribution));
+        });
+    EXPECT_GT(failures, 0);
+}
+
+// A failed load keeps the loaded profile, its settings and everything
+// derived from queries; only the error text changes.
+TEST(FaultAlloc, LoadProfile) {
+    const std::string old_profile = sample_profile(5, 4000, 0);
+    const std::string new_profile = sample_profile(3, 250, 2);
+    TempDir tmp;
+    const std::string path = tmp.file("p.tavik");
+    write_file(path, new_profile);
+    const struct {
+        const char *name, *error;
+        std::function<int32_t()> load;
+    } loaders[] = {
+        {"from memory", "bad profile memory",
+         [&] { return tavik_load_profile_memory(new_profile.data(), new_profile.size()); }},
+        {"from a path", "bad profile file", [&] { return tavik_load_profile(path.c_str()); }},
+    };
+    for (const auto &l : loaders) {
+        SCOPED_TRACE(l.name);
+        std::string before;
+        const long failures = fail_each_allocation(
+            [&] {
+                prepare_library(old_profile);
+                before = g_state();
+            },
+            l.load,
+            [&](int32_t rc) {
+                EXPECT_EQ(rc, TAVIK_NO_MEMORY);
+                std::string want = before;
+                want.replace(want.find("error \"before the call\""), 23,
+                             "error \"" + std::string(l.error) + "\"");
+                EXPECT_EQ(g_state(), want);
+            },
+            [&](int32_t rc) {
+                ASSERT_EQ(rc, TAVIK_OK);
+                EXPECT_EQ(tavik_profile_language_count(), 3);
+                EXPECT_STREQ(tavik_profile_meta("source"), "fault test");
+                EXPECT_EQ(G.max_ngram_length, 3);
+                EXPECT_EQ(G.max_distribution, 250);
+                EXPECT_EQ(G.occurance_threshold, 2);
+                EXPECT_STREQ(tavik_last_error(), "");
+            });
+        EXPECT_GT(failures, 50);
+    }
+}
+
+// The module's readers: the result location stays unwritten.
+TEST(FaultAlloc, ProfileReaders) {
+    const std::string blob = sample_profile();
+    TempDir tmp;
+    const std::string path = tmp.file("p.tavik");
+    write_file(path, blob);
+    tavik_profile marker{};
+    tavik_profile *out = &marker;
+    const std::function<int32_t()> readers[] = {
+        [&] { return tavik_profile_load(blob.data(), blob.size(), &out); },
+        [&] { return tavik_profile_load_path(path.c_str(), &out); },
+    };
+    for (const auto &read : readers) {
+        fail_each_allocation(
+            [&] { out = &marker; }, read,
+            [&](int32_t rc) {
+                EXPECT_EQ(rc, TAVIK_NO_MEMORY);
+                EXPECT_EQ(out, &marker);
+            },
+            [&](int32_t rc) {
+                ASSERT_EQ(rc, TAVIK_OK);
+                ASSERT_NE(out, &marker);
+                EXPECT_EQ(out->lang_count, 3);
+                EXPECT_EQ(
+                    tavik_lang_lookup_rank(&out->langs[0], out->langs[0].ngrams.items[0].text), 1);
+                tavik_profile_free(out);
+                out = &marker;
+            });
+    }
+}
+
+// A failed build leaves lookup_size 0 and what it allocated in the
+// language, for the profile's release; lookups then answer 0.
+TEST(FaultAlloc, BuildLookup) {
+    tavik_lang lang{};
+    ASSERT_EQ(tavik_ngram_extract("abc abd", 3, &lang.ngrams), TAVIK_OK);
+    tavik_ngram_prune_and_rank(&lang.ngrams, 0, 0);
+    const char *first = lang.ngrams.items[0].text;
+    auto release_table = [&] {
+        tavik::mem_free(static_cast<void *>(lang.lookup_keys));
+        tavik::mem_free(lang.lookup_ranks);
+        lang.lookup_keys = nullptr;
+        lang.lookup_ranks = nullptr;
+        lang.lookup_size = lang.lookup_used = 0;
+    };
+    const long failures = fail_each_allocation(
+        release_table, [&] { return tavik_profile_build_lookup(&lang); },
+        [&](int32_t rc) {
+            EXPECT_EQ(rc, TAVIK_NO_MEMORY);
+            EXPECT_EQ(lang.lookup_size, 0u);
+            EXPECT_EQ(tavik_lang_lookup_rank(&lang, first), 0);
+            release_table();
+        },
+        [&](int32_t rc) {
+            ASSERT_EQ(rc, TAVIK_OK);
+            EXPECT_EQ(tavik_lang_lookup_rank(&lang, first), 1);
+            release_table();
+        });
+    EXPECT_EQ(failures, 2);
+    tavik_ngram_list_free(&lang.ngrams);
+}
+
+// Identification allocates only through its extraction: a failure is
+// "extract failed" with code 7, no results, no query; the profile, the
+// documents and the settings stay.
+TEST(FaultAlloc, Identify) {
+    const std::string profile = sample_profile();
+    std::string before;
+    const long failures = fail_each_allocation(
+        [&] {
+            prepare_library(profile);
+            before = g_state();
+        },
+        [] { return tavik_identify(kText); },
+        [&](int32_t rc) {
+            EXPECT_EQ(rc, TAVIK_NO_MEMORY);
+            EXPECT_EQ(G.status, TAVIK_NO_MEMORY);
+            EXPECT_EQ(tavik_result_count(), 0);
+            EXPECT_EQ(tavik_best_code(), nullptr);
+            std::string want = before;
+            want.replace(want.find("query "), want.find("\nresults") - want.find("query "),
+                         "query " + ptr_text(nullptr) + " valid 0 [0/0]");
+            want.replace(want.find("results "), want.find("\nerror") - want.find("results "),
+                         "results 0 status 7");
+            want.replace(want.find("error \"before the call\""), 23, "error \"extract failed\"");
+            EXPECT_EQ(g_state(), want);
+        },
+        [&](int32_t rc) {
+            EXPECT_TRUE(rc == TAVIK_OK || rc == TAVIK_AMBIGUOUS) << rc;
+            EXPECT_EQ(tavik_result_count(), 3);
+        });
+    EXPECT_GT(failures, 0);
+}
+
+// Each document: "{}" and nothing kept, or a part of the full document
+// (a member that cannot be allocated is left out); nothing else changes.
+TEST(FaultAlloc, Documents) {
+    const std::string profile = sample_profile();
+    const struct {
+        const char *name;
+        std::function<const char *()> make;
+        char **slot;
+    } docs[] = {
+        {"result document", [] { return tavik_result_json(); }, &G.json},
+        {"explanation", [] { return tavik_explain(1); }, &G.explain_json},
+    };
+    for (const auto &d : docs) {
+        SCOPED_TRACE(d.name);
+        prepare_library(profile);
+        const std::string full = d.make();
+        std::string before;
+        char *other = nullptr; // the other document, which stays
+        char **other_slot = d.slot == &G.json ? &G.explain_json : &G.json;
+        const long failures = fail_each_allocation(
+            [&] {
+                prepare_library(profile);
+                before = g_state(false);
+                other = *other_slot;
+            },
+            d.make,
+            [&](const char *got) {
+                expect_partial_document(got, *d.slot, full);
+                EXPECT_EQ(g_state(false), before);
+                EXPECT_EQ(*other_slot, other);
+            },
+            [&](const char *got) { EXPECT_EQ(std::string(got), full); });
+        EXPECT_GT(failures, 0);
+    }
+}
+
+// ------------------------------------------------------------- training
+
+// A language "old" ended with n-grams, a language "cur" open with text, and
+// two meta pairs.
+void prepare_training() {
+    tavik_train_reset();
+    tavik_set_max_ngram_length(5);
+    tavik_set_max_distribution(4000);
+    tavik_set_occurance_threshold(0);
+    ASSERT_EQ(tavik_train_set_meta("source", "fault"), TAVIK_OK);
+    ASSERT_EQ(tavik_train_set_meta("date", "unset"), TAVIK_OK);
+    ASSERT_EQ(tavik_train_begin("old"), TAVIK_OK);
+    ASSERT_EQ(tavik_train_feed("the old words"), TAVIK_OK);
+    ASSERT_EQ(tavik_train_end_language(), TAVIK_OK);
+    ASSERT_EQ(tavik_train_begin("cur"), TAVIK_OK);
+    ASSERT_EQ(tavik_train_feed(kText), TAVIK_OK);
+}
+
+TEST(FaultAlloc, TrainSetMeta) {
+    const struct {
+        const char *name, *key;
+    } cases[] = {{"a new key", "licence"}, {"an existing key", "date"}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string before;
+        const long failures = fail_each_allocation(
+            [&] {
+                prepare_training();
+                before = t_state();
+            },
+            [&] { return tavik_train_set_meta(c.key, "a value"); },
+            [&](int32_t rc) {
+                EXPECT_EQ(rc, TAVIK_NO_MEMORY);
+                EXPECT_EQ(t_state(), before);
+            },
+            [&](int32_t rc) {
+                EXPECT_EQ(rc, TAVIK_OK);
+                EXPECT_NE(t_state().find(std::string(c.key) + "=a value"), std::string::npos);
+            });
+        EXPECT_EQ(failures, std::strcmp(c.key, "date") == 0 ? 1 : 2);
+    }
+}
+
+// Beginning takes a slot of the fixed table and allocates nothing; the loop
+// shows it (and would check a failure, should beginning ever allocate).
+TEST(FaultAlloc, TrainBegin) {
+    std::string before;
+    const long failures = fail_each_allocation(
+        [&] {
+            prepare_training();
+            before = t_state();
+        },
+        [] { return tavik_train_begin("new"); },
+        [&](int32_t rc) {
+            EXPECT_EQ(rc, TAVIK_NO_MEMORY);
+            EXPECT_EQ(t_state(), before);
+        },
+        [&](int32_t rc) {
+            EXPECT_EQ(rc, TAVIK_OK);
+            EXPECT_EQ(T.lang_count, 3);
+        });
+    EXPECT_EQ(failures, 0);
+}
+
+// Growth of the collected text: the first buffer of a language, and a
+// buffer that has to grow; the earlier text stays either way.
+TEST(FaultAlloc, TrainFeed) {
+    const std::string big(20000, 'x');
+    const struct {
+        const char *name;
+        bool fresh_language;
+    } cases[] = {{"first text of a language", true}, {"text that grows the buffer", false}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string before;
+        const long failures = fail_each_allocation(
+            [&] {
+                prepare_training();
+                if (c.fresh_language) {
+                    ASSERT_EQ(tavik_train_begin("new"), TAVIK_OK);
+                }
+                before = t_state();
+            },
+            [&] { return tavik_train_feed(big.c_str()); },
+            [&](int32_t rc) {
+                EXPECT_EQ(rc, TAVIK_NO_MEMORY);
+                EXPECT_EQ(t_state(), before);
+            },
+            [&](int32_t rc) {
+                EXPECT_EQ(rc, TAVIK_OK);
+                const tavik_train_lang &l = T.langs[T.current];
+                EXPECT_TRUE(std::string(l.text, l.text_len).ends_with(big + "\n"));
+            });
+        EXPECT_EQ(failures, 1);
+    }
+}
+
+// A failed end keeps the language open with its text and an empty list.
+TEST(FaultAlloc, TrainEndLanguage) {
+    const std::string want = ranked((std::string(kText) + "\n").c_str(), 5, 0, 4000);
+    std::string before;
+    const long failures = fail_each_allocation(
+        [&] {
+            prepare_training();
+            before = t_state();
+        },
+        [] { return tavik_train_end_language(); },
+        [&](int32_t rc) {
+            EXPECT_EQ(rc, TAVIK_NO_MEMORY);
+            EXPECT_EQ(t_state(), before);
+        },
+        [&](int32_t rc) {
+            ASSERT_EQ(rc, TAVIK_OK);
+            EXPECT_EQ(T.current, -1);
+            const tavik_train_lang &l = T.langs[1];
+            EXPECT_EQ(l.text, nullptr);
+            std::string got;
+            for (uint64_t k = 0; k < l.ngrams.count; ++k)
+                got += std::string(l.ngrams.items[k].text) + ":" +
+                       std::to_string(l.ngrams.items[k].count) + " ";
+            EXPECT_EQ(got, want);
+        });
+    EXPECT_GT(failures, 300);
+}
+
+// Writing first ends the open language: a failure there is its code with
+// nothing written and the language still open.  A failure in the writer
+// itself means the file cannot be made: TAVIK_INVALID, the language has
+// been ended, and the file already at the path stays as it was, with no
+// temporary file left beside it.
+TEST(FaultAlloc, TrainWriteProfile) {
+    TempDir tmp;
+    const std::string path = tmp.file("out.tavik");
+    const std::string kOld = "the profile written before";
+
+    // The allocations that ending the open language makes come first.
+    prepare_training();
+    tavik_fault_fail_at(-1); // counts, fails nothing
+    ASSERT_EQ(tavik_train_end_language(), TAVIK_OK);
+    const long ending = tavik_fault_allocations();
+    tavik_fault_fail_at(0);
+    ASSERT_GT(ending, 0);
+
+    std::string before, ended;
+    long n = 0;
+    auto listing = [&] {
+        std::vector<std::string> names;
+        for (const auto &e : std::filesystem::directory_iterator(tmp.path()))
+            names.push_back(e.path().filename().string());
+        return names;
+    };
+    const long failures = fail_each_allocation(
+        [&] {
+            ++n;
+            prepare_training();
+            ASSERT_EQ(tavik_train_end_language(), TAVIK_OK);
+            ended = t_state(false);
+            prepare_training();
+            before = t_state();
+            write_file(path, kOld);
+        },
+        [&] { return tavik_train_write_profile(path.c_str()); },
+        [&](int32_t rc) {
+            if (n <= ending) {
+                EXPECT_EQ(rc, TAVIK_NO_MEMORY);
+                EXPECT_EQ(t_state(), before);
+            } else {
+                EXPECT_EQ(rc, TAVIK_INVALID);
+                EXPECT_EQ(t_state(false), ended);
+            }
+            EXPECT_EQ(read_file(path), kOld);
+            EXPECT_EQ(listing(), std::vector<std::string>{"out.tavik"});
+        },
+        [&](int32_t rc) {
+            ASSERT_EQ(rc, TAVIK_OK);
+            EXPECT_EQ(listing(), std::vector<std::string>{"out.tavik"});
+            tavik_profile *p = nullptr;
+            ASSERT_EQ(tavik_profile_load_path(path.c_str(), &p), TAVIK_OK);
+            EXPECT_EQ(p->lang_count, 2);
+            EXPECT_EQ(p->meta_count, 2);
+            EXPECT_EQ(p->langs[1].ngrams.count, T.langs[1].ngrams.count);
+            tavik_profile_free(p);
+        });
+    EXPECT_GT(failures, ending);
+    tavik_train_reset();
+}
+
+} // namespace
