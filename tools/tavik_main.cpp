@@ -575,7 +575,9 @@ struct Run {
             break;
         }
     }
-    void line(std::string_view line, long number) { text(line, "line " + std::to_string(number)); }
+    void line(std::string_view content, long number) {
+        text(content, "line " + std::to_string(number));
+    }
 };
 
 int run_identify(const Options &o) {
