@@ -202,8 +202,10 @@ void index_score(const ProfileIndex *ix, const tavik_profile &p, double *distanc
             distances[l] = calc_distance(p.langs[l], query, G.size_penalty, penalty);
         return;
     }
+    // A language starts charged P for every query n-gram; each n-gram it
+    // holds then trades its P for |i - r|.  One accumulator per language.
     int64_t sum[TAVIK_MAX_LANGS] = {};
-    uint32_t hits[TAVIK_MAX_LANGS] = {};
+    const int64_t p64 = penalty;
     constexpr uint64_t kChunk = 128;
     int64_t cand[kChunk];  // candidate slot of each n-gram of the chunk, or -1
     for (uint64_t base = 0; base < q; base += kChunk) {
@@ -245,8 +247,7 @@ void index_score(const ProfileIndex *ix, const tavik_profile &p, double *distanc
                 const uint32_t post = ix->postings[e];
                 const uint32_t l = post & kLangMask;
                 const int64_t d = rank - static_cast<int64_t>(post >> kLangBits);
-                sum[l] += d < 0 ? -d : d;
-                ++hits[l];
+                sum[l] += (d < 0 ? -d : d) - p64;
             }
         }
     }
@@ -256,7 +257,7 @@ void index_score(const ProfileIndex *ix, const tavik_profile &p, double *distanc
             distances[l] = 0.0;
             continue;
         }
-        int64_t s = sum[l] + static_cast<int64_t>(q - hits[l]) * penalty;
+        int64_t s = sum[l] + static_cast<int64_t>(q) * p64;
         if (G.size_penalty != 0) {
             const int64_t diff = static_cast<int64_t>(q) - static_cast<int64_t>(n);
             s += (diff < 0 ? -diff : diff) * penalty;
