@@ -92,7 +92,8 @@ int64_t find(const ProfileIndex &ix, const char *text, uint32_t hash, uint32_t l
 // Pass 1 of the build: claims every distinct text, copying it into the
 // arena in key order, and counts the languages holding it (`mark` keeps the
 // last language + 1).
-void claim_keys(ProfileIndex &ix, const tavik_profile &p, uint32_t *count, uint8_t *mark) {
+void claim_keys(ProfileIndex &ix, const tavik_profile &p, uint32_t *count, uint8_t *mark,
+                uint32_t *key_of) {
     uint32_t arena_len = 0;
     ix.info[0] = KeyInfo{0, 0};
     for (uint32_t l = 0; l < static_cast<uint32_t>(p.lang_count); ++l) {
@@ -112,6 +113,7 @@ void claim_keys(ProfileIndex &ix, const tavik_profile &p, uint32_t *count, uint8
                 arena_len += len;
                 ix.info[k + 1] = KeyInfo{arena_len, 0};
             }
+            *key_of++ = static_cast<uint32_t>(k);
             if (mark[k] != l + 1) {
                 mark[k] = static_cast<uint8_t>(l + 1);
                 ++count[k];
@@ -142,15 +144,17 @@ ProfileIndex *index_build(const tavik_profile &p) {
     ix->postings = static_cast<uint32_t *>(mem_malloc(cap * sizeof(uint32_t)));
     auto *count = static_cast<uint32_t *>(mem_calloc(cap, sizeof(uint32_t)));
     auto *mark = static_cast<uint8_t *>(mem_calloc(cap, 1));
+    auto *key_of = static_cast<uint32_t *>(mem_malloc(cap * sizeof(uint32_t)));  // per n-gram
     if (ix->slots == nullptr || ix->info == nullptr || ix->arena == nullptr ||
-        ix->postings == nullptr || count == nullptr || mark == nullptr) {
+        ix->postings == nullptr || count == nullptr || mark == nullptr || key_of == nullptr) {
         mem_free(count);
         mem_free(mark);
+        mem_free(key_of);
         index_free(ix);
         return nullptr;
     }
     ix->mask = size - 1;
-    claim_keys(*ix, p, count, mark);
+    claim_keys(*ix, p, count, mark, key_of);
     uint32_t next = 0;
     for (uint64_t k = 0; k < ix->keys; ++k) {
         ix->info[k].begin = next;
@@ -161,13 +165,11 @@ ProfileIndex *index_build(const tavik_profile &p) {
     // Pass 2: postings in language order, each text's lowest rank only (the
     // rank tavik_lang_lookup_rank answers).
     std::memset(mark, 0, cap);
+    const uint32_t *next_key = key_of;
     for (uint32_t l = 0; l < static_cast<uint32_t>(p.lang_count); ++l) {
         const tavik_ngram_list &list = p.langs[l].ngrams;
         for (uint64_t r = 0; r < list.count; ++r) {
-            size_t n;
-            const char *text = list.items[r].text;
-            const uint32_t h = fnv1a_cstr(text, &n);
-            const auto k = static_cast<uint64_t>(find(*ix, text, h, static_cast<uint32_t>(n)));
+            const uint32_t k = *next_key++;
             if (mark[k] == l + 1) continue;
             mark[k] = static_cast<uint8_t>(l + 1);
             ix->postings[count[k]++] = static_cast<uint32_t>(r + 1) << kLangBits | l;
@@ -175,6 +177,7 @@ ProfileIndex *index_build(const tavik_profile &p) {
     }
     mem_free(count);
     mem_free(mark);
+    mem_free(key_of);
     return ix;
 }
 
