@@ -241,18 +241,38 @@ int32_t tavik_profile_build_lookup(tavik_lang *lang) {
     lang->lookup_keys = static_cast<const char **>(mem_calloc(size, sizeof(char *)));
     lang->lookup_ranks = static_cast<uint32_t *>(mem_calloc(size, sizeof(uint32_t)));
     RETURN_IF(lang->lookup_keys == nullptr || lang->lookup_ranks == nullptr, TAVIK_NO_MEMORY);
+    const uint64_t mask = size - 1;
+    // Each text takes the first free slot at or after its home, as linear
+    // probing places it.  A repeated text, or texts crafted to share a home,
+    // would walk the whole cluster on every insert; `skip` jumps over runs
+    // of occupied slots instead (a disjoint-set forest: skip[i] leads to the
+    // first free slot from i), so hostile files cannot make loading
+    // quadratic.  The slots end up exactly where plain probing puts them.
+    auto *skip = static_cast<uint32_t *>(tavik::mem_malloc(size * sizeof(uint32_t)));
+    RETURN_IF(skip == nullptr, TAVIK_NO_MEMORY);
+    for (uint64_t i = 0; i < size; ++i) skip[i] = static_cast<uint32_t>(i);
+    auto first_free = [skip](uint64_t i) {
+        uint64_t root = i;
+        while (skip[root] != root) root = skip[root];
+        while (skip[i] != root) {
+            const uint64_t next = skip[i];
+            skip[i] = static_cast<uint32_t>(root);
+            i = next;
+        }
+        return root;
+    };
     lang->lookup_size = size;
     lang->lookup_used = 0;
-    const uint64_t mask = size - 1;
     for (uint64_t i = 1; i <= n; ++i) {
         const char *text = lang->ngrams.items[i - 1].text;
         size_t len;
-        uint64_t slot = tavik::fnv1a_cstr(text, &len) & mask;
-        while (lang->lookup_keys[slot] != nullptr) slot = (slot + 1) & mask;
+        const uint64_t slot = first_free(tavik::fnv1a_cstr(text, &len) & mask);
         lang->lookup_keys[slot] = text;
         lang->lookup_ranks[slot] = static_cast<uint32_t>(i);
+        skip[slot] = static_cast<uint32_t>((slot + 1) & mask);
         ++lang->lookup_used;
     }
+    mem_free(skip);
     return TAVIK_OK;
 }
 
