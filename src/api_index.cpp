@@ -28,20 +28,6 @@ constexpr uint32_t kLangBits = 6;  // 64 languages
 constexpr uint32_t kLangMask = (1u << kLangBits) - 1;
 constexpr uint64_t kMaxKeys = (uint64_t{1} << 24) - 2;  // key + 1 fills 24 bits of a slot
 
-inline bool bytes_equal(const char *a, const char *b, uint32_t n) {
-    while (n >= 8) {
-        uint64_t x, y;
-        std::memcpy(&x, a, 8);
-        std::memcpy(&y, b, 8);
-        if (x != y) return false;
-        a += 8;
-        b += 8;
-        n -= 8;
-    }
-    while (n-- > 0)
-        if (*a++ != *b++) return false;
-    return true;
-}
 
 // A slot: hash << 32 | min(length, 255) << 24 | key + 1; 0 = free.
 inline uint64_t slot_of(uint32_t hash, uint32_t len, uint64_t key) {

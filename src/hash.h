@@ -1,10 +1,12 @@
 // hash.h - 32-bit FNV-1a, the one hash of the counting map, the rank
-// lookup and the profile index.
+// lookup and the profile index, and the comparison of the short texts they
+// hold.
 #ifndef TAVIK_HASH_H
 #define TAVIK_HASH_H
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace tavik {
 
@@ -26,6 +28,22 @@ inline uint32_t fnv1a_cstr(const char *s, std::size_t *len) {
     for (; s[i] != '\0'; ++i) h = fnv1a_step(h, static_cast<unsigned char>(s[i]));
     *len = i;
     return h;
+}
+
+// N-grams are at most 28 bytes; a call of memcmp costs more than they do.
+inline bool bytes_equal(const char *a, const char *b, uint32_t n) {
+    while (n >= 8) {
+        uint64_t x, y;
+        std::memcpy(&x, a, 8);
+        std::memcpy(&y, b, 8);
+        if (x != y) return false;
+        a += 8;
+        b += 8;
+        n -= 8;
+    }
+    while (n-- > 0)
+        if (*a++ != *b++) return false;
+    return true;
 }
 
 }  // namespace tavik

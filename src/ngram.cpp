@@ -42,21 +42,6 @@ bool reserve(void **p, uint64_t *cap, uint64_t need, uint64_t first, size_t size
     return true;
 }
 
-// N-grams are at most 28 bytes; a call of memcmp costs more than they do.
-inline bool bytes_equal(const char *a, const char *b, uint32_t n) {
-    while (n >= 8) {
-        uint64_t x, y;
-        std::memcpy(&x, a, 8);
-        std::memcpy(&y, b, 8);
-        if (x != y) return false;
-        a += 8;
-        b += 8;
-        n -= 8;
-    }
-    while (n-- > 0)
-        if (*a++ != *b++) return false;
-    return true;
-}
 
 // Finds the slot of an n-gram, claiming a free one (with a new entry and a
 // copy of the text in the arena) when the n-gram is new; nullptr when out
