@@ -56,7 +56,7 @@ public:
             ADD_FAILURE() << "pipe: " << std::strerror(errno);
             return;
         }
-        ::fcntl(err[0], F_SETPIPE_SZ, 4096);
+        pipe_size_ = ::fcntl(err[0], F_SETPIPE_SZ, 4096);
         pid_ = ::fork();
         if (pid_ == 0) {
             ::dup2(out_pipe[1], 1);
@@ -135,12 +135,15 @@ public:
     }
 
     int code() const { return code_; }
+    // The capacity of the message pipe: the holding works only with one page.
+    int pipe_size() const { return pipe_size_; }
     std::string err, out;
 
 private:
     pid_t pid_ = -1;
     int err_fd_ = -1, out_fd_ = -1;
     int code_ = -1;
+    int pipe_size_ = -1;
     std::chrono::steady_clock::time_point deadline_;
 };
 
@@ -308,6 +311,22 @@ TEST(HostileCorpus, Layouts) {
     }
 }
 
+// A FIFO at the output path is not opened: the profile is written beside
+// it and renamed over it.
+TEST(HostileCorpus, OutputPathIsAFifo) {
+    TempDir tmp;
+    const fs::path corpus = tmp.file("corpus");
+    const std::string out = tmp.file("out.tavik");
+    make_file(corpus / "eng/a.txt", "words");
+    make_fifo(out);
+    Trainer t(corpus, out);
+    t.finish();
+    EXPECT_EQ(t.code(), 0);
+    EXPECT_TRUE(t.err.ends_with("wrote " + out + " (1 languages)\n")) << t.err;
+    EXPECT_TRUE(fs::is_regular_file(out));
+    EXPECT_EQ(written_languages(out), std::vector<std::string>{"eng"});
+}
+
 // Files whose status promises another size than reading gives: a file of
 // the system's own that reports a page but holds a few bytes cannot be read
 // whole ("feed failed"); one that reports 0 bytes but holds more is fed as
@@ -429,6 +448,7 @@ TEST(HostileCorpus, FileChangedAfterItsStatus) {
         make_file(fs::path(corpus) / "eng/b.txt", "second file");
         const std::string before = "language eng\n  feed " + corpus + "/eng/a.txt\n";
         Trainer t(corpus, out);
+        ASSERT_EQ(t.pipe_size(), 4096);
         ASSERT_TRUE(t.wait_for_messages(before.size()));
         c.change(fs::path(corpus) / "eng/b.txt", tmp.path());
         t.finish();
@@ -465,6 +485,7 @@ TEST(HostileCorpus, LanguageChangedAfterItsStatus) {
         make_file(fs::path(corpus) / "fra/a.txt", "francais");
         const std::string before = "language eng\n  feed " + corpus + "/eng/a.txt\n";
         Trainer t(corpus, out);
+        ASSERT_EQ(t.pipe_size(), 4096);
         ASSERT_TRUE(t.wait_for_messages(before.size()));
         c.change(fs::path(corpus) / "fra");
         t.finish();
