@@ -124,14 +124,14 @@ bool parse_double(const char *s, double *out) {
     return true;
 }
 
-struct SettingSpec {
+struct SettingOption {
     const char *name;
     Setting::Kind kind;
     long lo, hi;
     const char *wants;
 };
 
-constexpr SettingSpec kSettings[] = {
+constexpr SettingOption kSettings[] = {
     {"--min-ngrams", Setting::MinNgrams, INT32_MIN, INT32_MAX, "an integer"},
     {"--min-margin", Setting::MinMargin, 0, 0, "a number"},
     {"--size-penalty", Setting::SizePenalty, 0, 1, "0 or 1"},
@@ -140,8 +140,8 @@ constexpr SettingSpec kSettings[] = {
     {"--occurrence-threshold", Setting::Threshold, 0, INT32_MAX, "an integer of 0 or more"},
 };
 
-const SettingSpec *find_setting(std::string_view arg) {
-    for (const SettingSpec &s : kSettings)
+const SettingOption *find_setting(std::string_view arg) {
+    for (const SettingOption &s : kSettings)
         if (arg == s.name)
             return &s;
     return nullptr;
@@ -197,14 +197,14 @@ Options parse_args(int argc, char **argv) {
             if (!parse_int(value("a number"), 1, 256, &n))
                 usage_error("--jobs needs 1 to 256");
             o.jobs = static_cast<int>(n);
-        } else if (const SettingSpec *spec = find_setting(a)) {
-            const char *text = value(spec->wants);
-            Setting s{spec->kind};
-            const bool ok = spec->kind == Setting::MinMargin
+        } else if (const SettingOption *opt = find_setting(a)) {
+            const char *text = value(opt->wants);
+            Setting s{opt->kind};
+            const bool ok = opt->kind == Setting::MinMargin
                                 ? parse_double(text, &s.x)
-                                : parse_int(text, spec->lo, spec->hi, &s.n);
+                                : parse_int(text, opt->lo, opt->hi, &s.n);
             if (!ok)
-                usage_error(std::string(a) + " needs " + spec->wants + ", not '" + text + "'");
+                usage_error(std::string(a) + " needs " + opt->wants + ", not '" + text + "'");
             o.settings.push_back(s);
         } else {
             usage_error("unknown option " + std::string(a));
