@@ -219,10 +219,11 @@ int32_t strmap_count_text(StrMap &map, const char *text, int32_t max_len) {
     map.used = 0;
     map.arena_len = 0;
     map.ranked_count = 0;
-    // Sized from the text so that short texts never grow the map; the
-    // growth rule still holds beyond.
+    // Sized from the text: a text has at most bytes x length occurrences and
+    // far fewer distinct n-grams, so short texts seldom grow the map, and a
+    // map cleared per text stays small.  The growth rule holds beyond.
     const int per_cp = max_len < kMaxNgramLength ? max_len : kMaxNgramLength;
-    const uint64_t bound = std::min<uint64_t>(2 * len * static_cast<uint64_t>(per_cp) + 16,
+    const uint64_t bound = std::min<uint64_t>(len * static_cast<uint64_t>(per_cp) + 16,
                                               kMaxPresetSlots);
     uint64_t size = kFirstSlots;
     while (size < bound) size *= 2;
