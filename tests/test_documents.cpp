@@ -15,44 +15,12 @@ using namespace tavik_test;
 
 namespace {
 
-// The k-th of a run of distinct letters: a-z, A-Z, then CJK ideographs.
-std::string letter(int k) {
-    if (k < 26)
-        return std::string(1, static_cast<char>('a' + k));
-    if (k < 52)
-        return std::string(1, static_cast<char>('A' + k - 26));
-    const uint32_t cp = 0x4E00 + static_cast<uint32_t>(k - 52);
-    std::string s;
-    s += static_cast<char>(0xE0 | (cp >> 12));
-    s += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    s += static_cast<char>(0x80 | (cp & 0x3F));
-    return s;
-}
-
-// `n` distinct one-letter words: with max_ngram_length 1, n query n-grams
-// ranked in text order.
-std::string letters_text(int n) {
-    std::string s;
-    for (int k = 0; k < n; ++k)
-        s += letter(k) + " ";
-    return s;
-}
-
 // `n` n-gram texts no query can hold, to pad a language.
 std::vector<std::string> filler(int n) {
     std::vector<std::string> v;
     for (int k = 0; k < n; ++k)
         v.push_back("#" + std::to_string(k));
     return v;
-}
-
-// A profile blob whose header gives max_ngram_length 1.
-std::string profile1(const std::vector<LangSpec> &langs, uint32_t max_dist = 4000) {
-    Blob b;
-    b.header(static_cast<uint32_t>(langs.size()), 0, 1, 1, 1, max_dist, 0);
-    for (const auto &[code, ngrams] : langs)
-        b.lang(code, ngrams);
-    return b.bytes();
 }
 
 constexpr const char *kENX = "e e e n n x";                    // ranks e, n, x

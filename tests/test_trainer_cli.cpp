@@ -11,14 +11,11 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <grp.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <set>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -33,99 +30,15 @@ namespace {
 constexpr const char *kTrainer = TAVIK_BINARY_DIR "/tavik-train";
 constexpr uint64_t kMaxFileBytes = 52428800;
 
-struct Outcome {
-    int code = -1;
-    std::string out, err;
-};
+using Outcome = tavik_test::RunResult;
 
-// The environment of this process without the two date variables, plus `extra`.
-std::vector<std::string> child_environment(const std::vector<std::string> &extra) {
-    std::vector<std::string> env;
-    for (char **e = environ; *e != nullptr; ++e) {
-        const std::string_view v = *e;
-        if (v.starts_with("TAVIK_TRAIN_DATE=") || v.starts_with("SOURCE_DATE_EPOCH="))
-            continue;
-        env.emplace_back(v);
-    }
-    env.insert(env.end(), extra.begin(), extra.end());
-    return env;
-}
-
-std::vector<char *> pointers(std::vector<std::string> &texts) {
-    std::vector<char *> p;
-    for (std::string &t : texts)
-        p.push_back(t.data());
-    p.push_back(nullptr);
-    return p;
-}
-
-// Reads both pipes to their ends without letting either fill up.
-void drain(int out_fd, int err_fd, Outcome &r) {
-    std::array<pollfd, 2> fds{{{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}}};
-    std::array<std::string *, 2> sinks{&r.out, &r.err};
-    int open_fds = 2;
-    while (open_fds > 0) {
-        if (::poll(fds.data(), fds.size(), -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            break;
-        }
-        for (size_t i = 0; i < fds.size(); ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0)
-                continue;
-            char buf[4096];
-            const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
-            if (n > 0) {
-                sinks[i]->append(buf, static_cast<size_t>(n));
-            } else if (n == 0 || errno != EINTR) {
-                ::close(fds[i].fd);
-                fds[i].fd = -1;
-                --open_fds;
-            }
-        }
-    }
-}
-
-// Runs the trainer with `args` and the environment described above.  With
-// `unprivileged`, a root test process runs it as "nobody", so that file
-// permissions apply to it.
+// Runs the trainer with `args`, without the two date variables of this
+// process's environment but with `env`.  With `unprivileged`, a root test
+// process runs it as "nobody", so that file permissions apply to it.
 Outcome run_trainer(const std::vector<std::string> &args, const std::vector<std::string> &env = {},
                     bool unprivileged = false) {
-    std::vector<std::string> argv_texts{kTrainer};
-    argv_texts.insert(argv_texts.end(), args.begin(), args.end());
-    std::vector<std::string> env_texts = child_environment(env);
-    std::vector<char *> argv = pointers(argv_texts), envp = pointers(env_texts);
-    const bool drop = unprivileged && ::geteuid() == 0;
-
-    Outcome r;
-    int out_pipe[2], err_pipe[2];
-    if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0) {
-        ADD_FAILURE() << "pipe: " << std::strerror(errno);
-        return r;
-    }
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(out_pipe[1], 1);
-        ::dup2(err_pipe[1], 2);
-        if (drop && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
-            ::_exit(126);
-        ::execve(kTrainer, argv.data(), envp.data());
-        ::_exit(127);
-    }
-    ::close(out_pipe[1]);
-    ::close(err_pipe[1]);
-    if (pid < 0) {
-        ::close(out_pipe[0]);
-        ::close(err_pipe[0]);
-        ADD_FAILURE() << "fork: " << std::strerror(errno);
-        return r;
-    }
-    drain(out_pipe[0], err_pipe[0], r);
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return r;
+    return tavik_test::run_program(kTrainer, args, "", env,
+                                   {"TAVIK_TRAIN_DATE", "SOURCE_DATE_EPOCH"}, unprivileged);
 }
 
 std::string replace_all(std::string s, std::string_view from, const std::string &to) {

@@ -1,8 +1,11 @@
 // testutil.cpp - fixtures shared by the test programs.
 #include "testutil.h"
 
+#include <grp.h>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -66,6 +69,30 @@ std::string make_profile(const std::vector<LangSpec> &langs,
     return b.bytes();
 }
 
+std::string letter(int k) {
+    if (k < 26) return std::string(1, static_cast<char>('a' + k));
+    if (k < 52) return std::string(1, static_cast<char>('A' + k - 26));
+    const uint32_t cp = 0x4E00 + static_cast<uint32_t>(k - 52);
+    std::string s;
+    s += static_cast<char>(0xE0 | (cp >> 12));
+    s += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    s += static_cast<char>(0x80 | (cp & 0x3F));
+    return s;
+}
+
+std::string letters_text(int n) {
+    std::string s;
+    for (int k = 0; k < n; ++k) s += letter(k) + " ";
+    return s;
+}
+
+std::string profile1(const std::vector<LangSpec> &langs, uint32_t max_dist) {
+    Blob b;
+    b.header(static_cast<uint32_t>(langs.size()), 0, 1, 1, 1, max_dist, 0);
+    for (const auto &[code, ngrams] : langs) b.lang(code, ngrams);
+    return b.bytes();
+}
+
 void load(const std::string &blob) {
     ASSERT_EQ(tavik_load_profile_memory(blob.data(), blob.size()), TAVIK_OK)
         << tavik_last_error();
@@ -93,12 +120,20 @@ std::string with_byte(std::string s, size_t at, char value) {
 namespace tavik_test {
 
 RunResult run_program(const std::string &program, const std::vector<std::string> &args,
-                      const std::string &input, const std::vector<std::string> &env) {
+                      const std::string &input, const std::vector<std::string> &env,
+                      const std::vector<std::string> &unset, bool unprivileged) {
     // A child that exits before reading all its input must not kill the test.
     std::signal(SIGPIPE, SIG_IGN);
     std::vector<std::string> argv_texts{program}, env_texts;
     argv_texts.insert(argv_texts.end(), args.begin(), args.end());
-    for (char **e = environ; *e != nullptr; ++e) env_texts.emplace_back(*e);
+    for (char **e = environ; *e != nullptr; ++e) {
+        const std::string_view v = *e;
+        const bool drop = std::any_of(unset.begin(), unset.end(), [&](const std::string &name) {
+            return v.size() > name.size() && v.starts_with(name) && v[name.size()] == '=';
+        });
+        if (!drop) env_texts.emplace_back(v);
+    }
+    const bool as_nobody = unprivileged && ::geteuid() == 0;
     env_texts.insert(env_texts.end(), env.begin(), env.end());
     auto pointers = [](std::vector<std::string> &texts) {
         std::vector<char *> p;
@@ -120,6 +155,9 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
         ::dup2(in[0], 0);
         ::dup2(out[1], 1);
         ::dup2(err[1], 2);
+        if (as_nobody &&
+            (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(126);
         ::execve(program.c_str(), argv.data(), envp.data());
         ::_exit(127);
     }

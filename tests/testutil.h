@@ -54,6 +54,17 @@ using LangSpec = std::pair<std::string, std::vector<std::string>>;
 std::string make_profile(const std::vector<LangSpec> &langs,
                          const std::vector<std::pair<std::string, std::string>> &meta = {});
 
+// The k-th of a run of distinct letters: a-z, A-Z, then CJK ideographs.
+std::string letter(int k);
+
+// `n` distinct one-letter words.  With max_ngram_length 1 each word is one
+// query n-gram, and they rank in text order (equal counts, first seen first).
+std::string letters_text(int n);
+
+// A profile blob whose header gives max_ngram_length 1, so that one-letter
+// texts are exact queries.
+std::string profile1(const std::vector<LangSpec> &langs, uint32_t max_dist = 4000);
+
 // Loads `blob` into the library and fails the test when that fails.
 void load(const std::string &blob);
 
@@ -76,8 +87,11 @@ struct RunResult {
 // Runs `program` with `args` (argv[0] is `program`), writes `input` to its
 // standard input and closes it, and collects both output streams without
 // letting any pipe fill up.  `env` entries (NAME=VALUE) are added to this
-// process's environment.
+// process's environment, from which the variables named in `unset` are
+// removed first.  With `unprivileged`, a root test process runs the program
+// as "nobody", so that file permissions apply to it.
 RunResult run_program(const std::string &program, const std::vector<std::string> &args,
-                      const std::string &input = "", const std::vector<std::string> &env = {});
+                      const std::string &input = "", const std::vector<std::string> &env = {},
+                      const std::vector<std::string> &unset = {}, bool unprivileged = false);
 
 }  // namespace tavik_test
