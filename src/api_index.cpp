@@ -18,161 +18,228 @@
 
 #include "alloc.h"
 #include "api_internal.h"
+#include "dense_rows.h"
 #include "hash.h"
 
 namespace tavik {
 
 namespace {
 
+// A posting: rank << kRankShift | last << kLangBits | language.
 constexpr uint32_t kLangBits = 6;  // 64 languages
 constexpr uint32_t kLangMask = (1u << kLangBits) - 1;
-constexpr uint64_t kMaxKeys = (uint64_t{1} << 24) - 2;  // key + 1 fills 24 bits of a slot
+constexpr uint32_t kLastPosting = 1u << kLangBits;
+constexpr uint32_t kRankShift = kLangBits + 1;
+constexpr uint32_t kDense = 0x80000000u;  // a slot's ref: dense row, not postings
+constexpr uint32_t kMaxRowRank = 0x7FFFu;  // the vector kernel's lanes hold less than 2^15
 
-
-// A slot: hash << 32 | min(length, 255) << 24 | key + 1; 0 = free.
-inline uint64_t slot_of(uint32_t hash, uint32_t len, uint64_t key) {
-    return uint64_t{hash} << 32 | uint64_t{len < 255 ? len : 255} << 24 | (key + 1);
-}
-inline uint64_t slot_tag(uint32_t hash, uint32_t len) { return slot_of(hash, len, 0) >> 24; }
-
-struct KeyInfo {
-    uint32_t off;    // text in the arena; the next key's off ends it
-    uint32_t begin;  // first posting; the next key's begin ends them
+// A slot of the index.  A key of at most 16 bytes is its two words (its
+// first byte is never 0, so lo is never 0); a longer one has lo 0, its
+// text's arena offset and length in hi, and is confirmed by hash and bytes.
+struct Slot {
+    uint64_t lo, hi;
+    uint32_t ref;  // 0 = free; kDense | row; or first posting + 1
+    uint32_t hash;
 };
+static_assert(sizeof(Slot) == 24);
+
+inline uint64_t next_slot(uint64_t i, uint64_t size) { return i + 1 == size ? 0 : i + 1; }
 
 }  // namespace
 
 struct ProfileIndex {
-    uint64_t *slots = nullptr;
-    uint64_t mask = 0;
-    uint64_t keys = 0;
-    KeyInfo *info = nullptr;  // keys + 1 entries, the last a sentinel
-    char *arena = nullptr;
-    uint32_t *postings = nullptr;  // rank << kLangBits | language
+    Slot *slots = nullptr;
+    uint64_t size = 0;
+    char *arena = nullptr;        // texts of the keys longer than 16 bytes
+    uint32_t *postings = nullptr;
+    uint16_t *rows = nullptr;     // `lanes` ranks per dense row
+    uint32_t lanes = 0;
+    uint32_t max_row_rank = 0;    // the largest rank any row holds
 };
 
 namespace {
 
-bool key_is(const ProfileIndex &ix, uint64_t k, const char *text, uint32_t len) {
-    const KeyInfo &a = ix.info[k];
-    return ix.info[k + 1].off - a.off == len && bytes_equal(ix.arena + a.off, text, len);
-}
-
-// The key of `text`, probing from slot `i`; -1 when absent.
-int64_t find_from(const ProfileIndex &ix, uint64_t i, const char *text, uint32_t hash,
-                  uint32_t len) {
-    const uint64_t tag = slot_tag(hash, len);
-    for (;; i = (i + 1) & ix.mask) {
-        const uint64_t s = ix.slots[i];
-        if (s == 0) return -1;
-        if ((s >> 24) != tag) continue;
-        const uint64_t k = (s & 0xFFFFFFu) - 1;
-        if (key_is(ix, k, text, len)) return static_cast<int64_t>(k);
-    }
-}
-
-int64_t find(const ProfileIndex &ix, const char *text, uint32_t hash, uint32_t len) {
-    return find_from(ix, hash & ix.mask, text, hash, len);
-}
-
-// Pass 1 of the build: claims every distinct text, copying it into the
-// arena in key order, and counts the languages holding it (`mark` keeps the
-// last language + 1).
-void claim_keys(ProfileIndex &ix, const tavik_profile &p, uint32_t *count, uint8_t *mark,
-                uint32_t *key_of) {
-    uint32_t arena_len = 0;
-    ix.info[0] = KeyInfo{0, 0};
-    for (uint32_t l = 0; l < static_cast<uint32_t>(p.lang_count); ++l) {
-        const tavik_ngram_list &list = p.langs[l].ngrams;
-        for (uint64_t r = 0; r < list.count; ++r) {
-            size_t n;
-            const char *text = list.items[r].text;
-            const uint32_t h = fnv1a_cstr(text, &n);
-            const auto len = static_cast<uint32_t>(n);
-            int64_t k = find(ix, text, h, len);
-            if (k < 0) {
-                k = static_cast<int64_t>(ix.keys++);
-                uint64_t i = h & ix.mask;
-                while (ix.slots[i] != 0) i = (i + 1) & ix.mask;
-                ix.slots[i] = slot_of(h, len, static_cast<uint64_t>(k));
-                std::memcpy(ix.arena + arena_len, text, len);
-                arena_len += len;
-                ix.info[k + 1] = KeyInfo{arena_len, 0};
-            }
-            *key_of++ = static_cast<uint32_t>(k);
-            if (mark[k] != l + 1) {
-                mark[k] = static_cast<uint8_t>(l + 1);
-                ++count[k];
-            }
+// The slot of `k` (whose text is `text`), or nullptr when the profile lacks it.
+const Slot *find(const ProfileIndex &ix, const Key &k, const char *text) {
+    uint64_t i = home_slot(k.hash, ix.size);
+    if (k.len <= kKeyBytes) {
+        for (;; i = next_slot(i, ix.size)) {
+            const Slot &s = ix.slots[i];
+            if (s.ref == 0) return nullptr;
+            if (s.lo == k.lo && s.hi == k.hi) return &s;
         }
     }
+    for (;; i = next_slot(i, ix.size)) {
+        const Slot &s = ix.slots[i];
+        if (s.ref == 0) return nullptr;
+        if (s.lo == 0 && s.hash == k.hash && static_cast<uint32_t>(s.hi) == k.len &&
+            bytes_equal(ix.arena + (s.hi >> 32), text, k.len))
+            return &s;
+    }
+}
+
+// What the build learns of each distinct text before laying the index out.
+struct KeyStat {
+    Key key;
+    uint32_t first;     // its first instance: language << 17 | position
+    uint32_t max_rank;  // the largest of its languages' (lowest) ranks
+    uint32_t ref;       // the slot's ref, once laid out
+    uint16_t langs;     // languages holding it
+    uint8_t mark;       // last language counted + 1
+};
+static_assert(TAVIK_MAX_LANG_NGRAMS < (1 << 17));
+
+const char *text_of(const tavik_profile &p, uint32_t first) {
+    return p.langs[first >> 17].ngrams.items[first & 0x1FFFFu].text;
+}
+
+// The scratch of a build, released whatever happens.
+struct Build {
+    KeyStat *stats = nullptr;
+    uint64_t keys = 0;
+    uint32_t *key_of = nullptr;  // per n-gram of the profile, in file order
+    uint32_t *table = nullptr;   // dedup table: key + 1
+    ~Build() {
+        mem_free(stats);
+        mem_free(key_of);
+        mem_free(table);
+    }
+};
+
+bool same_key(const tavik_profile &p, const KeyStat &s, const Key &k, const char *text) {
+    return s.key.lo == k.lo && s.key.hi == k.hi && s.key.len == k.len &&
+           (k.len <= kKeyBytes || bytes_equal(text_of(p, s.first), text, k.len));
+}
+
+// Pass 1: every n-gram's distinct text, the languages holding it and their
+// largest rank.  Empty texts match no query and are left out (key_of ~0).
+bool gather(Build &b, const tavik_profile &p, uint64_t total) {
+    uint64_t size = 16;
+    while (size < 2 * total) size *= 2;
+    b.table = static_cast<uint32_t *>(mem_calloc(size, sizeof(uint32_t)));
+    b.stats = static_cast<KeyStat *>(mem_malloc((total + 1) * sizeof(KeyStat)));
+    b.key_of = static_cast<uint32_t *>(mem_malloc((total + 1) * sizeof(uint32_t)));
+    if (b.table == nullptr || b.stats == nullptr || b.key_of == nullptr) return false;
+    uint64_t at = 0;
+    for (uint32_t l = 0; l < static_cast<uint32_t>(p.lang_count); ++l) {
+        const tavik_ngram_list &list = p.langs[l].ngrams;
+        for (uint64_t r = 0; r < list.count; ++r, ++at) {
+            const char *text = list.items[r].text;
+            const auto len = static_cast<uint32_t>(std::strlen(text));
+            if (len == 0) {
+                b.key_of[at] = ~0u;
+                continue;
+            }
+            const Key k = key_of_bytes(text, len);
+            uint64_t i = home_slot(k.hash, size);
+            while (b.table[i] != 0 && !same_key(p, b.stats[b.table[i] - 1], k, text))
+                i = (i + 1) & (size - 1);
+            if (b.table[i] == 0) {
+                b.stats[b.keys] = KeyStat{k, l << 17 | static_cast<uint32_t>(r), 0, 0, 0, 0};
+                b.table[i] = static_cast<uint32_t>(++b.keys);
+            }
+            const uint32_t key = b.table[i] - 1;
+            b.key_of[at] = key;
+            KeyStat &s = b.stats[key];
+            if (s.mark == l + 1) continue;  // a repeat: the lowest rank stands
+            s.mark = static_cast<uint8_t>(l + 1);
+            ++s.langs;
+            if (r + 1 > s.max_rank) s.max_rank = static_cast<uint32_t>(r + 1);
+        }
+    }
+    mem_free(b.table);
+    b.table = nullptr;
+    return true;
 }
 
 }  // namespace
 
 ProfileIndex *index_build(const tavik_profile &p) {
-    uint64_t total = 0, bytes = 0;
-    for (int32_t l = 0; l < p.lang_count; ++l) {
-        const tavik_ngram_list &list = p.langs[l].ngrams;
-        total += list.count;
-        for (uint64_t r = 0; r < list.count; ++r) bytes += std::strlen(list.items[r].text);
-    }
-    if (total > kMaxKeys || bytes >= 0xFFFFFFFFu) return nullptr;
-    uint64_t size = 16;
-    while (size < 2 * total + 16) size *= 2;
+    uint64_t total = 0;
+    for (int32_t l = 0; l < p.lang_count; ++l) total += p.langs[l].ngrams.count;
+    // Refs and arena offsets are 32-bit; a file of at most 64 MiB stays far below.
+    if (total >= 0x7FFFFFFFu) return nullptr;
+    Build b;
+    if (!gather(b, p, total)) return nullptr;
 
     auto *ix = static_cast<ProfileIndex *>(mem_calloc(1, sizeof(ProfileIndex)));
     if (ix == nullptr) return nullptr;
-    const uint64_t cap = total + 1;
-    ix->slots = static_cast<uint64_t *>(mem_calloc(size, sizeof(uint64_t)));
-    ix->info = static_cast<KeyInfo *>(mem_malloc(cap * sizeof(KeyInfo)));
-    ix->arena = static_cast<char *>(mem_malloc(bytes + 1));
-    ix->postings = static_cast<uint32_t *>(mem_malloc(cap * sizeof(uint32_t)));
-    auto *count = static_cast<uint32_t *>(mem_calloc(cap, sizeof(uint32_t)));
-    auto *mark = static_cast<uint8_t *>(mem_calloc(cap, 1));
-    auto *key_of = static_cast<uint32_t *>(mem_malloc(cap * sizeof(uint32_t)));  // per n-gram
-    if (ix->slots == nullptr || ix->info == nullptr || ix->arena == nullptr ||
-        ix->postings == nullptr || count == nullptr || mark == nullptr || key_of == nullptr) {
-        mem_free(count);
-        mem_free(mark);
-        mem_free(key_of);
+    // A row costs a few vector steps whatever it holds; postings cost one
+    // step each, so a text held by fewer languages stays in postings.
+    ix->lanes = (static_cast<uint32_t>(p.lang_count) + kLaneGroup - 1) / kLaneGroup * kLaneGroup;
+    const uint32_t dense_from = ix->lanes / 8 > 3 ? ix->lanes / 8 : 3;
+    uint64_t rows = 0, postings = 0, long_bytes = 0;
+    for (uint64_t k = 0; k < b.keys; ++k) {
+        KeyStat &s = b.stats[k];
+        if (s.key.len > kKeyBytes) long_bytes += s.key.len;
+        if (s.langs >= dense_from && s.max_rank <= kMaxRowRank) {
+            s.ref = kDense | static_cast<uint32_t>(rows++);
+            if (s.max_rank > ix->max_row_rank) ix->max_row_rank = s.max_rank;
+        } else {
+            s.ref = static_cast<uint32_t>(postings + 1);
+            postings += s.langs;
+        }
+    }
+    if (long_bytes >= 0xFFFFFFFFu) {
         index_free(ix);
         return nullptr;
     }
-    ix->mask = size - 1;
-    claim_keys(*ix, p, count, mark, key_of);
-    uint32_t next = 0;
-    for (uint64_t k = 0; k < ix->keys; ++k) {
-        ix->info[k].begin = next;
-        next += count[k];
-        count[k] = ix->info[k].begin;  // becomes the fill cursor
+    ix->size = b.keys + b.keys / 2 + 1;
+    ix->slots = static_cast<Slot *>(mem_calloc(ix->size, sizeof(Slot)));
+    ix->arena = static_cast<char *>(mem_malloc(long_bytes + 1));
+    ix->postings = static_cast<uint32_t *>(mem_malloc((postings + 1) * sizeof(uint32_t)));
+    ix->rows = static_cast<uint16_t *>(mem_calloc(rows * ix->lanes + 1, sizeof(uint16_t)));
+    if (ix->slots == nullptr || ix->arena == nullptr || ix->postings == nullptr ||
+        ix->rows == nullptr) {
+        index_free(ix);
+        return nullptr;
     }
-    ix->info[ix->keys].begin = next;
-    // Pass 2: postings in language order, each text's lowest rank only (the
-    // rank tavik_lang_lookup_rank answers).
-    std::memset(mark, 0, cap);
-    const uint32_t *next_key = key_of;
+    // Pass 2: rows and postings in language order, each text's lowest rank
+    // only (the rank tavik_lang_lookup_rank answers).  `langs` becomes the
+    // fill cursor of a key's postings, `mark` the repeat guard again.
+    for (uint64_t k = 0; k < b.keys; ++k) {
+        b.stats[k].langs = 0;
+        b.stats[k].mark = 0;
+    }
+    const uint32_t *key = b.key_of;
     for (uint32_t l = 0; l < static_cast<uint32_t>(p.lang_count); ++l) {
         const tavik_ngram_list &list = p.langs[l].ngrams;
-        for (uint64_t r = 0; r < list.count; ++r) {
-            const uint32_t k = *next_key++;
-            if (mark[k] == l + 1) continue;
-            mark[k] = static_cast<uint8_t>(l + 1);
-            ix->postings[count[k]++] = static_cast<uint32_t>(r + 1) << kLangBits | l;
+        for (uint64_t r = 0; r < list.count; ++r, ++key) {
+            if (*key == ~0u) continue;
+            KeyStat &s = b.stats[*key];
+            if (s.mark == l + 1) continue;
+            s.mark = static_cast<uint8_t>(l + 1);
+            const auto rank = static_cast<uint32_t>(r + 1);
+            if ((s.ref & kDense) != 0)
+                ix->rows[uint64_t{s.ref & ~kDense} * ix->lanes + l] = static_cast<uint16_t>(rank);
+            else
+                ix->postings[s.ref - 1 + s.langs++] = rank << kRankShift | l;
         }
     }
-    mem_free(count);
-    mem_free(mark);
-    mem_free(key_of);
+    uint64_t arena_len = 0;
+    for (uint64_t k = 0; k < b.keys; ++k) {
+        const KeyStat &s = b.stats[k];
+        if ((s.ref & kDense) == 0) ix->postings[s.ref - 1 + s.langs - 1] |= kLastPosting;
+        Slot slot{s.key.lo, s.key.hi, s.ref, s.key.hash};
+        if (s.key.len > kKeyBytes) {
+            std::memcpy(ix->arena + arena_len, text_of(p, s.first), s.key.len);
+            slot.lo = 0;
+            slot.hi = arena_len << 32 | s.key.len;
+            arena_len += s.key.len;
+        }
+        uint64_t i = home_slot(s.key.hash, ix->size);
+        while (ix->slots[i].ref != 0) i = next_slot(i, ix->size);
+        ix->slots[i] = slot;
+    }
     return ix;
 }
 
 void index_free(ProfileIndex *ix) {
     if (ix == nullptr) return;
     mem_free(ix->slots);
-    mem_free(ix->info);
     mem_free(ix->arena);
     mem_free(ix->postings);
+    mem_free(ix->rows);
     mem_free(ix);
 }
 
@@ -180,7 +247,7 @@ void index_score(const ProfileIndex *ix, const tavik_profile &p, double *distanc
     const tavik_ngram_list &query = G.query;
     const int32_t penalty = absent_penalty();
     const uint64_t q = query.count;
-    const QueryKey *keys = query_keys();  // hashed once, during extraction
+    const Key *keys = query_keys();  // made once, during extraction
     // Sums stay exact in a double below 2^53; beyond that only the
     // one-by-one reference gives the same rounding.
     const double qd = static_cast<double>(q);
@@ -192,53 +259,65 @@ void index_score(const ProfileIndex *ix, const tavik_profile &p, double *distanc
         return;
     }
     // A language starts charged P for every query n-gram; each n-gram it
-    // holds then trades its P for |i - r|.  One accumulator per language.
+    // holds then trades its P for |i - r|.  Postings add to one accumulator
+    // per language; rows are summed by the vector kernel as long as query
+    // ranks fit its lanes, one lane at a time beyond.
     int64_t sum[TAVIK_MAX_LANGS] = {};
     const int64_t p64 = penalty;
+    const bool vector_rows = q <= kMaxRowRank;
+    const uint32_t widest = q > ix->max_row_rank ? static_cast<uint32_t>(q) : ix->max_row_rank;
+    const uint32_t flush = widest > 0 ? 0xFFFFu / widest : 0xFFFFu;
+    DenseSums dense{};
+    uint64_t dense_hits = 0;
     constexpr uint64_t kChunk = 128;
-    int64_t cand[kChunk];  // candidate slot of each n-gram of the chunk, or -1
+    uint32_t ref[kChunk];
+    const uint16_t *row_of[kChunk];
+    uint16_t row_rank[kChunk];
     for (uint64_t base = 0; base < q; base += kChunk) {
         const uint64_t n = q - base < kChunk ? q - base : kChunk;
-        const QueryKey *kk = keys + base;
-        for (uint64_t j = 0; j < n; ++j) __builtin_prefetch(&ix->slots[kk[j].hash & ix->mask]);
-        // Stage 1: the first slot whose hash and length match.
+        const Key *kk = keys + base;
+        // Find every n-gram of the chunk, fetching the slot of the one
+        // kAhead places on and what each found ref points to.
+        constexpr uint64_t kAhead = 12;
+        for (uint64_t j = 0; j < n && j < kAhead; ++j)
+            __builtin_prefetch(&ix->slots[home_slot(kk[j].hash, ix->size)]);
         for (uint64_t j = 0; j < n; ++j) {
-            const uint64_t tag = slot_tag(kk[j].hash, kk[j].len);
-            uint64_t i = kk[j].hash & ix->mask;
-            cand[j] = -1;
-            for (uint64_t s; (s = ix->slots[i]) != 0; i = (i + 1) & ix->mask) {
-                if ((s >> 24) != tag) continue;
-                cand[j] = static_cast<int64_t>(i);
-                __builtin_prefetch(&ix->info[(s & 0xFFFFFFu) - 1]);
-                break;
-            }
+            if (j + kAhead < n) __builtin_prefetch(&ix->slots[home_slot(kk[j + kAhead].hash, ix->size)]);
+            const Slot *s = find(*ix, kk[j], query.items[base + j].text);
+            ref[j] = s != nullptr ? s->ref : 0;
+            if (ref[j] == 0) continue;
+            if ((ref[j] & kDense) != 0)
+                __builtin_prefetch(ix->rows + uint64_t{ref[j] & ~kDense} * ix->lanes);
+            else
+                __builtin_prefetch(ix->postings + ref[j] - 1);
         }
-        // Stage 2: the key's text and postings.
+        uint64_t rows = 0;
         for (uint64_t j = 0; j < n; ++j) {
-            if (cand[j] < 0) continue;
-            const KeyInfo &info = ix->info[(ix->slots[cand[j]] & 0xFFFFFFu) - 1];
-            __builtin_prefetch(ix->arena + info.off);
-            __builtin_prefetch(ix->postings + info.begin);
-        }
-        // Stage 3: confirm the text (probing on after a rare collision) and
-        // charge every language holding it.
-        for (uint64_t j = 0; j < n; ++j) {
-            if (cand[j] < 0) continue;
-            const char *text = query.items[base + j].text;
-            const auto i = static_cast<uint64_t>(cand[j]);
-            int64_t k = static_cast<int64_t>((ix->slots[i] & 0xFFFFFFu) - 1);
-            if (!key_is(*ix, static_cast<uint64_t>(k), text, kk[j].len))
-                k = find_from(*ix, (i + 1) & ix->mask, text, kk[j].hash, kk[j].len);
-            if (k < 0) continue;
+            if (ref[j] == 0) continue;
             const auto rank = static_cast<int64_t>(base + j + 1);
-            const uint32_t end = ix->info[k + 1].begin;
-            for (uint32_t e = ix->info[k].begin; e < end; ++e) {
-                const uint32_t post = ix->postings[e];
-                const uint32_t l = post & kLangMask;
-                const int64_t d = rank - static_cast<int64_t>(post >> kLangBits);
-                sum[l] += (d < 0 ? -d : d) - p64;
+            if ((ref[j] & kDense) != 0) {
+                const uint16_t *row = ix->rows + uint64_t{ref[j] & ~kDense} * ix->lanes;
+                if (vector_rows) {
+                    row_of[rows] = row;
+                    row_rank[rows++] = static_cast<uint16_t>(rank);
+                    continue;
+                }
+                for (uint32_t l = 0; l < static_cast<uint32_t>(p.lang_count); ++l) {
+                    if (row[l] == 0) continue;
+                    const int64_t d = rank - row[l];
+                    sum[l] += (d < 0 ? -d : d) - p64;
+                }
+                continue;
+            }
+            for (const uint32_t *e = ix->postings + ref[j] - 1;; ++e) {
+                const uint32_t post = *e;
+                const int64_t d = rank - static_cast<int64_t>(post >> kRankShift);
+                sum[post & kLangMask] += (d < 0 ? -d : d) - p64;
+                if ((post & kLastPosting) != 0) break;
             }
         }
+        if (rows != 0) dense_add(row_of, row_rank, rows, ix->lanes, flush, dense);
+        dense_hits += rows;
     }
     for (int32_t l = 0; l < p.lang_count; ++l) {
         const uint64_t n = p.langs[l].ngrams.count;
@@ -246,7 +325,9 @@ void index_score(const ProfileIndex *ix, const tavik_profile &p, double *distanc
             distances[l] = 0.0;
             continue;
         }
-        int64_t s = sum[l] + static_cast<int64_t>(q) * p64;
+        const int64_t held = static_cast<int64_t>(dense_hits - dense.absent[l]);
+        int64_t s = sum[l] + static_cast<int64_t>(dense.sum[l]) - held * p64 +
+                    static_cast<int64_t>(q) * p64;
         if (G.size_penalty != 0) {
             const int64_t diff = static_cast<int64_t>(q) - static_cast<int64_t>(n);
             s += (diff < 0 ? -diff : diff) * penalty;

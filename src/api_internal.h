@@ -3,6 +3,7 @@
 #ifndef TAVIK_API_INTERNAL_H
 #define TAVIK_API_INTERNAL_H
 
+#include "ngram_key.h"
 #include "tavik_api.h"
 
 namespace tavik {
@@ -17,13 +18,9 @@ void ensure_defaults();
 // Writes a fixed message into G.error.
 void set_error(const char *message);
 
-// The query's storage (api_query.cpp).  The hash and length of each query
-// n-gram, parallel to G.query.items, or nullptr when there is no query.
-struct QueryKey {
-    uint32_t hash;
-    uint32_t len;
-};
-const QueryKey *query_keys();
+// The query's storage (api_query.cpp).  The key of each query n-gram,
+// parallel to G.query.items, or nullptr when there is no query.
+const Key *query_keys();
 void query_clear();    // G.query becomes empty and invalid; storage is kept
 void query_release();  // and the storage is given back
 

@@ -21,7 +21,7 @@ using NgramRec = struct tavik_ngram;
 struct QueryStorage {
     StrMap map;
     NgramRec *items = nullptr;
-    QueryKey *keys = nullptr;
+    Key *keys = nullptr;
     uint64_t cap = 0;
 };
 
@@ -36,7 +36,7 @@ int32_t publish(uint64_t n) {
     if (n > q.cap) {
         auto *items = static_cast<NgramRec *>(mem_realloc(q.items, n * sizeof(NgramRec)));
         if (items != nullptr) q.items = items;
-        auto *keys = static_cast<QueryKey *>(mem_realloc(q.keys, n * sizeof(QueryKey)));
+        auto *keys = static_cast<Key *>(mem_realloc(q.keys, n * sizeof(Key)));
         if (keys != nullptr) q.keys = keys;
         if (items == nullptr || keys == nullptr) return TAVIK_NO_MEMORY;
         q.cap = n;
@@ -44,7 +44,7 @@ int32_t publish(uint64_t n) {
     for (uint64_t k = 0; k < n; ++k) {
         const Counted &e = q.map.entries[q.map.ranked[k]];
         q.items[k] = NgramRec{q.map.arena + e.off, e.count, e.order};
-        q.keys[k] = QueryKey{e.hash, e.len};
+        q.keys[k] = e.key();
     }
     G.query = tavik_ngram_list{n != 0 ? q.items : nullptr, n, n != 0 ? q.cap : 0};
     return TAVIK_OK;
@@ -52,7 +52,7 @@ int32_t publish(uint64_t n) {
 
 }  // namespace
 
-const QueryKey *query_keys() { return G.query_valid != 0 ? q.keys : nullptr; }
+const Key *query_keys() { return G.query_valid != 0 ? q.keys : nullptr; }
 
 void query_clear() {
     G.query = tavik_ngram_list{nullptr, 0, 0};

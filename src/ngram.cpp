@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "alloc.h"
+#include "hash.h"
 #include "ngram_count.h"
 #include "ngram_scan.h"
 
@@ -43,85 +44,140 @@ bool reserve(void **p, uint64_t *cap, uint64_t need, uint64_t first, size_t size
 }
 
 
-// Finds the slot of an n-gram, claiming a free one (with a new entry and a
-// copy of the text in the arena) when the n-gram is new; nullptr when out
-// of memory or when every slot was probed.
-uint64_t *strmap_find(StrMap &map, const char *bytes, uint32_t len, uint32_t hash) {
-    if (map.size == 0) return nullptr;
-    const uint64_t mask = map.size - 1;
-    uint64_t i = hash & mask;
-    for (uint64_t probes = 0; probes < map.size; ++probes, i = (i + 1) & mask) {
-        const uint64_t s = map.slots[i];
-        if (s == 0) {
-            if (!reserve(reinterpret_cast<void **>(&map.entries), &map.entry_cap, map.count + 1,
-                         256, sizeof(Counted), kMaxEntries) ||
-                !reserve(reinterpret_cast<void **>(&map.arena), &map.arena_cap,
-                         map.arena_len + len + 1, 4096, 1, 0xFFFFFFFFu))
-                return nullptr;
-            const auto off = static_cast<uint32_t>(map.arena_len);
-            std::memcpy(map.arena + off, bytes, len);
-            map.arena[off + len] = '\0';
-            map.arena_len += len + 1;
-            map.entries[map.count] = Counted{off, len, hash, 0, 0};
-            map.slots[i] = uint64_t{hash} << 32 | (map.count + 1);
-            ++map.count;
-            ++map.used;
-            return &map.slots[i];
-        }
-        if (static_cast<uint32_t>(s >> 32) != hash) continue;
-        const Counted &e = map.entries[(s & 0xFFFFFFFFu) - 1];
-        if (e.len == len && bytes_equal(map.arena + e.off, bytes, len)) return &map.slots[i];
-    }
-    return nullptr;
-}
-
-// Counts `weight` occurrences; -1 when out of memory.  Counts add as
-// unsigned values, so that no text can overflow them.
-int strmap_add(StrMap &map, const char *bytes, uint32_t len, uint32_t hash, int32_t order,
-               uint32_t weight) {
-    const uint64_t *slot = strmap_find(map, bytes, len, hash);
-    if (slot == nullptr) return -1;
-    Counted &e = map.entries[(*slot & 0xFFFFFFFFu) - 1];
-    if (e.count == 0) e.order = order;
-    e.count = static_cast<int32_t>(static_cast<uint32_t>(e.count) + weight);
-    return 0;
-}
-
-// Doubles the slots; the slots carry their hashes, so no text is read.
-int strmap_grow(StrMap &map) {
-    const uint64_t n = map.size < 8 ? 16 : map.size * 2;
-    auto *fresh = static_cast<uint64_t *>(mem_calloc(n, sizeof(uint64_t)));
-    if (fresh == nullptr) return -1;
-    const uint64_t mask = n - 1;
-    for (uint64_t k = 0; k < map.size; ++k) {
-        const uint64_t s = map.slots[k];
-        if (s == 0) continue;
-        uint64_t i = (s >> 32) & mask;
-        while (fresh[i] != 0) i = (i + 1) & mask;
-        fresh[i] = s;
+// Doubles the slots until `entries` fit at half load; the entries carry
+// their hashes, so no text is read.
+bool strmap_fit(StrMap &map, uint64_t entries) {
+    if (entries * 2 <= map.size) return true;
+    uint64_t n = map.size < 16 ? 16 : map.size;
+    while (n < entries * 2) n *= 2;
+    auto *fresh = static_cast<uint32_t *>(mem_calloc(n, sizeof(uint32_t)));
+    if (fresh == nullptr) return false;
+    for (uint64_t k = 0; k < map.count; ++k) {
+        uint64_t i = home_slot(map.entries[k].hash, n);
+        while (fresh[i] != 0) i = (i + 1) & (n - 1);
+        fresh[i] = static_cast<uint32_t>(k + 1);
     }
     mem_free(map.slots);
     map.slots = fresh;
     map.size = n;
     map.slot_cap = n;
-    return 0;
+    return true;
 }
 
-// Counts every occurrence the scanner hands over.  The occurrence index is
-// kept unsigned, so a text of more than 2^31 occurrences wraps the index
-// instead of overflowing.
-struct CountSink {
-    StrMap &map;
-    uint32_t next_order = 0;
-    uint32_t weight = 1;  // instances of the word being emitted
+// Grows the entries to hold `need`, keeping the sentinel before them.
+bool reserve_entries(StrMap &map, uint64_t need) {
+    if (need <= map.entry_cap) return true;
+    if (need > kMaxEntries) return false;
+    uint64_t n = map.entry_cap == 0 ? 256 : map.entry_cap;
+    while (n < need) n *= 2;
+    if (n > kMaxEntries) n = kMaxEntries;
+    auto *grown = static_cast<Counted *>(mem_realloc(map.store, (n + 1) * sizeof(Counted)));
+    if (grown == nullptr) return false;
+    grown[0] = Counted{};
+    map.store = grown;
+    map.entries = grown + 1;
+    map.entry_cap = n;
+    return true;
+}
 
-    int32_t operator()(const char *bytes, uint32_t len, uint32_t hash) {
-        const auto order = static_cast<int32_t>(next_order++);
-        if (map.used * 2 >= map.size && strmap_grow(map) != 0) return TAVIK_NO_MEMORY;
-        if (strmap_add(map, bytes, len, hash, order, weight) != 0) return TAVIK_NO_MEMORY;
-        return 0;
+// Makes room for `n` more entries whose texts take at most `bytes` bytes
+// with their NULs, so that adding them cannot fail.  A key is stored as 16
+// bytes whatever its length, hence the slack.
+bool strmap_room(StrMap &map, uint64_t n, uint64_t bytes) {
+    return strmap_fit(map, map.count + n) && reserve_entries(map, map.count + n + 1) &&
+           reserve(reinterpret_cast<void **>(&map.arena), &map.arena_cap,
+                   map.arena_len + bytes + kKeyBytes, 4096, 1, 0xFFFFFFFFu);
+}
+
+// The map's arrays and counters as locals while one word is counted, so
+// that they stay in registers however the texts are stored; commit() hands
+// them back.  strmap_room has made room for every occurrence of the word.
+struct Tally {
+    StrMap &map;
+    uint32_t *slots;
+    uint64_t mask;
+    Counted *entries;
+    char *arena;
+    uint64_t count;
+    uint64_t arena_len;
+
+    explicit Tally(StrMap &m)
+        : map(m), slots(m.slots), mask(m.size - 1), entries(m.entries), arena(m.arena),
+          count(m.count), arena_len(m.arena_len) {}
+    void commit() {
+        map.count = count;
+        map.arena_len = arena_len;
+    }
+
+    // Whether entry `e` holds a long text (16 bytes or more) `bytes` whose
+    // first 16 bytes it shares.
+    bool holds_long(const Counted &e, const Key &k, const char *bytes) const {
+        return e.len == k.len &&
+               bytes_equal(arena + e.off + kKeyBytes, bytes + kKeyBytes, k.len - kKeyBytes);
+    }
+
+    // Counts `weight` occurrences of the `len` bytes at `bytes` (readable for
+    // 16 bytes at least), adding an entry when they are new.  New or not is
+    // as likely as not, so the common case (the home slot is free or holds
+    // the n-gram) does not branch on it: the new entry and its text are
+    // written past the end either way and kept only when the slot was free.
+    // A free slot reads the sentinel before the entries, which holds no key.
+    // Counts add as unsigned values, so that no text can overflow them.
+    __attribute__((always_inline)) void add(const char *bytes, uint32_t len, int32_t order,
+                                            uint32_t weight) {
+        const Key k = key_of_padded(bytes, len);
+        uint64_t i = home_slot(k.hash, mask + 1);
+        uint32_t s = slots[i];
+        for (;;) {
+            const Counted &e = entries[static_cast<int64_t>(s) - 1];
+            bool same = (e.lo == k.lo) & (e.hi == k.hi);
+            if (len >= kKeyBytes && same) same = holds_long(e, k, bytes);
+            if ((s == 0) | same) break;
+            i = (i + 1) & mask;
+            s = slots[i];
+        }
+        const auto off = static_cast<uint32_t>(arena_len);
+        char *dst = arena + off;
+        std::memcpy(dst, &k.lo, 8);
+        std::memcpy(dst + 8, &k.hi, 8);
+        if (len > kKeyBytes) std::memcpy(dst, bytes, len);
+        dst[len] = '\0';
+        entries[count] = Counted{k.lo, k.hi, k.hash, len, off, 0, order};
+        const uint64_t fresh = s == 0 ? 1 : 0;
+        const uint64_t at = fresh != 0 ? count : s - 1;
+        slots[i] = static_cast<uint32_t>(at + 1);
+        entries[at].count = static_cast<int32_t>(static_cast<uint32_t>(entries[at].count) + weight);
+        count += fresh;
+        arena_len += fresh * (len + 1);
     }
 };
+
+// The most bytes the new texts of one word can take: each occurrence at
+// most the word or 28 bytes, and a NUL.
+uint64_t word_text_bound(const WordBuffer &w, uint32_t occurrences) {
+    const uint32_t word = w.offset[w.count];
+    return uint64_t{occurrences} * ((word < 28 ? word : 28) + 1);
+}
+
+// Counts the occurrences of one framed word, `weight` times each, the
+// first with occurrence index `order`; returns the index after the last.
+// The index is kept unsigned, so a text of more than 2^31 occurrences wraps
+// it instead of overflowing.
+int32_t count_word(StrMap &map, const WordBuffer &w, int32_t max_len, uint32_t *order,
+                   uint32_t weight) {
+    const uint32_t n = occurrences_in(w, max_len);
+    if (!strmap_room(map, n, word_text_bound(w, n))) return TAVIK_NO_MEMORY;
+    Tally t(map);
+    uint32_t next = *order;
+    auto sink = [&](const char *bytes, uint32_t len) {
+        t.add(bytes, len, static_cast<int32_t>(next++), weight);
+        return 0;
+    };
+    emit_from_token(w, max_len, sink);
+    t.commit();
+    *order = next;
+    return TAVIK_OK;
+}
 
 // Long texts repeat their words: each distinct framed word is counted once,
 // with the occurrence index its first instance starts at, and its n-grams
@@ -132,24 +188,17 @@ struct CountSink {
 int32_t count_by_words(StrMap &map, const char *text, uint64_t len, int32_t max_len,
                        WordBuffer &w) {
     StrMap words;
-    words.slots = static_cast<uint64_t *>(mem_calloc(kFirstSlots, sizeof(uint64_t)));
-    if (words.slots == nullptr) return TAVIK_NO_MEMORY;
-    words.size = words.slot_cap = kFirstSlots;
     uint32_t counter = 0;
     auto each_word = [&](const WordBuffer &word) -> int32_t {
         const uint32_t bytes = word.offset[word.count];
-        const uint32_t h = fnv1a(word.bytes, bytes);
-        if (words.used * 2 >= words.size && strmap_grow(words) != 0) return TAVIK_NO_MEMORY;
-        const uint64_t *slot = strmap_find(words, word.bytes, bytes, h);
-        if (slot == nullptr) return TAVIK_NO_MEMORY;
-        Counted &e = words.entries[(*slot & 0xFFFFFFFFu) - 1];
-        if (e.count == 0) e.order = static_cast<int32_t>(counter);
-        e.count = static_cast<int32_t>(static_cast<uint32_t>(e.count) + 1);
+        if (!strmap_room(words, 1, bytes + 1)) return TAVIK_NO_MEMORY;
+        Tally t(words);
+        t.add(word.bytes, bytes, static_cast<int32_t>(counter), 1);
+        t.commit();
         counter += occurrences_in(word, max_len);
         return TAVIK_OK;
     };
     int32_t rc = scan_words(text, len, w, each_word);
-    CountSink sink{map};
     for (uint64_t k = 0; rc == TAVIK_OK && k < words.count; ++k) {
         const Counted &e = words.entries[k];
         const auto *src = reinterpret_cast<const unsigned char *>(words.text(e));
@@ -162,9 +211,9 @@ int32_t count_by_words(StrMap &map, const char *text, uint64_t len, int32_t max_
             at += static_cast<uint32_t>(n);
             w.offset[++w.count] = at;
         }
-        sink.next_order = static_cast<uint32_t>(e.order);
-        sink.weight = static_cast<uint32_t>(e.count);
-        rc = emit_from_token(w, max_len, sink);
+        std::memset(w.bytes + e.len, 0, kKeyBytes);
+        auto order = static_cast<uint32_t>(e.order);
+        rc = count_word(map, w, max_len, &order, static_cast<uint32_t>(e.count));
     }
     strmap_release(words);
     return rc;
@@ -206,7 +255,7 @@ int32_t copy_entries(const StrMap &map, const uint32_t *idx, uint64_t n,
 
 void strmap_release(StrMap &map) {
     mem_free(map.slots);
-    mem_free(map.entries);
+    mem_free(map.store);
     mem_free(map.arena);
     mem_free(map.ranked);
     mem_free(map.buckets);
@@ -216,12 +265,11 @@ void strmap_release(StrMap &map) {
 int32_t strmap_count_text(StrMap &map, const char *text, int32_t max_len) {
     const uint64_t len = std::strlen(text);
     map.count = 0;
-    map.used = 0;
     map.arena_len = 0;
     map.ranked_count = 0;
     // Sized from the text: a text has at most bytes x length occurrences and
     // far fewer distinct n-grams, so short texts seldom grow the map, and a
-    // map cleared per text stays small.  The growth rule holds beyond.
+    // map cleared per text stays small.  strmap_fit grows it beyond.
     const int per_cp = max_len < kMaxNgramLength ? max_len : kMaxNgramLength;
     const uint64_t bound = std::min<uint64_t>(len * static_cast<uint64_t>(per_cp) + 16,
                                               kMaxPresetSlots);
@@ -229,20 +277,23 @@ int32_t strmap_count_text(StrMap &map, const char *text, int32_t max_len) {
     while (size < bound) size *= 2;
     if (map.slot_cap < size) {
         mem_free(map.slots);
-        map.slots = static_cast<uint64_t *>(mem_malloc(size * sizeof(uint64_t)));
+        map.slots = static_cast<uint32_t *>(mem_malloc(size * sizeof(uint32_t)));
         map.slot_cap = map.slots != nullptr ? size : 0;
         map.size = 0;
         if (map.slots == nullptr) return TAVIK_NO_MEMORY;
     }
     map.size = size;
-    std::memset(map.slots, 0, size * sizeof(uint64_t));
+    std::memset(map.slots, 0, size * sizeof(uint32_t));
     WordBuffer word;
     int32_t rc;
     if (len >= count_words_from) {
         rc = count_by_words(map, text, len, max_len, word);
     } else {
-        CountSink sink{map};
-        rc = scan_ngrams(text, len, max_len, word, sink);
+        uint32_t order = 0;
+        auto each_word = [&](const WordBuffer &w) {
+            return count_word(map, w, max_len, &order, 1);
+        };
+        rc = scan_words(text, len, word, each_word);
     }
     if (rc != TAVIK_OK) {
         map.count = 0;

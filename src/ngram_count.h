@@ -1,35 +1,39 @@
 // ngram_count.h - the counting map behind extraction, shared by the public
 // list functions, training and the library's query.
 //
-// The map counts the n-gram occurrences of one text.  Its slots hold only a
-// hash and an entry number; the entries (first-occurrence order) hold the
-// counts, and their texts sit one after the other in one arena, each with a
-// NUL.  Nothing is allocated per n-gram: callers that need one allocation
-// per text (a list the caller owns) make those copies at the end, for the
-// entries that survive ranking.
+// The map counts the n-gram occurrences of one text.  Its slots hold only
+// an entry number; the entries (first-occurrence order) hold each n-gram's
+// key (ngram_key.h), count and first occurrence, and their texts sit one
+// after the other in one arena, each with a NUL.  Nothing is allocated per
+// n-gram, and room is made once per word, not per occurrence: callers that
+// need one allocation per text (a list the caller owns) make those copies at
+// the end, for the entries that survive ranking.
 #ifndef TAVIK_NGRAM_COUNT_H
 #define TAVIK_NGRAM_COUNT_H
 
 #include <cstdint>
 
 #include "ngram.h"
+#include "ngram_key.h"
 
 namespace tavik {
 
 struct Counted {
-    uint32_t off;   // text in the arena
-    uint32_t len;   // bytes, NUL not counted
-    uint32_t hash;  // FNV-1a of the text
-    int32_t count;  // occurrences; 0 while claimed and not yet counted
-    int32_t order;  // occurrence index of the first occurrence
+    uint64_t lo, hi;  // the key's words
+    uint32_t hash;
+    uint32_t len;     // bytes, NUL not counted
+    uint32_t off;     // text in the arena
+    int32_t count;    // occurrences
+    int32_t order;    // occurrence index of the first occurrence
+    Key key() const { return Key{lo, hi, len, hash}; }
 };
 
 struct StrMap {
-    uint64_t *slots = nullptr;  // hash << 32 | entry + 1; 0 = free
+    uint32_t *slots = nullptr;  // entry + 1; 0 = free
     uint64_t size = 0;          // slots in use, a power of two
     uint64_t slot_cap = 0;      // slots allocated
-    uint64_t used = 0;
-    Counted *entries = nullptr;
+    Counted *store = nullptr;    // the entries after one sentinel that matches no key
+    Counted *entries = nullptr;  // store + 1, so that entries[-1] is the sentinel
     uint64_t count = 0;
     uint64_t entry_cap = 0;
     char *arena = nullptr;

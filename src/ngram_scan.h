@@ -1,19 +1,19 @@
 // ngram_scan.h - the walk over a text that yields its n-gram occurrences.
 //
-// scan_ngrams decodes the text once, collects each word framed by "_" in a
-// fixed buffer, and at the end of the word hands every occurrence to the
+// scan_words decodes the text once and collects each word framed by "_" in
+// a fixed buffer; emit_from_token hands every occurrence of a word to a
 // sink in occurrence order: by end position, and at one position shortest
 // first.  The bytes of an n-gram are a slice of the word's UTF-8 buffer (the
-// encoding of a well-formed code point is its own bytes), and its FNV-1a
-// hash is carried along: one running hash per start position in the window,
-// so each byte is hashed once per n-gram length instead of once per n-gram.
+// encoding of a well-formed code point is its own bytes).  The buffer is
+// zeroed for 16 bytes past the word, so a key can be loaded whole from any
+// n-gram's first byte.
 #ifndef TAVIK_NGRAM_SCAN_H
 #define TAVIK_NGRAM_SCAN_H
 
 #include <cstdint>
 #include <cstring>
 
-#include "hash.h"
+#include "ngram_key.h"
 #include "tavik_api.h"
 #include "utf8_inline.h"
 
@@ -27,31 +27,24 @@ constexpr int kMaxWordCodePoints = 4095;  // the frame included
 struct WordBuffer {
     int32_t count = 0;                               // code points held
     uint32_t offset[kMaxWordCodePoints + 1];         // offset[k]: start of code point k
-    char bytes[kMaxWordCodePoints * 4 + 4];
+    char bytes[kMaxWordCodePoints * 4 + 4 + kKeyBytes];
 };
 
-// Hands the occurrences of the framed word in `w` to sink(bytes, len, hash),
-// which returns 0 or a status; the first non-zero status is returned.
+// Hands the occurrences of the framed word in `w` to sink(bytes, len), which
+// returns 0 or a status; the first non-zero status is returned.
 template <class Sink>
 inline int32_t emit_from_token(const WordBuffer &w, int max_len, Sink &sink) {
-    const int L = max_len < kMaxNgramLength ? max_len : kMaxNgramLength;
+    const int32_t L = max_len < kMaxNgramLength ? max_len : kMaxNgramLength;
     const int32_t m = w.count;
-    uint32_t run[8];  // run[s & 7]: hash of the bytes from code point s to the current one
     for (int32_t i = 0; i < m; ++i) {
         const uint32_t b = w.offset[i], e = w.offset[i + 1];
-        run[i & 7] = kFnvBasis;
-        const int32_t first = i - L + 1 > 0 ? i - L + 1 : 0;
-        for (int32_t s = first; s <= i; ++s) {
-            uint32_t h = run[s & 7];
-            for (uint32_t k = b; k < e; ++k)
-                h = fnv1a_step(h, static_cast<unsigned char>(w.bytes[k]));
-            run[s & 7] = h;
-        }
-        for (int32_t n = 1; n <= L && n <= i + 1; ++n) {
-            const int32_t s = i - n + 1;
-            if (n == 1 && e - b == 1 && w.bytes[b] == '_') continue;
-            const uint32_t off = w.offset[s];
-            const int32_t rc = sink(w.bytes + off, e - off, run[s & 7]);
+        const int32_t top = i + 1 < L ? i + 1 : L;
+        // A frame alone is no n-gram; "_" is never a letter, so only the
+        // word's ends can be one.
+        int32_t n = e - b == 1 && w.bytes[b] == '_' ? 2 : 1;
+        for (; n <= top; ++n) {
+            const uint32_t off = w.offset[i - n + 1];
+            const int32_t rc = sink(w.bytes + off, e - off);
             if (rc != 0) return rc;
         }
     }
@@ -94,6 +87,7 @@ inline int32_t scan_words(const char *text, uint64_t len, WordBuffer &w, WordSin
             }
         } else if (in_word) {
             if (w.count < kMaxWordCodePoints) append(kFrame, 1);
+            std::memset(w.bytes + w.offset[w.count], 0, kKeyBytes);
             const int32_t rc = word_sink(static_cast<const WordBuffer &>(w));
             if (rc != 0) return rc;
             in_word = false;
@@ -102,6 +96,7 @@ inline int32_t scan_words(const char *text, uint64_t len, WordBuffer &w, WordSin
     }
     if (in_word) {
         if (w.count < kMaxWordCodePoints) append(kFrame, 1);
+        std::memset(w.bytes + w.offset[w.count], 0, kKeyBytes);
         return word_sink(static_cast<const WordBuffer &>(w));
     }
     return 0;
@@ -118,14 +113,6 @@ inline uint32_t occurrences_in(const WordBuffer &w, int max_len) {
     const uint32_t last = w.offset[m - 1];
     if (w.offset[m] - last == 1 && w.bytes[last] == '_') n -= 1;  // the closing one
     return n;
-}
-
-// Hands every n-gram occurrence of the text to the sink, word by word.
-template <class Sink>
-inline int32_t scan_ngrams(const char *text, uint64_t len, int max_len, WordBuffer &w,
-                           Sink &sink) {
-    auto each_word = [&](const WordBuffer &word) { return emit_from_token(word, max_len, sink); };
-    return scan_words(text, len, w, each_word);
 }
 
 }  // namespace tavik

@@ -338,7 +338,10 @@ private:
     std::mt19937 g_;
 };
 
-const char *const kAlphabet[] = {"a", "b", "c", "d", "\xC3\xA9"}; // é is a letter too
+// é, an ideograph and one beyond the Basic Plane are letters too; with them
+// n-grams of 5 or more code points pass 16 bytes.
+const char *const kAlphabet[] = {"a", "b", "c", "d", "\xC3\xA9", "\xE4\xB8\xAD",
+                                 "\xF0\xA0\x80\x80"};
 
 std::string random_ngram(Rng &rng, int letters, int max_len) {
     std::string s;
@@ -387,8 +390,8 @@ TEST(Differential, IndexedScoringMatchesReference) {
     int scored = 0, ambiguous = 0, too_few = 0, with_repeats = 0;
     for (int round = 0; round < 250; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
-        const int letters = rng.in(2, 5);
-        const int max_len = rng.in(1, 3);
+        const int letters = rng.in(2, 7);
+        const int max_len = rng.in(1, 6);
         const int lang_count = rng.in(2, 64);
         const bool shared_codes = rng.one_in(3);
         with_repeats += shared_codes;
@@ -407,7 +410,7 @@ TEST(Differential, IndexedScoringMatchesReference) {
         }
         load(b.bytes());
         const tavik_state *st = tavik_get_state();
-        tavik_set_max_ngram_length(rng.in(1, 4));
+        tavik_set_max_ngram_length(rng.in(1, 7));
         tavik_set_size_penalty(rng.one_in(2));
         tavik_set_min_ngrams(kMinNgrams[rng.in(0, 3)]);
         tavik_set_min_margin(kMinMargins[rng.in(0, 2)]);
@@ -468,6 +471,88 @@ TEST(Differential, IndexedScoringMatchesReference) {
     EXPECT_GT(ambiguous, 0);
     EXPECT_GT(too_few, 0);
     EXPECT_GT(with_repeats, 0);
+}
+
+// N-grams of more than 16 bytes that differ only in their last byte, held
+// by several languages or by one.
+TEST(Differential, LongNgramsCompareEveryByte) {
+    const std::string x = "\xF0\xA0\x80\x80";  // a letter of 4 bytes
+    const std::string four = x + x + x + x;
+    const std::vector<std::string> shared = {four + "a", four + "b", "_" + four, four};
+    load(make_profile({{"a", {four + "a", "_" + four}},
+                       {"b", {four + "b", four}},
+                       {"c", shared},
+                       {"d", shared},
+                       {"e", {four + "b", "_" + four, four + "a"}}}));
+    tavik_set_max_ngram_length(7);
+    tavik_set_min_ngrams(0);
+    tavik_set_min_margin(0.0);
+    for (const std::string &text : {four + "a", four + "b", four + "c " + four + "a"}) {
+        ASSERT_TRUE(tavik_identify(text.c_str()) == TAVIK_OK ||
+                    tavik_get_state()->status == TAVIK_AMBIGUOUS);
+        const tavik_state *st = tavik_get_state();
+        for (int i = 0; i < tavik_result_count(); ++i) {
+            const int l = tavik_result_code(i)[0] - 'a';
+            const double d = reference_distance(st->profile->langs[l], st->max_distribution,
+                                                false);
+            const double got = tavik_result_distance(i);
+            EXPECT_EQ(std::memcmp(&got, &d, sizeof d), 0) << tavik_result_code(i) << ": "
+                                                          << got << " vs " << d;
+        }
+    }
+}
+
+// The k-th of 40000 letters: ideographs, then Hangul, then ideographs
+// beyond the Basic Plane.
+std::string wide_letter(int k) {
+    const auto u = static_cast<uint32_t>(k);
+    const uint32_t cp = u < 20992 ? 0x4E00 + u : u < 32176 ? 0xAC00 + u - 20992 : 0x20000 + u - 32176;
+    char buf[4];
+    const int32_t n = tavik_utf8_encode(cp, buf);
+    EXPECT_EQ(tavik_utf8_is_letter(cp), 1);
+    return std::string(buf, static_cast<size_t>(n));
+}
+
+// Ranks and query sizes past 2^15, where n-grams most languages share are
+// no longer summed as 16-bit lanes, and query sizes just below.
+TEST(Differential, WideRanksMatchReference) {
+    const int n = 40000;
+    std::vector<std::string> letters, up, down, odd, mixed;
+    std::string text;
+    for (int k = 0; k < n; ++k) {
+        letters.push_back(wide_letter(k));
+        text += letters.back() + " ";
+    }
+    for (int k = 0; k < n; ++k) {
+        up.push_back(letters[k]);
+        down.push_back(letters[n - 1 - k]);
+        if (k % 2 == 1) odd.push_back(letters[k]);
+        mixed.push_back(letters[k * 7919 % n]);
+    }
+    load(make_profile({{"up", up}, {"down", down}, {"odd", odd}, {"mix", mixed}}));
+    for (const int32_t max_dist : {100000, 32767, 30000, 5}) {
+        SCOPED_TRACE("max_distribution " + std::to_string(max_dist));
+        tavik_set_max_ngram_length(1);
+        tavik_set_max_distribution(max_dist);
+        tavik_set_min_ngrams(0);
+        tavik_set_min_margin(0.0);
+        ASSERT_EQ(tavik_identify(text.c_str()), TAVIK_OK);
+        const tavik_state *st = tavik_get_state();
+        ASSERT_EQ(tavik_ngram_count(), std::min(n, max_dist));
+        for (int l = 0; l < 4; ++l) {
+            const tavik_lang &lang = st->profile->langs[l];
+            const double d = reference_distance(lang, max_dist, false);
+            bool seen = false;
+            for (int i = 0; i < 4; ++i) {
+                if (std::strcmp(tavik_result_code(i), lang.code) != 0) continue;
+                const double got = tavik_result_distance(i);
+                EXPECT_EQ(std::memcmp(&got, &d, sizeof d), 0) << lang.code << ": " << got
+                                                              << " vs " << d;
+                seen = true;
+            }
+            EXPECT_TRUE(seen) << lang.code;
+        }
+    }
 }
 
 } // namespace
