@@ -7,6 +7,8 @@
 #include "api_internal.h"
 
 using tavik::G;
+using tavik::g_index;
+using tavik::index_code_order;
 
 namespace tavik {
 
@@ -37,21 +39,47 @@ double calc_distance(const tavik_lang &lang, const tavik_ngram_list &query, int3
 
 namespace {
 
-// Ascending distance, then the codes bytewise.
-int cmp_hit(const tavik_result &a, const tavik_result &b) {
-    if (a.distance < b.distance) return -1;
-    if (a.distance > b.distance) return 1;
-    return std::strcmp(a.code, b.code);
-}
-
 bool valid_result(int32_t index) { return index >= 0 && index < G.result_count; }
 
-// Sorts the results, gives the winner its confidence and returns the margin
-// in percent.
+// Fills G.results with the languages sorted by ascending distance, then
+// code bytewise.  Distances are finite and not negative, so their bit
+// patterns order as they do; with the codes' order known from the index, a
+// result compares as two integers.
+void sort_results(const tavik_profile &p, const double *distances) {
+    const int32_t n = p.lang_count;
+    const uint8_t *code_order = index_code_order(g_index);
+    struct Hit {
+        uint64_t distance;
+        uint32_t code;
+        uint32_t lang;
+    } hits[TAVIK_MAX_LANGS];
+    for (int32_t i = 0; i < n; ++i) {
+        uint64_t bits;
+        std::memcpy(&bits, &distances[i], sizeof bits);
+        hits[i] = Hit{bits, code_order != nullptr ? code_order[i] : 0u, static_cast<uint32_t>(i)};
+    }
+    if (code_order != nullptr)
+        std::sort(hits, hits + n, [](const Hit &a, const Hit &b) {
+            return a.distance != b.distance ? a.distance < b.distance : a.code < b.code;
+        });
+    else
+        std::sort(hits, hits + n, [&](const Hit &a, const Hit &b) {
+            if (a.distance != b.distance) return a.distance < b.distance;
+            return std::strcmp(p.langs[a.lang].code, p.langs[b.lang].code) < 0;
+        });
+    for (int32_t i = 0; i < n; ++i) {
+        tavik_result &r = G.results[i];
+        std::memcpy(r.code, p.langs[hits[i].lang].code, sizeof r.code);
+        r.code[sizeof r.code - 1] = '\0';
+        r.confidence = 0.0;
+        r.distance = distances[hits[i].lang];
+    }
+    G.result_count = n;
+}
+
+// Gives the winner its confidence and returns the margin in percent.
 double rank_results() {
     const int32_t n = G.result_count;
-    std::sort(G.results, G.results + n,
-              [](const tavik_result &a, const tavik_result &b) { return cmp_hit(a, b) < 0; });
     if (n == 1) G.results[0].confidence = 1.0;
     if (n < 2) return 100.0;
     const double d1 = G.results[0].distance, d2 = G.results[1].distance;
@@ -63,7 +91,6 @@ double rank_results() {
         if (d2 > 1e-12) confidence = std::clamp(g, 0.0, 1.0);
     }
     G.results[0].confidence = confidence;
-    for (int32_t i = 1; i < n; ++i) G.results[i].confidence = 0.0;
     return margin;
 }
 
@@ -96,14 +123,7 @@ int32_t tavik_identify(const char *text) {
     const tavik_profile &p = *G.profile;
     double distances[TAVIK_MAX_LANGS];
     tavik::index_score(tavik::g_index, p, distances);
-    for (int32_t i = 0; i < p.lang_count; ++i) {
-        tavik_result &r = G.results[i];
-        std::memcpy(r.code, p.langs[i].code, sizeof r.code);
-        r.code[sizeof r.code - 1] = '\0';
-        r.confidence = 0.0;
-        r.distance = distances[i];
-        G.result_count = i + 1;
-    }
+    sort_results(p, distances);
     const double margin = rank_results();
     if (G.result_count >= 2 && margin < G.min_margin) {
         G.status = TAVIK_AMBIGUOUS;

@@ -21,6 +21,10 @@
 #include "dense_rows.h"
 #include "hash.h"
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace tavik {
 
 namespace {
@@ -45,36 +49,70 @@ static_assert(sizeof(Slot) == 24);
 
 inline uint64_t next_slot(uint64_t i, uint64_t size) { return i + 1 == size ? 0 : i + 1; }
 
+constexpr uint32_t kTagGroup = 16;
+
 }  // namespace
 
 struct ProfileIndex {
     Slot *slots = nullptr;
+    uint8_t *tags = nullptr;      // size + 16: the first 16 repeated after the last
     uint64_t size = 0;
     char *arena = nullptr;        // texts of the keys longer than 16 bytes
     uint32_t *postings = nullptr;
     uint16_t *rows = nullptr;     // `lanes` ranks per dense row
     uint32_t lanes = 0;
     uint32_t max_row_rank = 0;    // the largest rank any row holds
+    uint8_t code_order[TAVIK_MAX_LANGS];  // each language's place among the codes, bytewise
 };
 
 namespace {
 
-// The slot of `k` (whose text is `text`), or nullptr when the profile lacks it.
-const Slot *find(const ProfileIndex &ix, const Key &k, const char *text) {
-    uint64_t i = home_slot(k.hash, ix.size);
-    if (k.len <= kKeyBytes) {
-        for (;; i = next_slot(i, ix.size)) {
-            const Slot &s = ix.slots[i];
-            if (s.ref == 0) return nullptr;
-            if (s.lo == k.lo && s.hi == k.hi) return &s;
-        }
+// A tag per slot: 0 = free, else 0x80 | 7 low bits of the key's hash (the
+// home slot comes from the high bits).  The tags of 16 slots are read at
+// once, so most lookups of absent n-grams never touch a slot, and most
+// others touch only the one that holds them.
+inline uint8_t tag_of(uint32_t hash) { return static_cast<uint8_t>(0x80u | (hash & 0x7Fu)); }
+
+// Bit t of *free / *same: tag t at `tags` is 0 / equals `tag`.
+inline void scan_tags(const uint8_t *tags, uint8_t tag, uint32_t *free, uint32_t *same) {
+#ifdef __SSE2__
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(tags));
+    *free = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())));
+    *same = static_cast<uint32_t>(
+        _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(tag)))));
+#else
+    uint32_t f = 0, m = 0;
+    for (uint32_t t = 0; t < kTagGroup; ++t) {
+        f |= static_cast<uint32_t>(tags[t] == 0) << t;
+        m |= static_cast<uint32_t>(tags[t] == tag) << t;
     }
-    for (;; i = next_slot(i, ix.size)) {
-        const Slot &s = ix.slots[i];
-        if (s.ref == 0) return nullptr;
-        if (s.lo == 0 && s.hash == k.hash && static_cast<uint32_t>(s.hi) == k.len &&
-            bytes_equal(ix.arena + (s.hi >> 32), text, k.len))
-            return &s;
+    *free = f;
+    *same = m;
+#endif
+}
+
+inline bool holds(const ProfileIndex &ix, const Slot &s, const Key &k, const char *text) {
+    if (k.len <= kKeyBytes) return (s.lo == k.lo) & (s.hi == k.hi);
+    return s.lo == 0 && s.hash == k.hash && static_cast<uint32_t>(s.hi) == k.len &&
+           bytes_equal(ix.arena + (s.hi >> 32), text, k.len);
+}
+
+// The ref of `k` (whose text is `text`), or 0 when the profile lacks it.
+uint32_t find_ref(const ProfileIndex &ix, const Key &k, const char *text) {
+    const uint8_t tag = tag_of(k.hash);
+    uint64_t i = home_slot(k.hash, ix.size);
+    for (;;) {
+        uint32_t free, same;
+        scan_tags(ix.tags + i, tag, &free, &same);
+        // Slots past the first free one belong to other runs.
+        same &= free != 0 ? (free & (0u - free)) - 1 : 0xFFFFu;
+        for (; same != 0; same &= same - 1) {
+            uint64_t at = i + static_cast<uint64_t>(__builtin_ctz(same));
+            if (at >= ix.size) at %= ix.size;  // tables of fewer than 16 slots wrap more than once
+            if (holds(ix, ix.slots[at], k, text)) return ix.slots[at].ref;
+        }
+        if (free != 0) return 0;
+        i = (i + kTagGroup) % ix.size;
     }
 }
 
@@ -164,6 +202,9 @@ ProfileIndex *index_build(const tavik_profile &p) {
 
     auto *ix = static_cast<ProfileIndex *>(mem_calloc(1, sizeof(ProfileIndex)));
     if (ix == nullptr) return nullptr;
+    for (int32_t l = 0; l < p.lang_count; ++l)
+        for (int32_t m = 0; m < p.lang_count; ++m)
+            ix->code_order[l] += std::strcmp(p.langs[m].code, p.langs[l].code) < 0 ? 1 : 0;
     // A row costs a few vector steps whatever it holds; postings cost one
     // step each, so a text held by fewer languages stays in postings.
     ix->lanes = (static_cast<uint32_t>(p.lang_count) + kLaneGroup - 1) / kLaneGroup * kLaneGroup;
@@ -186,10 +227,11 @@ ProfileIndex *index_build(const tavik_profile &p) {
     }
     ix->size = b.keys + b.keys / 2 + 1;
     ix->slots = static_cast<Slot *>(mem_calloc(ix->size, sizeof(Slot)));
+    ix->tags = static_cast<uint8_t *>(mem_calloc(ix->size + kTagGroup, 1));
     ix->arena = static_cast<char *>(mem_malloc(long_bytes + 1));
     ix->postings = static_cast<uint32_t *>(mem_malloc((postings + 1) * sizeof(uint32_t)));
     ix->rows = static_cast<uint16_t *>(mem_calloc(rows * ix->lanes + 1, sizeof(uint16_t)));
-    if (ix->slots == nullptr || ix->arena == nullptr || ix->postings == nullptr ||
+    if (ix->slots == nullptr || ix->tags == nullptr || ix->arena == nullptr || ix->postings == nullptr ||
         ix->rows == nullptr) {
         index_free(ix);
         return nullptr;
@@ -230,13 +272,20 @@ ProfileIndex *index_build(const tavik_profile &p) {
         uint64_t i = home_slot(s.key.hash, ix->size);
         while (ix->slots[i].ref != 0) i = next_slot(i, ix->size);
         ix->slots[i] = slot;
+        ix->tags[i] = tag_of(s.key.hash);
     }
+    for (uint64_t t = 0; t < kTagGroup; ++t) ix->tags[ix->size + t] = ix->tags[t % ix->size];
     return ix;
+}
+
+const uint8_t *index_code_order(const ProfileIndex *ix) {
+    return ix != nullptr ? ix->code_order : nullptr;
 }
 
 void index_free(ProfileIndex *ix) {
     if (ix == nullptr) return;
     mem_free(ix->slots);
+    mem_free(ix->tags);
     mem_free(ix->arena);
     mem_free(ix->postings);
     mem_free(ix->rows);
@@ -270,54 +319,67 @@ void index_score(const ProfileIndex *ix, const tavik_profile &p, double *distanc
     DenseSums dense{};
     uint64_t dense_hits = 0;
     constexpr uint64_t kChunk = 128;
-    uint32_t ref[kChunk];
     const uint16_t *row_of[kChunk];
-    uint16_t row_rank[kChunk];
+    uint16_t row_rank[kChunk];  // for the vector kernel, whose lanes are 16 bits
+    uint32_t row_rank_wide[kChunk];
+    uint32_t post_of[kChunk];
+    uint32_t post_rank[kChunk];
     for (uint64_t base = 0; base < q; base += kChunk) {
         const uint64_t n = q - base < kChunk ? q - base : kChunk;
         const Key *kk = keys + base;
         // Find every n-gram of the chunk, fetching the slot of the one
-        // kAhead places on and what each found ref points to.
-        constexpr uint64_t kAhead = 12;
-        for (uint64_t j = 0; j < n && j < kAhead; ++j)
-            __builtin_prefetch(&ix->slots[home_slot(kk[j].hash, ix->size)]);
-        for (uint64_t j = 0; j < n; ++j) {
-            if (j + kAhead < n) __builtin_prefetch(&ix->slots[home_slot(kk[j + kAhead].hash, ix->size)]);
-            const Slot *s = find(*ix, kk[j], query.items[base + j].text);
-            ref[j] = s != nullptr ? s->ref : 0;
-            if (ref[j] == 0) continue;
-            if ((ref[j] & kDense) != 0)
-                __builtin_prefetch(ix->rows + uint64_t{ref[j] & ~kDense} * ix->lanes);
-            else
-                __builtin_prefetch(ix->postings + ref[j] - 1);
+        // kAhead places on, and sort the hits into rows and postings
+        // without branching on which they are.
+        constexpr uint64_t kAhead = 16;
+        for (uint64_t j = 0; j < n && j < kAhead; ++j) {
+            const uint64_t home = home_slot(kk[j].hash, ix->size);
+            __builtin_prefetch(&ix->tags[home]);
+            __builtin_prefetch(&ix->slots[home]);
         }
-        uint64_t rows = 0;
+        uint64_t rows = 0, posts = 0;
         for (uint64_t j = 0; j < n; ++j) {
-            if (ref[j] == 0) continue;
-            const auto rank = static_cast<int64_t>(base + j + 1);
-            if ((ref[j] & kDense) != 0) {
-                const uint16_t *row = ix->rows + uint64_t{ref[j] & ~kDense} * ix->lanes;
-                if (vector_rows) {
-                    row_of[rows] = row;
-                    row_rank[rows++] = static_cast<uint16_t>(rank);
-                    continue;
-                }
-                for (uint32_t l = 0; l < static_cast<uint32_t>(p.lang_count); ++l) {
-                    if (row[l] == 0) continue;
-                    const int64_t d = rank - row[l];
-                    sum[l] += (d < 0 ? -d : d) - p64;
-                }
-                continue;
+            if (j + kAhead < n) {
+                const uint64_t home = home_slot(kk[j + kAhead].hash, ix->size);
+                __builtin_prefetch(&ix->tags[home]);
+                __builtin_prefetch(&ix->slots[home]);
             }
-            for (const uint32_t *e = ix->postings + ref[j] - 1;; ++e) {
+            const uint32_t ref = find_ref(*ix, kk[j], query.items[base + j].text);
+            const auto rank = static_cast<uint32_t>(base + j + 1);
+            const bool dense = (ref & kDense) != 0;
+            const uint16_t *row = ix->rows + uint64_t{ref & ~kDense} * ix->lanes;
+            row_of[rows] = row;
+            row_rank[rows] = static_cast<uint16_t>(rank);
+            row_rank_wide[rows] = rank;
+            rows += dense ? 1 : 0;
+            post_of[posts] = ref - 1;
+            post_rank[posts] = rank;
+            posts += !dense && ref != 0 ? 1 : 0;
+            __builtin_prefetch(dense ? static_cast<const void *>(row)
+                                     : static_cast<const void *>(ix->postings + ref - 1));
+        }
+        for (uint64_t j = 0; j < posts; ++j) {
+            const auto rank = static_cast<int64_t>(post_rank[j]);
+            for (const uint32_t *e = ix->postings + post_of[j];; ++e) {
                 const uint32_t post = *e;
                 const int64_t d = rank - static_cast<int64_t>(post >> kRankShift);
                 sum[post & kLangMask] += (d < 0 ? -d : d) - p64;
                 if ((post & kLastPosting) != 0) break;
             }
         }
-        if (rows != 0) dense_add(row_of, row_rank, rows, ix->lanes, flush, dense);
-        dense_hits += rows;
+        if (vector_rows) {
+            if (rows != 0) dense_add(row_of, row_rank, rows, ix->lanes, flush, dense);
+            dense_hits += rows;
+            continue;
+        }
+        // Query ranks past the lanes' range: one lane at a time.
+        for (uint64_t j = 0; j < rows; ++j) {
+            const auto rank = static_cast<int64_t>(row_rank_wide[j]);
+            for (uint32_t l = 0; l < static_cast<uint32_t>(p.lang_count); ++l) {
+                if (row_of[j][l] == 0) continue;
+                const int64_t d = rank - row_of[j][l];
+                sum[l] += (d < 0 ? -d : d) - p64;
+            }
+        }
     }
     for (int32_t l = 0; l < p.lang_count; ++l) {
         const uint64_t n = p.langs[l].ngrams.count;

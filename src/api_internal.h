@@ -41,6 +41,10 @@ void index_free(ProfileIndex *index);
 // (profile order), exactly as calc_distance would.
 void index_score(const ProfileIndex *index, const tavik_profile &profile, double *distances);
 
+// Each language's place in bytewise order of the codes (equal codes share
+// one), or nullptr without an index.
+const uint8_t *index_code_order(const ProfileIndex *index);
+
 // The index of the installed profile, or nullptr.
 extern ProfileIndex *g_index;
 

@@ -130,8 +130,8 @@ struct Tally {
         uint32_t s = slots[i];
         for (;;) {
             const Counted &e = entries[static_cast<int64_t>(s) - 1];
-            bool same = (e.lo == k.lo) & (e.hi == k.hi);
-            if (len >= kKeyBytes && same) same = holds_long(e, k, bytes);
+            uint64_t same = (e.lo == k.lo) & (e.hi == k.hi);
+            if (len >= kKeyBytes && same != 0) same = holds_long(e, k, bytes);
             if ((s == 0) | same) break;
             i = (i + 1) & mask;
             s = slots[i];
@@ -143,8 +143,9 @@ struct Tally {
         if (len > kKeyBytes) std::memcpy(dst, bytes, len);
         dst[len] = '\0';
         entries[count] = Counted{k.lo, k.hi, k.hash, len, off, 0, order};
-        const uint64_t fresh = s == 0 ? 1 : 0;
-        const uint64_t at = fresh != 0 ? count : s - 1;
+        const uint64_t fresh = s == 0;
+        const uint64_t old = static_cast<uint64_t>(s) - 1;
+        const uint64_t at = old + ((count - old) & (0 - fresh));
         slots[i] = static_cast<uint32_t>(at + 1);
         entries[at].count = static_cast<int32_t>(static_cast<uint32_t>(entries[at].count) + weight);
         count += fresh;
@@ -303,38 +304,47 @@ int32_t strmap_count_text(StrMap &map, const char *text, int32_t max_len) {
 }
 
 int32_t strmap_rank(StrMap &map, int32_t threshold, int32_t max_distribution) {
-    if (!reserve(reinterpret_cast<void **>(&map.ranked), &map.ranked_cap, 2 * map.count, 512,
+    if (!reserve(reinterpret_cast<void **>(&map.ranked), &map.ranked_cap, map.count, 512,
                  sizeof(uint32_t)))
         return TAVIK_NO_MEMORY;
-    uint32_t *ranked = map.ranked, *tmp = map.ranked + map.count;
-    uint64_t n = 0;
-    int32_t max_count = 0;
+    const Counted *entries = map.entries;
+    uint32_t *ranked = map.ranked;
+    int32_t max_count = 0, min_count = 0;
     for (uint64_t i = 0; i < map.count; ++i) {
-        const int32_t c = map.entries[i].count;
-        if (threshold > 0 && c < threshold) continue;
-        ranked[n++] = static_cast<uint32_t>(i);
-        max_count = std::max(max_count, c);
+        max_count = std::max(max_count, entries[i].count);
+        min_count = std::min(min_count, entries[i].count);
     }
     // Entries stand in first-occurrence order, so a stable sort by count
     // gives the full rank order; counts are small next to the entries for
-    // any text, which makes a counting sort the cheap stable sort.
+    // any text, which makes a counting sort the cheap stable sort.  Counts
+    // below the threshold get no bucket.
+    const uint64_t keep_from = threshold > 0 ? static_cast<uint64_t>(threshold) : 0;
     const auto buckets_needed = static_cast<uint64_t>(max_count) + 1;
-    if (n > 1 && buckets_needed <= 4 * n + 1024) {
+    uint64_t n = 0;
+    if (map.count > 1 && min_count >= 0 && buckets_needed <= 4 * map.count + 1024) {
         if (!reserve(reinterpret_cast<void **>(&map.buckets), &map.bucket_cap, buckets_needed,
                      1024, sizeof(uint32_t)))
             return TAVIK_NO_MEMORY;
         uint32_t *bucket = map.buckets;
         std::memset(bucket, 0, buckets_needed * sizeof(uint32_t));
-        for (uint64_t k = 0; k < n; ++k) ++bucket[map.entries[ranked[k]].count];
+        for (uint64_t i = 0; i < map.count; ++i) ++bucket[entries[i].count];
         uint32_t start = 0;
-        for (uint64_t c = buckets_needed; c-- > 0;) {
+        for (uint64_t c = buckets_needed; c-- > keep_from;) {
             const uint32_t t = bucket[c];
             bucket[c] = start;
             start += t;
         }
-        for (uint64_t k = 0; k < n; ++k) tmp[bucket[map.entries[ranked[k]].count]++] = ranked[k];
-        std::memcpy(ranked, tmp, n * sizeof(uint32_t));
-    } else if (n > 1) {
+        // Dropped entries land past the kept ones, each count's run from
+        // the same place; what they leave there is never read.
+        for (uint64_t c = std::min(keep_from, buckets_needed); c-- > 0;) bucket[c] = start;
+        for (uint64_t i = 0; i < map.count; ++i)
+            ranked[bucket[entries[i].count]++] = static_cast<uint32_t>(i);
+        n = start;
+    } else {
+        for (uint64_t i = 0; i < map.count; ++i) {
+            ranked[n] = static_cast<uint32_t>(i);
+            n += threshold <= 0 || entries[i].count >= threshold ? 1 : 0;
+        }
         std::sort(ranked, ranked + n, [&map](uint32_t a, uint32_t b) {
             const Counted &x = map.entries[a], &y = map.entries[b];
             return cmp_rank(x.count, x.order, map.text(x), y.count, y.order, map.text(y)) < 0;
