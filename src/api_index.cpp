@@ -158,17 +158,33 @@ bool gather(Build &b, const tavik_profile &p, uint64_t total) {
     b.stats = static_cast<KeyStat *>(mem_malloc((total + 1) * sizeof(KeyStat)));
     b.key_of = static_cast<uint32_t *>(mem_malloc((total + 1) * sizeof(uint32_t)));
     if (b.table == nullptr || b.stats == nullptr || b.key_of == nullptr) return false;
+    // The table and the key records are far larger than the caches: each
+    // n-gram's key is made kAhead n-grams early and its home slot fetched,
+    // and kAhead / 2 early the record that slot points to.
+    constexpr uint64_t kAhead = 16;
+    Key ring[kAhead];
     uint64_t at = 0;
     for (uint32_t l = 0; l < static_cast<uint32_t>(p.lang_count); ++l) {
         const tavik_ngram_list &list = p.langs[l].ngrams;
-        for (uint64_t r = 0; r < list.count; ++r, ++at) {
+        auto make = [&](uint64_t r) {
             const char *text = list.items[r].text;
             const auto len = static_cast<uint32_t>(std::strlen(text));
-            if (len == 0) {
+            ring[r % kAhead] = len == 0 ? Key{0, 0, 0, 0} : key_of_bytes(text, len);
+            __builtin_prefetch(&b.table[home_slot(ring[r % kAhead].hash, size)]);
+        };
+        for (uint64_t r = 0; r < list.count && r < kAhead; ++r) make(r);
+        for (uint64_t r = 0; r < list.count; ++r, ++at) {
+            if (r + kAhead / 2 < list.count) {
+                const uint32_t near = b.table[home_slot(ring[(r + kAhead / 2) % kAhead].hash, size)];
+                if (near != 0) __builtin_prefetch(&b.stats[near - 1]);
+            }
+            const Key k = ring[r % kAhead];
+            if (r + kAhead < list.count) make(r + kAhead);
+            const char *text = list.items[r].text;
+            if (k.len == 0) {
                 b.key_of[at] = ~0u;
                 continue;
             }
-            const Key k = key_of_bytes(text, len);
             uint64_t i = home_slot(k.hash, size);
             while (b.table[i] != 0 && !same_key(p, b.stats[b.table[i] - 1], k, text))
                 i = (i + 1) & (size - 1);
@@ -270,7 +286,7 @@ ProfileIndex *index_build(const tavik_profile &p) {
             arena_len += s.key.len;
         }
         uint64_t i = home_slot(s.key.hash, ix->size);
-        while (ix->slots[i].ref != 0) i = next_slot(i, ix->size);
+        while (ix->tags[i] != 0) i = next_slot(i, ix->size);  // the tags stay in cache
         ix->slots[i] = slot;
         ix->tags[i] = tag_of(s.key.hash);
     }

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
@@ -72,6 +73,35 @@ struct Cursor {
     }
 };
 
+// A loaded profile and the one block that holds the texts of all its
+// n-grams, each with a NUL: one allocation instead of one per text.  Every
+// profile tavik_profile_free sees was made here, so it finds the block.
+struct Loaded {
+    tavik_profile profile;
+    char *texts;
+    uint64_t used;
+    uint64_t cap;
+};
+static_assert(offsetof(Loaded, profile) == 0);
+
+Loaded &loaded(tavik_profile &p) { return reinterpret_cast<Loaded &>(p); }
+
+// A length-prefixed n-gram text copied into the text block.  The block
+// holds the blob's size, and a text with its NUL never takes more than its
+// bytes and their 2-byte prefix, so it cannot run out.
+int32_t ngram_text16(Cursor &c, Loaded &l, char **out) {
+    uint32_t n;
+    const unsigned char *b;
+    RETURN_IF(!c.u16(&n) || !c.take(n, &b), TAVIK_BAD_PROFILE);
+    RETURN_IF(l.cap - l.used < uint64_t{n} + 1, TAVIK_BAD_PROFILE);
+    char *dst = l.texts + l.used;
+    std::memcpy(dst, b, n);
+    dst[n] = '\0';
+    l.used += n + 1;
+    *out = dst;
+    return TAVIK_OK;
+}
+
 uint32_t read_le32(const unsigned char *b) {
     return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
 }
@@ -82,7 +112,7 @@ int32_t read_meta(Cursor &c, tavik_meta &m) {
     return c.text16(&m.value);
 }
 
-int32_t read_lang(Cursor &c, bool has_values, tavik_lang &lang) {
+int32_t read_lang(Cursor &c, bool has_values, Loaded &l, tavik_lang &lang) {
     uint32_t code_len, n;
     const unsigned char *code;
     RETURN_IF(!c.u8(&code_len), TAVIK_BAD_PROFILE);
@@ -96,7 +126,7 @@ int32_t read_lang(Cursor &c, bool has_values, tavik_lang &lang) {
     RETURN_IF(items == nullptr, TAVIK_NO_MEMORY);
     lang.ngrams = tavik_ngram_list{items, n, n};
     for (uint32_t k = 0; k < n; ++k) {
-        const int32_t rc = c.text16(&items[k].text);
+        const int32_t rc = ngram_text16(c, l, &items[k].text);
         RETURN_IF(rc != TAVIK_OK, rc);
         items[k].order = static_cast<int32_t>(k);
         uint32_t value = n - k;
@@ -115,7 +145,7 @@ int32_t read_body(Cursor &c, tavik_profile &p) {
     }
     const bool has_values = (p.flags & 1) != 0;
     for (int32_t j = 0; j < p.lang_count; ++j) {
-        const int32_t rc = read_lang(c, has_values, p.langs[j]);
+        const int32_t rc = read_lang(c, has_values, loaded(p), p.langs[j]);
         RETURN_IF(rc != TAVIK_OK, rc);
     }
     return TAVIK_OK;
@@ -298,8 +328,9 @@ void tavik_profile_free(tavik_profile *profile) {
         tavik_lang &l = profile->langs[j];
         mem_free(static_cast<void *>(l.lookup_keys));
         mem_free(l.lookup_ranks);
-        tavik_ngram_list_free(&l.ngrams);
+        mem_free(l.ngrams.items);
     }
+    mem_free(loaded(*profile).texts);
     for (int32_t i = 0; i < profile->meta_count && i < TAVIK_MAX_META; ++i) {
         mem_free(profile->meta[i].key);
         mem_free(profile->meta[i].value);
@@ -343,8 +374,15 @@ int32_t tavik_profile_load(const void *data, uint64_t size, tavik_profile **out)
     const auto *bytes = static_cast<const unsigned char *>(data);
     RETURN_IF(out == nullptr || size < kHeaderBytes || bytes == nullptr, TAVIK_BAD_PROFILE);
     RETURN_IF(std::memcmp(bytes, kMagic, sizeof kMagic) != 0, TAVIK_BAD_PROFILE);
-    auto *p = static_cast<tavik_profile *>(mem_calloc(1, sizeof(tavik_profile)));
-    RETURN_IF(p == nullptr, TAVIK_NO_MEMORY);
+    auto *box = static_cast<Loaded *>(mem_calloc(1, sizeof(Loaded)));
+    RETURN_IF(box == nullptr, TAVIK_NO_MEMORY);
+    tavik_profile *p = &box->profile;
+    box->texts = static_cast<char *>(tavik::mem_malloc(size));
+    if (box->texts == nullptr) {
+        mem_free(box);
+        return TAVIK_NO_MEMORY;
+    }
+    box->cap = size;
     p->version = static_cast<int32_t>(read_le32(bytes + 8));
     p->flags = static_cast<int32_t>(read_le32(bytes + 12));
     p->max_ngram_length = static_cast<int32_t>(read_le32(bytes + 16));

@@ -68,7 +68,9 @@ TAVIK_API int32_t tavik_profile_build_lookup(tavik_lang *lang);
  */
 TAVIK_API int32_t tavik_lang_lookup_rank(const tavik_lang *lang, const char *text);
 
-/* Releases a loaded profile and everything it owns.  NULL is accepted. */
+/* Releases a profile made by tavik_profile_load or tavik_profile_load_path,
+ * and everything it owns; no other record may be passed (its n-gram texts
+ * share one allocation).  NULL is accepted. */
 TAVIK_API void tavik_profile_free(tavik_profile *profile);
 
 /*

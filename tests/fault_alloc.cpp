@@ -350,7 +350,9 @@ TEST(FaultAlloc, LoadProfile) {
                 EXPECT_EQ(G.occurance_threshold, 2);
                 EXPECT_STREQ(tavik_last_error(), "");
             });
-        EXPECT_GT(failures, 50);
+        // The reader's record, text block, lists and lookups, the meta
+        // texts and the index: every one of them was made to fail.
+        EXPECT_GT(failures, 20);
     }
 }
 
