@@ -97,10 +97,10 @@ inline bool holds(const ProfileIndex &ix, const Slot &s, const Key &k, const cha
            bytes_equal(ix.arena + (s.hi >> 32), text, k.len);
 }
 
-// The ref of `k` (whose text is `text`), or 0 when the profile lacks it.
-uint32_t find_ref(const ProfileIndex &ix, const Key &k, const char *text) {
+// The ref of `k` (whose text is `text` and home slot `i`), or 0 when the
+// profile lacks it.
+uint32_t find_ref(const ProfileIndex &ix, const Key &k, const char *text, uint64_t i) {
     const uint8_t tag = tag_of(k.hash);
-    uint64_t i = home_slot(k.hash, ix.size);
     for (;;) {
         uint32_t free, same;
         scan_tags(ix.tags + i, tag, &free, &same);
@@ -347,19 +347,13 @@ void index_score(const ProfileIndex *ix, const tavik_profile &p, double *distanc
         // kAhead places on, and sort the hits into rows and postings
         // without branching on which they are.
         constexpr uint64_t kAhead = 16;
-        for (uint64_t j = 0; j < n && j < kAhead; ++j) {
-            const uint64_t home = home_slot(kk[j].hash, ix->size);
-            __builtin_prefetch(&ix->tags[home]);
-            __builtin_prefetch(&ix->slots[home]);
-        }
+        uint64_t home[kChunk];
+        for (uint64_t j = 0; j < n; ++j) home[j] = home_slot(kk[j].hash, ix->size);
+        for (uint64_t j = 0; j < n && j < kAhead; ++j) __builtin_prefetch(&ix->slots[home[j]]);
         uint64_t rows = 0, posts = 0;
         for (uint64_t j = 0; j < n; ++j) {
-            if (j + kAhead < n) {
-                const uint64_t home = home_slot(kk[j + kAhead].hash, ix->size);
-                __builtin_prefetch(&ix->tags[home]);
-                __builtin_prefetch(&ix->slots[home]);
-            }
-            const uint32_t ref = find_ref(*ix, kk[j], query.items[base + j].text);
+            if (j + kAhead < n) __builtin_prefetch(&ix->slots[home[j + kAhead]]);
+            const uint32_t ref = find_ref(*ix, kk[j], query.items[base + j].text, home[j]);
             const auto rank = static_cast<uint32_t>(base + j + 1);
             const bool dense = (ref & kDense) != 0;
             const uint16_t *row = ix->rows + uint64_t{ref & ~kDense} * ix->lanes;
