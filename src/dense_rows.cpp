@@ -15,8 +15,8 @@ namespace tavik {
 
 namespace {
 
-typedef uint16_t V16 __attribute__((vector_size(32)));  // 16 lanes of one group
-typedef uint32_t W16 __attribute__((vector_size(64)));  // the same lanes widened
+typedef uint16_t V16 __attribute__((vector_size(32))); // 16 lanes of one group
+typedef uint32_t W16 __attribute__((vector_size(64))); // the same lanes widened
 
 template <int NV>
 __attribute__((always_inline)) inline void spill(V16 *part, V16 *miss, DenseSums &out) {
@@ -35,13 +35,14 @@ __attribute__((always_inline)) inline void spill(V16 *part, V16 *miss, DenseSums
 
 template <int NV>
 __attribute__((always_inline)) inline void add_rows(const uint16_t *const *rows,
-                                                    const uint16_t *ranks, size_t n,
-                                                    uint32_t flush, DenseSums &out) {
+                                                    const uint16_t *ranks, size_t n, uint32_t flush,
+                                                    DenseSums &out) {
     V16 part[NV] = {}, miss[NV] = {};
     uint32_t since = 0;
     for (size_t k = 0; k < n; ++k) {
         V16 iv;
-        for (uint32_t t = 0; t < kLaneGroup; ++t) iv[t] = ranks[k];
+        for (uint32_t t = 0; t < kLaneGroup; ++t)
+            iv[t] = ranks[k];
 #pragma GCC unroll 4
         for (int v = 0; v < NV; ++v) {
             V16 r;
@@ -62,22 +63,33 @@ __attribute__((always_inline)) inline void add_rows(const uint16_t *const *rows,
     spill<NV>(part, miss, out);
 }
 
-void add_generic(const uint16_t *const *rows, const uint16_t *ranks, size_t n, uint32_t lanes,
-                 uint32_t flush, DenseSums &out) {
+} // namespace
+
+void dense_add_generic(const uint16_t *const *rows, const uint16_t *ranks, size_t n, uint32_t lanes,
+                       uint32_t flush, DenseSums &out) {
     switch (lanes / kLaneGroup) {
-    case 1: add_rows<1>(rows, ranks, n, flush, out); break;
-    case 2: add_rows<2>(rows, ranks, n, flush, out); break;
-    case 3: add_rows<3>(rows, ranks, n, flush, out); break;
-    default: add_rows<4>(rows, ranks, n, flush, out); break;
+    case 1:
+        add_rows<1>(rows, ranks, n, flush, out);
+        break;
+    case 2:
+        add_rows<2>(rows, ranks, n, flush, out);
+        break;
+    case 3:
+        add_rows<3>(rows, ranks, n, flush, out);
+        break;
+    default:
+        add_rows<4>(rows, ranks, n, flush, out);
+        break;
     }
 }
+
+namespace {
 
 #if defined(__x86_64__) || defined(__i386__)
 #define TAVIK_DENSE_X86 1
 
 template <int NV>
-__attribute__((target("avx2"), always_inline)) inline void spill_avx2(__m256i *part,
-                                                                      __m256i *miss,
+__attribute__((target("avx2"), always_inline)) inline void spill_avx2(__m256i *part, __m256i *miss,
                                                                       DenseSums &out) {
 #pragma GCC unroll 4
     for (int v = 0; v < NV; ++v) {
@@ -96,12 +108,13 @@ __attribute__((target("avx2"), always_inline)) inline void spill_avx2(__m256i *p
 }
 
 template <int NV>
-__attribute__((target("avx2"), always_inline)) inline void add_rows_avx2(
-    const uint16_t *const *rows, const uint16_t *ranks, size_t n, uint32_t flush,
-    DenseSums &out) {
+__attribute__((target("avx2"), always_inline)) inline void
+add_rows_avx2(const uint16_t *const *rows, const uint16_t *ranks, size_t n, uint32_t flush,
+              DenseSums &out) {
     __m256i part[NV], miss[NV];
 #pragma GCC unroll 4
-    for (int v = 0; v < NV; ++v) part[v] = miss[v] = _mm256_setzero_si256();
+    for (int v = 0; v < NV; ++v)
+        part[v] = miss[v] = _mm256_setzero_si256();
     const __m256i zero = _mm256_setzero_si256();
     uint32_t since = 0;
     for (size_t k = 0; k < n; ++k) {
@@ -124,35 +137,51 @@ __attribute__((target("avx2"), always_inline)) inline void add_rows_avx2(
     spill_avx2<NV>(part, miss, out);
 }
 
-__attribute__((target("avx2"))) void add_avx2(const uint16_t *const *rows,
-                                              const uint16_t *ranks, size_t n, uint32_t lanes,
-                                              uint32_t flush, DenseSums &out) {
+__attribute__((target("avx2"))) void add_avx2(const uint16_t *const *rows, const uint16_t *ranks,
+                                              size_t n, uint32_t lanes, uint32_t flush,
+                                              DenseSums &out) {
     switch (lanes / kLaneGroup) {
-    case 1: add_rows_avx2<1>(rows, ranks, n, flush, out); break;
-    case 2: add_rows_avx2<2>(rows, ranks, n, flush, out); break;
-    case 3: add_rows_avx2<3>(rows, ranks, n, flush, out); break;
-    default: add_rows_avx2<4>(rows, ranks, n, flush, out); break;
+    case 1:
+        add_rows_avx2<1>(rows, ranks, n, flush, out);
+        break;
+    case 2:
+        add_rows_avx2<2>(rows, ranks, n, flush, out);
+        break;
+    case 3:
+        add_rows_avx2<3>(rows, ranks, n, flush, out);
+        break;
+    default:
+        add_rows_avx2<4>(rows, ranks, n, flush, out);
+        break;
     }
 }
 #endif
 
-using AddFn = void (*)(const uint16_t *const *, const uint16_t *, size_t, uint32_t, uint32_t,
-                       DenseSums &);
-
-AddFn pick() {
+// Whether the AVX2 build can run here; asked once per process.  The builds
+// are called directly rather than through a pointer, which sanitizers
+// would check against a C++ runtime that C programs do not link.
+bool has_avx2() {
 #ifdef TAVIK_DENSE_X86
     __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2")) return add_avx2;
+    return __builtin_cpu_supports("avx2") != 0;
+#else
+    return false;
 #endif
-    return add_generic;
 }
 
-}  // namespace
+} // namespace
 
 void dense_add(const uint16_t *const *rows, const uint16_t *ranks, size_t n, uint32_t lanes,
                uint32_t flush, DenseSums &out) {
-    static const AddFn fn = pick();
-    fn(rows, ranks, n, lanes, flush, out);
+    static const bool avx2 = has_avx2();
+#ifdef TAVIK_DENSE_X86
+    if (avx2) {
+        add_avx2(rows, ranks, n, lanes, flush, out);
+        return;
+    }
+#endif
+    (void)avx2;
+    dense_add_generic(rows, ranks, n, lanes, flush, out);
 }
 
-}  // namespace tavik
+} // namespace tavik

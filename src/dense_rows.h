@@ -14,7 +14,7 @@
 
 namespace tavik {
 
-constexpr uint32_t kLaneGroup = 16;  // lanes are allocated in groups of 16
+constexpr uint32_t kLaneGroup = 16; // lanes are allocated in groups of 16
 constexpr uint32_t kMaxLanes = 64;
 
 // Per language: the sum of |i - r| over the rows that hold it, and the
@@ -30,6 +30,11 @@ struct DenseSums {
 void dense_add(const uint16_t *const *rows, const uint16_t *ranks, size_t n, uint32_t lanes,
                uint32_t flush, DenseSums &out);
 
-}  // namespace tavik
+// The same with the compilers' generic vectors, the build every CPU runs;
+// dense_add picks a faster one where the CPU has it.
+void dense_add_generic(const uint16_t *const *rows, const uint16_t *ranks, size_t n, uint32_t lanes,
+                       uint32_t flush, DenseSums &out);
 
-#endif  // TAVIK_DENSE_ROWS_H
+} // namespace tavik
+
+#endif // TAVIK_DENSE_ROWS_H
