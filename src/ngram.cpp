@@ -117,12 +117,10 @@ struct Tally {
     }
 
     // Counts `weight` occurrences of the `len` bytes at `bytes` (readable for
-    // 16 bytes at least), adding an entry when they are new.  New or not is
-    // as likely as not, so the common case (the home slot is free or holds
-    // the n-gram) does not branch on it: the new entry and its text are
-    // written past the end either way and kept only when the slot was free.
-    // A free slot reads the sentinel before the entries, which holds no key.
-    // Counts add as unsigned values, so that no text can overflow them.
+    // 16 bytes at least), adding an entry when they are new.  The probe does
+    // not branch on whether the home slot is free: a free slot reads the
+    // sentinel before the entries, which holds no key.  Counts add as
+    // unsigned values, so that no text can overflow them.
     __attribute__((always_inline)) void add(const char *bytes, uint32_t len, int32_t order,
                                             uint32_t weight) {
         const Key k = key_of_padded(bytes, len);
@@ -136,20 +134,20 @@ struct Tally {
             i = (i + 1) & mask;
             s = slots[i];
         }
+        if (s != 0) {
+            Counted &e = entries[s - 1];
+            e.count = static_cast<int32_t>(static_cast<uint32_t>(e.count) + weight);
+            return;
+        }
         const auto off = static_cast<uint32_t>(arena_len);
         char *dst = arena + off;
         std::memcpy(dst, &k.lo, 8);
         std::memcpy(dst + 8, &k.hi, 8);
         if (len > kKeyBytes) std::memcpy(dst, bytes, len);
         dst[len] = '\0';
-        entries[count] = Counted{k.lo, k.hi, k.hash, len, off, 0, order};
-        const uint64_t fresh = s == 0;
-        const uint64_t old = static_cast<uint64_t>(s) - 1;
-        const uint64_t at = old + ((count - old) & (0 - fresh));
-        slots[i] = static_cast<uint32_t>(at + 1);
-        entries[at].count = static_cast<int32_t>(static_cast<uint32_t>(entries[at].count) + weight);
-        count += fresh;
-        arena_len += fresh * (len + 1);
+        entries[count] = Counted{k.lo, k.hi, k.hash, len, off, static_cast<int32_t>(weight), order};
+        slots[i] = static_cast<uint32_t>(++count);
+        arena_len += len + 1;
     }
 };
 
