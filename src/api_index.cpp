@@ -222,9 +222,10 @@ ProfileIndex *index_build(const tavik_profile &p) {
         for (int32_t m = 0; m < p.lang_count; ++m)
             ix->code_order[l] += std::strcmp(p.langs[m].code, p.langs[l].code) < 0 ? 1 : 0;
     // A row costs a few vector steps whatever it holds; postings cost one
-    // step each, so a text held by fewer languages stays in postings.
+    // step each and a branch that is hard to predict, so a text held by
+    // more than about a tenth of the lanes (measured) becomes a row.
     ix->lanes = (static_cast<uint32_t>(p.lang_count) + kLaneGroup - 1) / kLaneGroup * kLaneGroup;
-    const uint32_t dense_from = ix->lanes / 8 > 3 ? ix->lanes / 8 : 3;
+    const uint32_t dense_from = ix->lanes * 3 / 32 > 3 ? ix->lanes * 3 / 32 : 3;
     uint64_t rows = 0, postings = 0, long_bytes = 0;
     for (uint64_t k = 0; k < b.keys; ++k) {
         KeyStat &s = b.stats[k];
