@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "api_internal.h"
 
@@ -41,38 +42,69 @@ namespace {
 
 bool valid_result(int32_t index) { return index >= 0 && index < G.result_count; }
 
+// A language's place in the results: its distance's bits (distances are
+// finite and not negative, so the bits order as the values do), then its
+// code's place in bytewise order, then its index.
+struct Hit {
+    uint64_t distance;
+    uint64_t tie;
+};
+
+inline bool before(const Hit &a, const Hit &b) {
+    return (a.distance < b.distance) | ((a.distance == b.distance) & (a.tie < b.tie));
+}
+
+// Sorts `n` hits with a bottom-up merge sort whose merges pick each hit
+// without a branch on the comparison: distances come in no useful order,
+// and a mispredicted branch per comparison costs more than the picking.
+// Returns the buffer (`a` or `spare`) that holds the result.
+Hit *sort_hits(Hit *a, Hit *spare, int32_t n) {
+    for (int32_t width = 1; width < n; width *= 2) {
+        for (int32_t lo = 0; lo < n; lo += 2 * width) {
+            const int32_t mid = std::min(lo + width, n), hi = std::min(lo + 2 * width, n);
+            int32_t i = lo, j = mid, k = lo;
+            while (i < mid && j < hi) {
+                const bool right = before(a[j], a[i]);
+                spare[k++] = *(right ? &a[j] : &a[i]);
+                j += right ? 1 : 0;
+                i += right ? 0 : 1;
+            }
+            while (i < mid) spare[k++] = a[i++];
+            while (j < hi) spare[k++] = a[j++];
+        }
+        std::swap(a, spare);
+    }
+    return a;
+}
+
 // Fills G.results with the languages sorted by ascending distance, then
-// code bytewise.  Distances are finite and not negative, so their bit
-// patterns order as they do; with the codes' order known from the index, a
-// result compares as two integers.
+// code bytewise.
 void sort_results(const tavik_profile &p, const double *distances) {
     const int32_t n = p.lang_count;
+    uint8_t places[TAVIK_MAX_LANGS];
     const uint8_t *code_order = index_code_order(g_index);
-    struct Hit {
-        uint64_t distance;
-        uint32_t code;
-        uint32_t lang;
-    } hits[TAVIK_MAX_LANGS];
+    if (code_order == nullptr) {
+        for (int32_t l = 0; l < n; ++l) {
+            places[l] = 0;
+            for (int32_t m = 0; m < n; ++m)
+                places[l] += std::strcmp(p.langs[m].code, p.langs[l].code) < 0 ? 1 : 0;
+        }
+        code_order = places;
+    }
+    Hit hits[TAVIK_MAX_LANGS], spare[TAVIK_MAX_LANGS];
     for (int32_t i = 0; i < n; ++i) {
         uint64_t bits;
         std::memcpy(&bits, &distances[i], sizeof bits);
-        hits[i] = Hit{bits, code_order != nullptr ? code_order[i] : 0u, static_cast<uint32_t>(i)};
+        hits[i] = Hit{bits, uint64_t{code_order[i]} << 8 | static_cast<uint64_t>(i)};
     }
-    if (code_order != nullptr)
-        std::sort(hits, hits + n, [](const Hit &a, const Hit &b) {
-            return a.distance != b.distance ? a.distance < b.distance : a.code < b.code;
-        });
-    else
-        std::sort(hits, hits + n, [&](const Hit &a, const Hit &b) {
-            if (a.distance != b.distance) return a.distance < b.distance;
-            return std::strcmp(p.langs[a.lang].code, p.langs[b.lang].code) < 0;
-        });
+    const Hit *sorted = sort_hits(hits, spare, n);
     for (int32_t i = 0; i < n; ++i) {
+        const auto lang = static_cast<int32_t>(sorted[i].tie & 0xFF);
         tavik_result &r = G.results[i];
-        std::memcpy(r.code, p.langs[hits[i].lang].code, sizeof r.code);
+        std::memcpy(r.code, p.langs[lang].code, sizeof r.code);
         r.code[sizeof r.code - 1] = '\0';
         r.confidence = 0.0;
-        r.distance = distances[hits[i].lang];
+        r.distance = distances[lang];
     }
     G.result_count = n;
 }
