@@ -2,16 +2,19 @@
 //
 // Scoring a query asks, for every query n-gram, its rank in every language.
 // Instead of one probe per n-gram per language, the index maps each distinct
-// n-gram text once to the (language, rank) pairs that hold it: a query
-// n-gram costs one probe plus one step per language that has it, and a
-// language's absent n-grams are charged from the count of its hits.  The
-// ranks are those tavik_lang_lookup_rank answers (the lowest rank of a text
-// repeated in one language), and the sums are exact integers divided once,
-// so every distance is bit for bit that of calc_distance.
+// n-gram text once to the languages that hold it and their ranks, and a
+// language's absent n-grams are charged from the count of its hits.  A text
+// held by many languages keeps its ranks as a row of 16-bit lanes, one per
+// language, summed for all languages at once (dense_rows.h); the others keep
+// postings, one (language, rank) pair each.  The ranks are those
+// tavik_lang_lookup_rank answers (the lowest rank of a text repeated in one
+// language), and the sums are exact integers divided once, so every distance
+// is bit for bit that of calc_distance.
 //
-// The index is larger than the caches, so scoring walks the query in chunks
-// and in stages, each stage prefetching what the next one reads: the slot,
-// then the key, then the key's text and postings.
+// Keys are found by linear probing over slots that hold them (ngram_key.h),
+// with a tag byte per slot read 16 at a time: most n-grams the profile lacks
+// are answered from the tags alone.  The slots are larger than the caches,
+// so scoring fetches them a few n-grams ahead.
 
 #include <cstdint>
 #include <cstring>
