@@ -1,6 +1,7 @@
-// hash.h - 32-bit FNV-1a, the one hash of the counting map, the rank
-// lookup and the profile index, and the comparison of the short texts they
-// hold.
+// hash.h - 32-bit FNV-1a, the hash of each language's rank lookup (its
+// table layout is public), and the comparison of short texts that the
+// lookup, the counting map and the profile index share.  The counting map
+// and the index hash packed keys instead (ngram_key.h).
 #ifndef TAVIK_HASH_H
 #define TAVIK_HASH_H
 
@@ -14,12 +15,6 @@ constexpr uint32_t kFnvBasis = 0x811C9DC5u;
 constexpr uint32_t kFnvPrime = 0x01000193u;
 
 constexpr uint32_t fnv1a_step(uint32_t h, unsigned char b) { return (h ^ b) * kFnvPrime; }
-
-inline uint32_t fnv1a(const char *s, std::size_t n) {
-    uint32_t h = kFnvBasis;
-    for (std::size_t i = 0; i < n; ++i) h = fnv1a_step(h, static_cast<unsigned char>(s[i]));
-    return h;
-}
 
 // Hash of a NUL-terminated text; also yields its length.
 inline uint32_t fnv1a_cstr(const char *s, std::size_t *len) {
