@@ -93,20 +93,20 @@ bool strmap_room(StrMap &map, uint64_t n, uint64_t bytes) {
 // that they stay in registers however the texts are stored; commit() hands
 // them back.  strmap_room has made room for every occurrence of the word.
 struct Tally {
-    StrMap &map;
     uint32_t *slots;
     uint64_t mask;
+    uint32_t shift;  // home slot: hash >> shift, the table being a power of two
     Counted *entries;
     char *arena;
     uint64_t count;
     uint64_t arena_len;
 
-    explicit Tally(StrMap &m)
-        : map(m), slots(m.slots), mask(m.size - 1), entries(m.entries), arena(m.arena),
-          count(m.count), arena_len(m.arena_len) {}
-    void commit() {
-        map.count = count;
-        map.arena_len = arena_len;
+    explicit Tally(const StrMap &m)
+        : slots(m.slots), mask(m.size - 1), shift(32 - static_cast<uint32_t>(__builtin_ctzll(m.size))),
+          entries(m.entries), arena(m.arena), count(m.count), arena_len(m.arena_len) {}
+    void commit(StrMap &m) const {
+        m.count = count;
+        m.arena_len = arena_len;
     }
 
     // Whether entry `e` holds a long text (16 bytes or more) `bytes` whose
@@ -124,7 +124,7 @@ struct Tally {
     __attribute__((always_inline)) void add(const char *bytes, uint32_t len, int32_t order,
                                             uint32_t weight) {
         const Key k = key_of_padded(bytes, len);
-        uint64_t i = home_slot(k.hash, mask + 1);
+        uint64_t i = k.hash >> shift;
         uint32_t s = slots[i];
         for (;;) {
             const Counted &e = entries[static_cast<int64_t>(s) - 1];
@@ -173,7 +173,7 @@ int32_t count_word(StrMap &map, const WordBuffer &w, int32_t max_len, uint32_t *
         return 0;
     };
     emit_from_token(w, max_len, sink);
-    t.commit();
+    t.commit(map);
     *order = next;
     return TAVIK_OK;
 }
@@ -193,7 +193,7 @@ int32_t count_by_words(StrMap &map, const char *text, uint64_t len, int32_t max_
         if (!strmap_room(words, 1, bytes + 1)) return TAVIK_NO_MEMORY;
         Tally t(words);
         t.add(word.bytes, bytes, static_cast<int32_t>(counter), 1);
-        t.commit();
+        t.commit(words);
         counter += occurrences_in(word, max_len);
         return TAVIK_OK;
     };
