@@ -121,15 +121,17 @@ struct Tally {
     // not branch on whether the home slot is free: a free slot reads the
     // sentinel before the entries, which holds no key.  Counts add as
     // unsigned values, so that no text can overflow them.
+    // kShort: the caller knows the text is at most 16 bytes.
+    template <bool kShort = false>
     __attribute__((always_inline)) void add(const char *bytes, uint32_t len, int32_t order,
                                             uint32_t weight) {
-        const Key k = key_of_padded(bytes, len);
+        const Key k = kShort ? key_of_short(bytes, len) : key_of_padded(bytes, len);
         uint64_t i = k.hash >> shift;
         uint32_t s = slots[i];
         for (;;) {
             const Counted &e = entries[static_cast<int64_t>(s) - 1];
             uint64_t same = (e.lo == k.lo) & (e.hi == k.hi);
-            if (len >= kKeyBytes && same != 0) same = holds_long(e, k, bytes);
+            if (!kShort && len >= kKeyBytes && same != 0) same = holds_long(e, k, bytes);
             if ((s == 0) | same) break;
             i = (i + 1) & mask;
             s = slots[i];
@@ -143,7 +145,7 @@ struct Tally {
         char *dst = arena + off;
         std::memcpy(dst, &k.lo, 8);
         std::memcpy(dst + 8, &k.hi, 8);
-        if (len > kKeyBytes) std::memcpy(dst, bytes, len);
+        if (!kShort && len > kKeyBytes) std::memcpy(dst, bytes, len);
         dst[len] = '\0';
         entries[count] = Counted{k.lo, k.hi, k.hash, len, off, static_cast<int32_t>(weight), order};
         slots[i] = static_cast<uint32_t>(++count);
@@ -168,11 +170,25 @@ int32_t count_word(StrMap &map, const WordBuffer &w, int32_t max_len, uint32_t *
     if (!strmap_room(map, n, word_text_bound(w, n))) return TAVIK_NO_MEMORY;
     Tally t(map);
     uint32_t next = *order;
-    auto sink = [&](const char *bytes, uint32_t len) {
-        t.add(bytes, len, static_cast<int32_t>(next++), weight);
-        return 0;
-    };
-    emit_from_token(w, max_len, sink);
+    // Most words hold no n-gram of more than 16 bytes: their keys need no
+    // tail, and their counting no path for long texts.
+    const int32_t L = max_len < kMaxNgramLength ? max_len : kMaxNgramLength;
+    bool short_only = true;
+    for (int32_t i = L; i <= w.count && short_only; ++i)
+        short_only = w.offset[i] - w.offset[i - L] <= kKeyBytes;
+    if (short_only && (w.count >= L || w.offset[w.count] <= kKeyBytes)) {
+        auto sink = [&](const char *bytes, uint32_t len) {
+            t.add<true>(bytes, len, static_cast<int32_t>(next++), weight);
+            return 0;
+        };
+        emit_from_token(w, max_len, sink);
+    } else {
+        auto sink = [&](const char *bytes, uint32_t len) {
+            t.add(bytes, len, static_cast<int32_t>(next++), weight);
+            return 0;
+        };
+        emit_from_token(w, max_len, sink);
+    }
     t.commit(map);
     *order = next;
     return TAVIK_OK;

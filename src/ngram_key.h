@@ -81,6 +81,13 @@ inline Key key_of_padded(const char *p, uint32_t len) {
     return Key{lo, hi, len, key_hash(lo, hi, tail)};
 }
 
+// The same for a text known to be at most 16 bytes.
+inline Key key_of_short(const char *p, uint32_t len) {
+    const uint64_t lo = load64(p) & kKeyMask.m[len][0];
+    const uint64_t hi = load64(p + 8) & kKeyMask.m[len][1];
+    return Key{lo, hi, len, key_hash(lo, hi, 0)};
+}
+
 // The key of `len` bytes at `p`, reading no byte beyond them.
 inline Key key_of_bytes(const char *p, uint32_t len) {
     char buf[kKeyBytes] = {};
