@@ -133,6 +133,22 @@ __attribute__((noinline)) void find_refs(const ProfileIndex &ix, const Key *keys
     }
 }
 
+// Adds to each language's sum, for the `n` n-grams whose postings start at
+// postings + first[j] and whose query rank is ranks[j], |i - r| - p.
+__attribute__((noinline)) void add_postings(const uint32_t *postings, const uint32_t *first,
+                                            const uint32_t *ranks, uint64_t n, int64_t p,
+                                            int64_t *sum) {
+    for (uint64_t j = 0; j < n; ++j) {
+        const auto rank = static_cast<int64_t>(ranks[j]);
+        for (const uint32_t *e = postings + first[j];; ++e) {
+            const uint32_t post = *e;
+            const int64_t d = rank - static_cast<int64_t>(post >> kRankShift);
+            sum[post & kLangMask] += (d < 0 ? -d : d) - p;
+            if ((post & kLastPosting) != 0) break;
+        }
+    }
+}
+
 // What the build learns of each distinct text before laying the index out.
 struct KeyStat {
     Key key;
@@ -384,15 +400,7 @@ void index_score(const ProfileIndex *ix, const tavik_profile &p, double *distanc
             __builtin_prefetch(dense ? static_cast<const void *>(row)
                                      : static_cast<const void *>(ix->postings + ref - 1));
         }
-        for (uint64_t j = 0; j < posts; ++j) {
-            const auto rank = static_cast<int64_t>(post_rank[j]);
-            for (const uint32_t *e = ix->postings + post_of[j];; ++e) {
-                const uint32_t post = *e;
-                const int64_t d = rank - static_cast<int64_t>(post >> kRankShift);
-                sum[post & kLangMask] += (d < 0 ? -d : d) - p64;
-                if ((post & kLastPosting) != 0) break;
-            }
-        }
+        add_postings(ix->postings, post_of, post_rank, posts, p64, sum);
         if (vector_rows) {
             if (rows != 0) dense_add(row_of, row_rank, rows, ix->lanes, flush, dense);
             dense_hits += rows;
