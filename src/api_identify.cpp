@@ -9,6 +9,7 @@
 
 using tavik::G;
 using tavik::g_index;
+using tavik::code_places;
 using tavik::index_code_order;
 
 namespace tavik {
@@ -84,11 +85,7 @@ void sort_results(const tavik_profile &p, const double *distances) {
     uint8_t places[TAVIK_MAX_LANGS];
     const uint8_t *code_order = index_code_order(g_index);
     if (code_order == nullptr) {
-        for (int32_t l = 0; l < n; ++l) {
-            places[l] = 0;
-            for (int32_t m = 0; m < n; ++m)
-                places[l] += std::strcmp(p.langs[m].code, p.langs[l].code) < 0 ? 1 : 0;
-        }
+        code_places(p, places);
         code_order = places;
     }
     Hit hits[TAVIK_MAX_LANGS], spare[TAVIK_MAX_LANGS];

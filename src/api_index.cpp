@@ -119,17 +119,17 @@ uint32_t find_ref(const ProfileIndex &ix, const Key &k, const char *text, uint64
     }
 }
 
-// The refs of `n` keys (texts `items`, home slots `home`) into `refs`,
-// fetching each slot a few keys ahead.  A function of its own, so that its
-// loop keeps what it needs in registers.
-__attribute__((noinline)) void find_refs(const ProfileIndex &ix, const Key *keys,
-                                         const struct tavik_ngram *items, const uint64_t *home,
-                                         uint64_t n, uint32_t *refs) {
+// The refs of `n` query n-grams (entries[ranked[j]], texts `items`, home
+// slots `home`) into `refs`, fetching each slot a few n-grams ahead.  A
+// function of its own, so that its loop keeps what it needs in registers.
+__attribute__((noinline)) void find_refs(const ProfileIndex &ix, const Counted *entries,
+                                         const uint32_t *ranked, const struct tavik_ngram *items,
+                                         const uint64_t *home, uint64_t n, uint32_t *refs) {
     constexpr uint64_t kAhead = 16;
     for (uint64_t j = 0; j < n && j < kAhead; ++j) __builtin_prefetch(&ix.slots[home[j]]);
     for (uint64_t j = 0; j < n; ++j) {
         if (j + kAhead < n) __builtin_prefetch(&ix.slots[home[j + kAhead]]);
-        refs[j] = find_ref(ix, keys[j], items[j].text, home[j]);
+        refs[j] = find_ref(ix, entries[ranked[j]].key(), items[j].text, home[j]);
     }
 }
 
@@ -251,9 +251,7 @@ ProfileIndex *index_build(const tavik_profile &p) {
 
     auto *ix = static_cast<ProfileIndex *>(mem_calloc(1, sizeof(ProfileIndex)));
     if (ix == nullptr) return nullptr;
-    for (int32_t l = 0; l < p.lang_count; ++l)
-        for (int32_t m = 0; m < p.lang_count; ++m)
-            ix->code_order[l] += std::strcmp(p.langs[m].code, p.langs[l].code) < 0 ? 1 : 0;
+    code_places(p, ix->code_order);
     // A row costs a few vector steps whatever it holds; postings cost one
     // step each and a branch that is hard to predict, so a text held by
     // more than about a tenth of the lanes (measured) becomes a row.
@@ -328,6 +326,14 @@ ProfileIndex *index_build(const tavik_profile &p) {
     return ix;
 }
 
+void code_places(const tavik_profile &p, uint8_t *places) {
+    for (int32_t l = 0; l < p.lang_count; ++l) {
+        places[l] = 0;
+        for (int32_t m = 0; m < p.lang_count; ++m)
+            places[l] += std::strcmp(p.langs[m].code, p.langs[l].code) < 0 ? 1 : 0;
+    }
+}
+
 const uint8_t *index_code_order(const ProfileIndex *ix) {
     return ix != nullptr ? ix->code_order : nullptr;
 }
@@ -346,13 +352,14 @@ void index_score(const ProfileIndex *ix, const tavik_profile &p, double *distanc
     const tavik_ngram_list &query = G.query;
     const int32_t penalty = absent_penalty();
     const uint64_t q = query.count;
-    const Key *keys = query_keys();  // made once, during extraction
+    QueryEntries qe{};  // keys made once, during extraction
+    const bool have_keys = query_entries(&qe);
     // Sums stay exact in a double below 2^53; beyond that only the
     // one-by-one reference gives the same rounding.
     const double qd = static_cast<double>(q);
     const double bound = qd * (qd + TAVIK_MAX_LANG_NGRAMS) +
                          (2.0 * qd + TAVIK_MAX_LANG_NGRAMS) * static_cast<double>(penalty);
-    if (ix == nullptr || keys == nullptr || bound >= 4503599627370496.0) {
+    if (ix == nullptr || !have_keys || bound >= 4503599627370496.0) {
         for (int32_t l = 0; l < p.lang_count; ++l)
             distances[l] = calc_distance(p.langs[l], query, G.size_penalty, penalty);
         return;
@@ -370,20 +377,19 @@ void index_score(const ProfileIndex *ix, const tavik_profile &p, double *distanc
     uint64_t dense_hits = 0;
     constexpr uint64_t kChunk = 128;
     const uint16_t *row_of[kChunk];
-    uint16_t row_rank[kChunk];  // for the vector kernel, whose lanes are 16 bits
-    uint32_t row_rank_wide[kChunk];
+    uint32_t row_rank[kChunk];
     uint32_t post_of[kChunk];
     uint32_t post_rank[kChunk];
     for (uint64_t base = 0; base < q; base += kChunk) {
         const uint64_t n = q - base < kChunk ? q - base : kChunk;
-        const Key *kk = keys + base;
+        const uint32_t *ranked = qe.ranked + base;
         // Find every n-gram of the chunk, fetching the slot of the one
         // kAhead places on, and sort the hits into rows and postings
         // without branching on which they are.
         uint64_t home[kChunk];
-        for (uint64_t j = 0; j < n; ++j) home[j] = home_slot(kk[j].hash, ix->size);
+        for (uint64_t j = 0; j < n; ++j) home[j] = home_slot(qe.entries[ranked[j]].hash, ix->size);
         uint32_t refs[kChunk];
-        find_refs(*ix, kk, query.items + base, home, n, refs);
+        find_refs(*ix, qe.entries, ranked, query.items + base, home, n, refs);
         uint64_t rows = 0, posts = 0;
         for (uint64_t j = 0; j < n; ++j) {
             const uint32_t ref = refs[j];
@@ -391,8 +397,7 @@ void index_score(const ProfileIndex *ix, const tavik_profile &p, double *distanc
             const bool dense = (ref & kDense) != 0;
             const uint16_t *row = ix->rows + uint64_t{ref & ~kDense} * ix->lanes;
             row_of[rows] = row;
-            row_rank[rows] = static_cast<uint16_t>(rank);
-            row_rank_wide[rows] = rank;
+            row_rank[rows] = rank;
             rows += dense ? 1 : 0;
             post_of[posts] = ref - 1;
             post_rank[posts] = rank;
@@ -408,7 +413,7 @@ void index_score(const ProfileIndex *ix, const tavik_profile &p, double *distanc
         }
         // Query ranks past the lanes' range: one lane at a time.
         for (uint64_t j = 0; j < rows; ++j) {
-            const auto rank = static_cast<int64_t>(row_rank_wide[j]);
+            const auto rank = static_cast<int64_t>(row_rank[j]);
             for (uint32_t l = 0; l < static_cast<uint32_t>(p.lang_count); ++l) {
                 if (row_of[j][l] == 0) continue;
                 const int64_t d = rank - row_of[j][l];

@@ -3,7 +3,7 @@
 #ifndef TAVIK_API_INTERNAL_H
 #define TAVIK_API_INTERNAL_H
 
-#include "ngram_key.h"
+#include "ngram_count.h"
 #include "tavik_api.h"
 
 namespace tavik {
@@ -18,9 +18,14 @@ void ensure_defaults();
 // Writes a fixed message into G.error.
 void set_error(const char *message);
 
-// The query's storage (api_query.cpp).  The key of each query n-gram,
-// parallel to G.query.items, or nullptr when there is no query.
-const Key *query_keys();
+// The query's storage (api_query.cpp): the entry of the query n-gram at
+// rank k + 1 is entries[ranked[k]], with the key extraction made for it.
+struct QueryEntries {
+    const Counted *entries;
+    const uint32_t *ranked;
+};
+// False, and nothing written, when there is no query.
+bool query_entries(QueryEntries *out);
 void query_clear();    // G.query becomes empty and invalid; storage is kept
 void query_release();  // and the storage is given back
 
@@ -42,7 +47,9 @@ void index_free(ProfileIndex *index);
 void index_score(const ProfileIndex *index, const tavik_profile &profile, double *distances);
 
 // Each language's place in bytewise order of the codes (equal codes share
-// one), or nullptr without an index.
+// one) into places[0 .. lang_count - 1]; the index keeps them, or nullptr
+// without an index.
+void code_places(const tavik_profile &profile, uint8_t *places);
 const uint8_t *index_code_order(const ProfileIndex *index);
 
 // The index of the installed profile, or nullptr.

@@ -21,7 +21,6 @@ using NgramRec = struct tavik_ngram;
 struct QueryStorage {
     StrMap map;
     NgramRec *items = nullptr;
-    Key *keys = nullptr;
     uint64_t cap = 0;
 };
 
@@ -35,16 +34,13 @@ bool valid_position(int32_t position) {
 int32_t publish(uint64_t n) {
     if (n > q.cap) {
         auto *items = static_cast<NgramRec *>(mem_realloc(q.items, n * sizeof(NgramRec)));
-        if (items != nullptr) q.items = items;
-        auto *keys = static_cast<Key *>(mem_realloc(q.keys, n * sizeof(Key)));
-        if (keys != nullptr) q.keys = keys;
-        if (items == nullptr || keys == nullptr) return TAVIK_NO_MEMORY;
+        if (items == nullptr) return TAVIK_NO_MEMORY;
+        q.items = items;
         q.cap = n;
     }
     for (uint64_t k = 0; k < n; ++k) {
         const Counted &e = q.map.entries[q.map.ranked[k]];
         q.items[k] = NgramRec{q.map.arena + e.off, e.count, e.order};
-        q.keys[k] = e.key();
     }
     G.query = tavik_ngram_list{n != 0 ? q.items : nullptr, n, n != 0 ? q.cap : 0};
     return TAVIK_OK;
@@ -52,7 +48,11 @@ int32_t publish(uint64_t n) {
 
 }  // namespace
 
-const Key *query_keys() { return G.query_valid != 0 ? q.keys : nullptr; }
+bool query_entries(QueryEntries *out) {
+    if (G.query_valid == 0) return false;
+    *out = QueryEntries{q.map.entries, q.map.ranked};
+    return true;
+}
 
 void query_clear() {
     G.query = tavik_ngram_list{nullptr, 0, 0};
@@ -63,7 +63,6 @@ void query_release() {
     query_clear();
     strmap_release(q.map);
     mem_free(q.items);
-    mem_free(q.keys);
     q = QueryStorage{};
 }
 

@@ -35,14 +35,14 @@ __attribute__((always_inline)) inline void spill(V16 *part, V16 *miss, DenseSums
 
 template <int NV>
 __attribute__((always_inline)) inline void add_rows(const uint16_t *const *rows,
-                                                    const uint16_t *ranks, size_t n, uint32_t flush,
+                                                    const uint32_t *ranks, size_t n, uint32_t flush,
                                                     DenseSums &out) {
     V16 part[NV] = {}, miss[NV] = {};
     uint32_t since = 0;
     for (size_t k = 0; k < n; ++k) {
         V16 iv;
         for (uint32_t t = 0; t < kLaneGroup; ++t)
-            iv[t] = ranks[k];
+            iv[t] = static_cast<uint16_t>(ranks[k]);
 #pragma GCC unroll 4
         for (int v = 0; v < NV; ++v) {
             V16 r;
@@ -65,7 +65,7 @@ __attribute__((always_inline)) inline void add_rows(const uint16_t *const *rows,
 
 } // namespace
 
-void dense_add_generic(const uint16_t *const *rows, const uint16_t *ranks, size_t n, uint32_t lanes,
+void dense_add_generic(const uint16_t *const *rows, const uint32_t *ranks, size_t n, uint32_t lanes,
                        uint32_t flush, DenseSums &out) {
     switch (lanes / kLaneGroup) {
     case 1:
@@ -109,7 +109,7 @@ __attribute__((target("avx2"), always_inline)) inline void spill_avx2(__m256i *p
 
 template <int NV>
 __attribute__((target("avx2"), always_inline)) inline void
-add_rows_avx2(const uint16_t *const *rows, const uint16_t *ranks, size_t n, uint32_t flush,
+add_rows_avx2(const uint16_t *const *rows, const uint32_t *ranks, size_t n, uint32_t flush,
               DenseSums &out) {
     __m256i part[NV], miss[NV];
 #pragma GCC unroll 4
@@ -137,7 +137,7 @@ add_rows_avx2(const uint16_t *const *rows, const uint16_t *ranks, size_t n, uint
     spill_avx2<NV>(part, miss, out);
 }
 
-__attribute__((target("avx2"))) void add_avx2(const uint16_t *const *rows, const uint16_t *ranks,
+__attribute__((target("avx2"))) void add_avx2(const uint16_t *const *rows, const uint32_t *ranks,
                                               size_t n, uint32_t lanes, uint32_t flush,
                                               DenseSums &out) {
     switch (lanes / kLaneGroup) {
@@ -171,7 +171,7 @@ bool has_avx2() {
 
 } // namespace
 
-void dense_add(const uint16_t *const *rows, const uint16_t *ranks, size_t n, uint32_t lanes,
+void dense_add(const uint16_t *const *rows, const uint32_t *ranks, size_t n, uint32_t lanes,
                uint32_t flush, DenseSums &out) {
     static const bool avx2 = has_avx2();
 #ifdef TAVIK_DENSE_X86

@@ -27,12 +27,12 @@ struct DenseSums {
 // Adds `n` hits: row `rows[k]` (`lanes` ranks below 2^15, a multiple of 16
 // up to 64) met at query rank `ranks[k]` (1 to 2^15 - 1).  `flush` hits of
 // the largest |i - r| must fit in 16 bits; every sum must fit in 32 bits.
-void dense_add(const uint16_t *const *rows, const uint16_t *ranks, size_t n, uint32_t lanes,
+void dense_add(const uint16_t *const *rows, const uint32_t *ranks, size_t n, uint32_t lanes,
                uint32_t flush, DenseSums &out);
 
 // The same with the compilers' generic vectors, the build every CPU runs;
 // dense_add picks a faster one where the CPU has it.
-void dense_add_generic(const uint16_t *const *rows, const uint16_t *ranks, size_t n, uint32_t lanes,
+void dense_add_generic(const uint16_t *const *rows, const uint32_t *ranks, size_t n, uint32_t lanes,
                        uint32_t flush, DenseSums &out);
 
 } // namespace tavik

@@ -19,11 +19,11 @@ struct Case {
     uint16_t max_rank; // ranks and query ranks below it
 };
 
-void reference(const std::vector<const uint16_t *> &rows, const std::vector<uint16_t> &ranks,
+void reference(const std::vector<const uint16_t *> &rows, const std::vector<uint32_t> &ranks,
                uint32_t lanes, DenseSums &out) {
     for (size_t k = 0; k < rows.size(); ++k)
         for (uint32_t l = 0; l < lanes; ++l) {
-            const int r = rows[k][l], i = ranks[k];
+            const int r = rows[k][l], i = static_cast<int>(ranks[k]);
             if (r == 0)
                 ++out.absent[l];
             else
@@ -42,12 +42,12 @@ TEST(DenseRows, EveryBuildMatchesLaneByLaneSums) {
                      << c.lanes << " lanes, " << c.hits << " hits, ranks < " << c.max_rank);
         std::vector<std::vector<uint16_t>> storage(c.hits, std::vector<uint16_t>(c.lanes));
         std::vector<const uint16_t *> rows;
-        std::vector<uint16_t> ranks;
+        std::vector<uint32_t> ranks;
         for (auto &row : storage) {
             for (uint16_t &r : row)
                 r = rng() % 3 == 0 ? 0 : static_cast<uint16_t>(1 + rng() % (c.max_rank - 1));
             rows.push_back(row.data());
-            ranks.push_back(static_cast<uint16_t>(1 + rng() % (c.max_rank - 1)));
+            ranks.push_back(1 + rng() % (c.max_rank - 1));
         }
         // As many hits as keep every lane's 16-bit sum below 2^16.
         const uint32_t flush = 0xFFFFu / c.max_rank;
