@@ -11,12 +11,14 @@
 #include <vector>
 
 using tavik::T;
+using tavik_test::codes_of;
+using tavik_test::meta_of;
+using tavik_test::MetaPairs;
 using tavik_test::read_file;
 using tavik_test::TempDir;
 
 namespace {
 
-using MetaPairs = std::vector<std::pair<std::string, std::string>>;
 
 // A profile file read back through the reader, released with the object.
 class ReadBack {
@@ -35,20 +37,6 @@ public:
 private:
     tavik_profile *p_ = nullptr;
 };
-
-std::vector<std::string> codes_of(const tavik_profile &p) {
-    std::vector<std::string> codes;
-    for (int32_t j = 0; j < p.lang_count; ++j)
-        codes.emplace_back(p.langs[j].code);
-    return codes;
-}
-
-MetaPairs meta_of(const tavik_profile &p) {
-    MetaPairs pairs;
-    for (int32_t i = 0; i < p.meta_count; ++i)
-        pairs.emplace_back(p.meta[i].key, p.meta[i].value);
-    return pairs;
-}
 
 MetaPairs meta_of_training() {
     MetaPairs pairs;

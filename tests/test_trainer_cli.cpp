@@ -20,6 +20,9 @@
 #include <utility>
 #include <vector>
 
+using tavik_test::codes_of;
+using tavik_test::meta_of;
+using tavik_test::MetaPairs;
 using tavik_test::read_file;
 using tavik_test::TempDir;
 using tavik_test::write_file;
@@ -84,27 +87,12 @@ void make_corpus(const std::string &root, const std::vector<Entry> &entries) {
 
 // ------------------------------------------------------- written profiles
 
-using MetaPairs = std::vector<std::pair<std::string, std::string>>;
 
 // Loads `path` through the library; the profile then sits in the library state.
 const tavik_profile *load_written(const std::string &path) {
     if (tavik_load_profile(path.c_str()) != TAVIK_OK)
         return nullptr;
     return tavik_get_state()->profile;
-}
-
-std::vector<std::string> codes_of(const tavik_profile &p) {
-    std::vector<std::string> codes;
-    for (int32_t j = 0; j < p.lang_count; ++j)
-        codes.emplace_back(p.langs[j].code);
-    return codes;
-}
-
-MetaPairs meta_of(const tavik_profile &p) {
-    MetaPairs pairs;
-    for (int32_t i = 0; i < p.meta_count; ++i)
-        pairs.emplace_back(p.meta[i].key, p.meta[i].value);
-    return pairs;
 }
 
 const tavik_lang *find_lang(const tavik_profile &p, std::string_view code) {

@@ -86,6 +86,20 @@ std::string letters_text(int n) {
     return s;
 }
 
+std::vector<std::string> codes_of(const tavik_profile &p) {
+    std::vector<std::string> codes;
+    for (int32_t j = 0; j < p.lang_count; ++j)
+        codes.emplace_back(p.langs[j].code);
+    return codes;
+}
+
+MetaPairs meta_of(const tavik_profile &p) {
+    MetaPairs pairs;
+    for (int32_t i = 0; i < p.meta_count; ++i)
+        pairs.emplace_back(p.meta[i].key, p.meta[i].value);
+    return pairs;
+}
+
 std::string profile1(const std::vector<LangSpec> &langs, uint32_t max_dist) {
     Blob b;
     b.header(static_cast<uint32_t>(langs.size()), 0, 1, 1, 1, max_dist, 0);

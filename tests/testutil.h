@@ -71,6 +71,11 @@ void load(const std::string &blob);
 // The bytes of `s` with a given byte replaced.
 std::string with_byte(std::string s, size_t at, char value);
 
+// A profile's language codes and meta pairs, in their order.
+using MetaPairs = std::vector<std::pair<std::string, std::string>>;
+std::vector<std::string> codes_of(const tavik_profile &p);
+MetaPairs meta_of(const tavik_profile &p);
+
 }  // namespace tavik_test
 
 #endif  // TAVIK_TESTUTIL_H
