@@ -13,6 +13,7 @@
 // whose accessors must agree with the reference ranking.
 
 #include "ngram_count.h"
+#include "fuzz_util.h"
 #include "tavik_api.h"
 
 #include <algorithm>
@@ -27,12 +28,8 @@
 
 namespace {
 
-void check(bool ok, const char *what) {
-    if (!ok) {
-        std::fprintf(stderr, "fuzz_extract: %s\n", what);
-        std::abort();
-    }
-}
+using tavik_fuzz::check;
+using tavik_fuzz::signed8;
 
 // --------------------------------------------------------------- reference
 
@@ -230,10 +227,6 @@ void check_query(int32_t rc, const Reference &ref, const std::vector<RefGram> &w
     }
     check(tavik_ngram(n) == nullptr && tavik_ngram(-1) == nullptr, "query: answer out of range");
     check(tavik_ngram_rank(n) == 0 && tavik_ngram_rank(-1) == 0, "query: rank out of range");
-}
-
-int32_t signed8(uint8_t b) {
-    return static_cast<int8_t>(b);
 }
 
 } // namespace

@@ -14,6 +14,7 @@
 // sorted counts; both documents parse back (yyjson) and agree with the
 // accessors, and asking twice gives the same bytes.
 
+#include "fuzz_util.h"
 #include "tavik_api.h"
 
 #include <algorithm>
@@ -29,12 +30,8 @@
 
 namespace {
 
-void check(bool ok, const char *what) {
-    if (!ok) {
-        std::fprintf(stderr, "fuzz_identify: %s\n", what);
-        std::abort();
-    }
-}
+using tavik_fuzz::check;
+using tavik_fuzz::signed8;
 
 // ---------------------------------------------------------------- profiles
 
@@ -310,10 +307,6 @@ void check_results(int32_t rc) {
     check(rc == TAVIK_OK ? best != nullptr && std::strcmp(best, got[0].second.c_str()) == 0
                          : best == nullptr,
           "best code");
-}
-
-int32_t signed8(uint8_t b) {
-    return static_cast<int8_t>(b);
 }
 
 } // namespace

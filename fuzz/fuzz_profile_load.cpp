@@ -6,46 +6,21 @@
 // writer and the path reader unchanged, and must install through the public
 // loader.
 
+#include "fuzz_util.h"
 #include "tavik_api.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <string_view>
-#include <unistd.h>
 #include <unordered_map>
 
 namespace {
 
-void check(bool ok, const char *what) {
-    if (!ok) {
-        std::fprintf(stderr, "fuzz_profile_load: %s\n", what);
-        std::abort();
-    }
-}
-
-// A scratch directory for the round trip, on a RAM-backed file system when
-// there is one (the writer syncs every file), removed at exit.
-const std::string &scratch_file() {
-    static const std::string path = [] {
-        std::string base = std::filesystem::is_directory("/dev/shm")
-                               ? std::string("/dev/shm")
-                               : std::filesystem::temp_directory_path().string();
-        std::string dir = base + "/tavik-fuzz-XXXXXX";
-        check(::mkdtemp(dir.data()) != nullptr, "cannot create a scratch directory");
-        static std::string for_exit;
-        for_exit = dir;
-        std::atexit([] {
-            std::error_code ec;
-            std::filesystem::remove_all(for_exit, ec);
-        });
-        return dir + "/round.tavik";
-    }();
-    return path;
-}
+using tavik_fuzz::check;
+using tavik_fuzz::scratch_path;
 
 void check_lang(const tavik_lang &l) {
     // The stored code has 1 to 7 bytes, but a zero byte among them cuts it
@@ -136,7 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // The writer takes every loaded profile but one whose code became empty
     // (its first stored byte was zero): such a file would be rejected, so
     // the writer refuses it without creating anything.
-    const std::string &path = scratch_file();
+    const std::string path = scratch_path("round.tavik");
     const int32_t wrc = tavik_profile_write(p, path.c_str());
     if (writable(*p)) {
         check(wrc == TAVIK_OK, "writer refused a loaded profile");

@@ -21,47 +21,22 @@
 // Texts and codes end at their first NUL byte, as everywhere.
 
 #include "api_internal.h"
+#include "fuzz_util.h"
 #include "tavik_api.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <optional>
 #include <string>
-#include <unistd.h>
 #include <utility>
 #include <vector>
 
 namespace {
 
-void check(bool ok, const char *what) {
-    if (!ok) {
-        std::fprintf(stderr, "fuzz_train: %s\n", what);
-        std::abort();
-    }
-}
-
-// A scratch file on a RAM-backed file system when there is one (the writer
-// syncs), in a directory removed at exit.
-const std::string &scratch_file() {
-    static const std::string path = [] {
-        const std::string base = std::filesystem::is_directory("/dev/shm")
-                                     ? std::string("/dev/shm")
-                                     : std::filesystem::temp_directory_path().string();
-        std::string dir = base + "/tavik-fuzz-train-XXXXXX";
-        check(::mkdtemp(dir.data()) != nullptr, "cannot create a scratch directory");
-        static std::string for_exit;
-        for_exit = dir;
-        std::atexit([] {
-            std::error_code ec;
-            std::filesystem::remove_all(for_exit, ec);
-        });
-        return dir + "/trained.tavik";
-    }();
-    return path;
-}
+using tavik_fuzz::check;
+using tavik_fuzz::scratch_path;
 
 using Gram = std::pair<std::string, int32_t>;
 
@@ -261,7 +236,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     tavik_set_max_ngram_length(5);
     tavik_set_max_distribution(4000);
     tavik_set_occurance_threshold(0);
-    const std::string &path = scratch_file();
+    const std::string path = scratch_path("trained.tavik");
     Model m;
     Input in(data, size);
     while (!in.empty()) {
