@@ -244,6 +244,13 @@ int cmp_rank(int32_t count_a, int32_t order_a, const char *text_a, int32_t count
     return c < 0 ? -1 : (c > 0 ? 1 : 0);
 }
 
+// The number of entries ranking keeps of `n`.
+uint64_t cut(uint64_t n, int32_t max_distribution) {
+    return max_distribution > 0 && n > static_cast<uint64_t>(max_distribution)
+               ? static_cast<uint64_t>(max_distribution)
+               : n;
+}
+
 // Copies the texts of `n` entries (numbers from `idx`, or 0..n-1 when null)
 // into a list that owns each of them.
 int32_t copy_entries(const StrMap &map, const uint32_t *idx, uint64_t n,
@@ -318,55 +325,78 @@ int32_t strmap_count_text(StrMap &map, const char *text, int32_t max_len) {
 }
 
 int32_t strmap_rank(StrMap &map, int32_t threshold, int32_t max_distribution) {
-    if (!reserve(reinterpret_cast<void **>(&map.ranked), &map.ranked_cap, map.count, 512,
+    const uint64_t count = map.count;
+    if (!reserve(reinterpret_cast<void **>(&map.ranked), &map.ranked_cap, count, 512,
                  sizeof(uint32_t)))
         return TAVIK_NO_MEMORY;
     const Counted *entries = map.entries;
     uint32_t *ranked = map.ranked;
-    int32_t max_count = 0, min_count = 0;
-    for (uint64_t i = 0; i < map.count; ++i) {
-        max_count = std::max(max_count, entries[i].count);
-        min_count = std::min(min_count, entries[i].count);
-    }
-    // Entries stand in first-occurrence order, so a stable sort by count
-    // gives the full rank order; counts are small next to the entries for
-    // any text, which makes a counting sort the cheap stable sort.  Counts
-    // below the threshold get no bucket.
     const uint64_t keep_from = threshold > 0 ? static_cast<uint64_t>(threshold) : 0;
-    const auto buckets_needed = static_cast<uint64_t>(max_count) + 1;
     uint64_t n = 0;
-    if (map.count > 1 && min_count >= 0 && buckets_needed <= 4 * map.count + 1024) {
-        if (!reserve(reinterpret_cast<void **>(&map.buckets), &map.bucket_cap, buckets_needed,
-                     1024, sizeof(uint32_t)))
+    // Entries stand in first-occurrence order, so a stable sort by count
+    // gives the full rank order.  Most n-grams of a text occur once: those
+    // keep their order and go last, and only the others are sorted, by a
+    // counting sort (counts are small next to the entries for any text).
+    // One pass splits them without branching: the repeated ones into the
+    // scratch, the single ones into `ranked`.
+    if (count > 1) {
+        if (!reserve(reinterpret_cast<void **>(&map.buckets), &map.bucket_cap, count, 1024,
+                     sizeof(uint32_t)))
             return TAVIK_NO_MEMORY;
-        uint32_t *bucket = map.buckets;
-        std::memset(bucket, 0, buckets_needed * sizeof(uint32_t));
-        for (uint64_t i = 0; i < map.count; ++i) ++bucket[entries[i].count];
-        uint32_t start = 0;
-        for (uint64_t c = buckets_needed; c-- > keep_from;) {
-            const uint32_t t = bucket[c];
-            bucket[c] = start;
-            start += t;
+        uint32_t *many = map.buckets;
+        uint64_t k = 0, ones = 0;
+        int32_t max_count = 0, min_count = 1;
+        for (uint64_t i = 0; i < count; ++i) {
+            const int32_t c = entries[i].count;
+            many[k] = static_cast<uint32_t>(i);
+            ranked[ones] = static_cast<uint32_t>(i);
+            k += c > 1 ? 1 : 0;
+            ones += c == 1 ? 1 : 0;
+            max_count = std::max(max_count, c);
+            min_count = std::min(min_count, c);
         }
-        // Dropped entries land past the kept ones, each count's run from
-        // the same place; what they leave there is never read.
-        for (uint64_t c = std::min(keep_from, buckets_needed); c-- > 0;) bucket[c] = start;
-        for (uint64_t i = 0; i < map.count; ++i)
-            ranked[bucket[entries[i].count]++] = static_cast<uint32_t>(i);
-        n = start;
-    } else {
-        for (uint64_t i = 0; i < map.count; ++i) {
-            ranked[n] = static_cast<uint32_t>(i);
-            n += threshold <= 0 || entries[i].count >= threshold ? 1 : 0;
+        const auto buckets_needed = static_cast<uint64_t>(max_count) + 1;
+        if (min_count == 1 && buckets_needed <= 4 * k + 1024) {
+            if (!reserve(reinterpret_cast<void **>(&map.buckets), &map.bucket_cap,
+                         k + buckets_needed, 1024, sizeof(uint32_t)))
+                return TAVIK_NO_MEMORY;
+            many = map.buckets;
+            // The single ones stay when the threshold lets them, after
+            // every repeated one.
+            if (keep_from > 1) ones = 0;
+            std::memmove(ranked + k, ranked, ones * sizeof(uint32_t));
+            uint32_t *bucket = many + k;
+            std::memset(bucket, 0, buckets_needed * sizeof(uint32_t));
+            for (uint64_t j = 0; j < k; ++j) ++bucket[entries[many[j]].count];
+            const uint64_t lowest = std::max<uint64_t>(keep_from, 2);  // lowest count kept
+            uint32_t start = 0;
+            for (uint64_t c = buckets_needed; c-- > lowest;) {
+                const uint32_t t = bucket[c];
+                bucket[c] = start;
+                start += t;
+            }
+            // Dropped entries land between the kept ones and the single
+            // ones, each count's run from the same place; what they leave
+            // there is never read.
+            for (uint64_t c = std::min(lowest, buckets_needed); c-- > 0;)
+                bucket[c] = start;
+            for (uint64_t j = 0; j < k; ++j) ranked[bucket[entries[many[j]].count]++] = many[j];
+            n = start;
+            if (n < k) std::memmove(ranked + n, ranked + k, ones * sizeof(uint32_t));
+            map.ranked_count = cut(n + ones, max_distribution);
+            return TAVIK_OK;
         }
-        std::sort(ranked, ranked + n, [&map](uint32_t a, uint32_t b) {
-            const Counted &x = map.entries[a], &y = map.entries[b];
-            return cmp_rank(x.count, x.order, map.text(x), y.count, y.order, map.text(y)) < 0;
-        });
     }
-    if (max_distribution > 0 && n > static_cast<uint64_t>(max_distribution))
-        n = static_cast<uint64_t>(max_distribution);
-    map.ranked_count = n;
+    // Counts that wrapped past 2^31, or too far apart for buckets: compare.
+    for (uint64_t i = 0; i < count; ++i) {
+        ranked[n] = static_cast<uint32_t>(i);
+        n += threshold <= 0 || entries[i].count >= threshold ? 1 : 0;
+    }
+    std::sort(ranked, ranked + n, [&map](uint32_t a, uint32_t b) {
+        const Counted &x = map.entries[a], &y = map.entries[b];
+        return cmp_rank(x.count, x.order, map.text(x), y.count, y.order, map.text(y)) < 0;
+    });
+    map.ranked_count = cut(n, max_distribution);
     return TAVIK_OK;
 }
 
