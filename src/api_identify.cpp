@@ -3,7 +3,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <utility>
+#include <climits>
+#include <cstdint>
 
 #include "api_internal.h"
 
@@ -55,27 +56,48 @@ inline bool before(const Hit &a, const Hit &b) {
     return (a.distance < b.distance) | ((a.distance == b.distance) & (a.tie < b.tie));
 }
 
-// Sorts `n` hits with a bottom-up merge sort whose merges pick each hit
-// without a branch on the comparison: distances come in no useful order,
-// and a mispredicted branch per comparison costs more than the picking.
-// Returns the buffer (`a` or `spare`) that holds the result.
-Hit *sort_hits(Hit *a, Hit *spare, int32_t n) {
-    for (int32_t width = 1; width < n; width *= 2) {
-        for (int32_t lo = 0; lo < n; lo += 2 * width) {
-            const int32_t mid = std::min(lo + width, n), hi = std::min(lo + 2 * width, n);
-            int32_t i = lo, j = mid, k = lo;
-            while (i < mid && j < hi) {
-                const bool right = before(a[j], a[i]);
-                spare[k++] = *(right ? &a[j] : &a[i]);
-                j += right ? 1 : 0;
-                i += right ? 0 : 1;
-            }
-            while (i < mid) spare[k++] = a[i++];
-            while (j < hi) spare[k++] = a[j++];
-        }
-        std::swap(a, spare);
+// Sorts the `n` (at most 64) hits into `out`.  Each hit's place is first
+// counted from a 32-bit key, all pairs compared at once by vector lanes:
+// the distance rounded to a float (which keeps the order, but may join
+// near-equal distances) with its low 6 bits replaced by the hit's index,
+// so that keys are distinct and their places a permutation.  A pass of
+// insertion sort on the full order then mends what the rounding joined; on
+// distances far apart it moves nothing.  Neither step branches on how the
+// distances compare but that pass, whose branches are almost always taken
+// the same way.
+void sort_hits(const Hit *hits, int32_t n, Hit *out) {
+    using Lanes = int32_t __attribute__((vector_size(16)));
+    constexpr int32_t kLanes = 4;
+    static_assert(TAVIK_MAX_LANGS <= 64);
+    // Non-negative floats order as their bits; INT32_MAX, past every
+    // float's bits, pads the last group and is never below a key.
+    alignas(16) int32_t key[TAVIK_MAX_LANGS + kLanes];
+    for (int32_t i = 0; i < n; ++i) {
+        double d;
+        std::memcpy(&d, &hits[i].distance, sizeof d);
+        const auto f = static_cast<float>(d);
+        int32_t bits;
+        std::memcpy(&bits, &f, sizeof bits);
+        key[i] = (bits & ~63) | i;
     }
-    return a;
+    for (int32_t i = n; i < n + kLanes; ++i) key[i] = INT32_MAX;
+    const int32_t groups = (n + kLanes - 1) / kLanes;
+    for (int32_t i = 0; i < n; ++i) {
+        const Lanes mine = Lanes{} + key[i];
+        Lanes below{};
+        for (int32_t g = 0; g < groups; ++g) {
+            Lanes other;
+            std::memcpy(&other, &key[g * kLanes], sizeof other);
+            below -= other < mine;  // true lanes are -1
+        }
+        out[below[0] + below[1] + below[2] + below[3]] = hits[i];
+    }
+    for (int32_t i = 1; i < n; ++i) {
+        const Hit h = out[i];
+        int32_t j = i;
+        for (; j > 0 && before(h, out[j - 1]); --j) out[j] = out[j - 1];
+        out[j] = h;
+    }
 }
 
 // Fills G.results with the languages sorted by ascending distance, then
@@ -88,13 +110,13 @@ void sort_results(const tavik_profile &p, const double *distances) {
         code_places(p, places);
         code_order = places;
     }
-    Hit hits[TAVIK_MAX_LANGS], spare[TAVIK_MAX_LANGS];
+    Hit hits[TAVIK_MAX_LANGS], sorted[TAVIK_MAX_LANGS];
     for (int32_t i = 0; i < n; ++i) {
         uint64_t bits;
         std::memcpy(&bits, &distances[i], sizeof bits);
         hits[i] = Hit{bits, uint64_t{code_order[i]} << 8 | static_cast<uint64_t>(i)};
     }
-    const Hit *sorted = sort_hits(hits, spare, n);
+    sort_hits(hits, n, sorted);
     for (int32_t i = 0; i < n; ++i) {
         const auto lang = static_cast<int32_t>(sorted[i].tie & 0xFF);
         tavik_result &r = G.results[i];

@@ -272,6 +272,20 @@ TEST_P(Ranking, WinnerMarginConfidence) {
 INSTANTIATE_TEST_SUITE_P(Identify, Ranking, ::testing::ValuesIn(kRankCases),
                          [](const auto &info) { return std::string(info.param.name); });
 
+TEST(Results, DistancesApartByLessThanAFloatStillOrder) {
+    // 400 query letters; each language holds only the first, "zzz" one
+    // rank nearer: the sums differ by 1 in 1,596,002, far below a float's
+    // precision, and the later language with the later code comes first.
+    load(profile1({{"aaa", {letter(500), letter(501), letter(0)}},
+                   {"zzz", {letter(502), letter(0), letter(503)}}}));
+    tavik_set_min_margin(0.0);
+    ASSERT_EQ(tavik_identify(letters_text(400).c_str()), TAVIK_OK);
+    EXPECT_STREQ(tavik_result_code(0), "zzz");
+    EXPECT_EQ(tavik_result_distance(0), 1596001.0 / 400);
+    EXPECT_STREQ(tavik_result_code(1), "aaa");
+    EXPECT_EQ(tavik_result_distance(1), 1596002.0 / 400);
+}
+
 TEST(Results, SixtyFourLanguagesAndAccessorBounds) {
     // Language k holds the first k query letters in query order: only the
     // 64 - k it lacks cost anything, so distance = (64 - k) * 4000 / 64.
