@@ -70,8 +70,8 @@ void sort_hits(const Hit *hits, int32_t n, Hit *out) {
     constexpr int32_t kLanes = 4;
     static_assert(TAVIK_MAX_LANGS <= 64);
     // Non-negative floats order as their bits; INT32_MAX, past every
-    // float's bits, pads the last group and is never below a key.
-    alignas(16) int32_t key[TAVIK_MAX_LANGS + kLanes];
+    // float's bits, pads the keys to 64 and is never below a key.
+    alignas(16) int32_t key[TAVIK_MAX_LANGS];
     for (int32_t i = 0; i < n; ++i) {
         double d;
         std::memcpy(&d, &hits[i].distance, sizeof d);
@@ -80,16 +80,14 @@ void sort_hits(const Hit *hits, int32_t n, Hit *out) {
         std::memcpy(&bits, &f, sizeof bits);
         key[i] = (bits & ~63) | i;
     }
-    for (int32_t i = n; i < n + kLanes; ++i) key[i] = INT32_MAX;
-    const int32_t groups = (n + kLanes - 1) / kLanes;
+    for (int32_t i = n; i < TAVIK_MAX_LANGS; ++i) key[i] = INT32_MAX;
+    Lanes keys[TAVIK_MAX_LANGS / kLanes];
+    std::memcpy(keys, key, sizeof keys);
     for (int32_t i = 0; i < n; ++i) {
         const Lanes mine = Lanes{} + key[i];
         Lanes below{};
-        for (int32_t g = 0; g < groups; ++g) {
-            Lanes other;
-            std::memcpy(&other, &key[g * kLanes], sizeof other);
-            below -= other < mine;  // true lanes are -1
-        }
+#pragma GCC unroll 16
+        for (const Lanes &other : keys) below -= other < mine;  // true lanes are -1
         out[below[0] + below[1] + below[2] + below[3]] = hits[i];
     }
     for (int32_t i = 1; i < n; ++i) {
