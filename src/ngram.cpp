@@ -125,7 +125,14 @@ struct Tally {
     template <bool kShort = false>
     __attribute__((always_inline)) void add(const char *bytes, uint32_t len, int32_t order,
                                             uint32_t weight) {
-        const Key k = kShort ? key_of_short(bytes, len) : key_of_padded(bytes, len);
+        add_key<kShort>(kShort ? key_of_short(bytes, len) : key_of_padded(bytes, len), bytes,
+                        order, weight);
+    }
+
+    template <bool kShort>
+    __attribute__((always_inline)) void add_key(const Key &k, const char *bytes, int32_t order,
+                                                uint32_t weight) {
+        const uint32_t len = k.len;
         uint64_t i = k.hash >> shift;
         uint32_t s = slots[i];
         for (;;) {
@@ -153,6 +160,18 @@ struct Tally {
     }
 };
 
+constexpr uint32_t kKeyBatch = 64;
+
+// Counts `n` keys of at most 16 bytes, the first with occurrence index
+// `order`.
+__attribute__((noinline)) void count_keys(Tally &tally, const Key *keys, uint32_t n,
+                                          uint32_t order, uint32_t weight) {
+    Tally t = tally;
+    for (uint32_t k = 0; k < n; ++k)
+        t.add_key<true>(keys[k], nullptr, static_cast<int32_t>(order + k), weight);
+    tally = t;
+}
+
 // The most bytes the new texts of one word can take: each occurrence at
 // most the word or 28 bytes, and a NUL.
 uint64_t word_text_bound(const WordBuffer &w, uint32_t occurrences) {
@@ -177,11 +196,22 @@ int32_t count_word(StrMap &map, const WordBuffer &w, int32_t max_len, uint32_t *
     for (int32_t i = L; i <= w.count && short_only; ++i)
         short_only = w.offset[i] - w.offset[i - L] <= kKeyBytes;
     if (short_only && (w.count >= L || w.offset[w.count] <= kKeyBytes)) {
+        // Keys are made in one loop and counted in another: together their
+        // values outnumber the registers.
+        Key keys[kKeyBatch];
+        uint32_t pending = 0;
         auto sink = [&](const char *bytes, uint32_t len) {
-            t.add<true>(bytes, len, static_cast<int32_t>(next++), weight);
+            keys[pending++] = key_of_short(bytes, len);
+            if (pending == kKeyBatch) {
+                count_keys(t, keys, pending, next, weight);
+                next += pending;
+                pending = 0;
+            }
             return 0;
         };
         emit_from_token(w, max_len, sink);
+        count_keys(t, keys, pending, next, weight);
+        next += pending;
     } else {
         auto sink = [&](const char *bytes, uint32_t len) {
             t.add(bytes, len, static_cast<int32_t>(next++), weight);
