@@ -7,8 +7,6 @@
 // functions into a temporary profile file of 4000 n-grams per language, and
 // loaded from it.  Queries are fresh texts of the same languages, cut to a
 // given number of characters.
-#include "tavik_api.h"
-
 #include <algorithm>
 #include <benchmark/benchmark.h>
 #include <cstdint>
@@ -18,6 +16,8 @@
 #include <string>
 #include <unistd.h>
 #include <vector>
+
+#include "tavik_api.h"
 
 namespace {
 
@@ -58,8 +58,7 @@ const Script &script_of(int language) {
 
 size_t chars_in(const std::string &s) {
     size_t n = 0;
-    for (unsigned char c : s)
-        n += (c & 0xC0) != 0x80;
+    for (unsigned char c : s) n += (c & 0xC0) != 0x80;
     return n;
 }
 
@@ -67,8 +66,7 @@ size_t chars_in(const std::string &s) {
 std::string take_chars(const std::string &s, size_t chars) {
     size_t i = 0;
     for (size_t n = 0; i < s.size(); ++i) {
-        if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80 && n++ == chars)
-            break;
+        if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80 && n++ == chars) break;
     }
     return s.substr(0, i);
 }
@@ -93,15 +91,13 @@ public:
         for (int i = 0; i < 120; ++i) {
             std::string s = onsets[rng() % onsets.size()];
             s += vowels[rng() % vowels.size()];
-            if (rng() % 10 < 3)
-                s += codas[rng() % codas.size()];
+            if (rng() % 10 < 3) s += codas[rng() % codas.size()];
             syllables.push_back(s);
         }
         for (int w = 0; w < kVocabulary; ++w) {
             std::string word;
             const int n = 1 + static_cast<int>(rng() % 4);
-            for (int k = 0; k < n; ++k)
-                word += syllables[rng() % syllables.size()];
+            for (int k = 0; k < n; ++k) word += syllables[rng() % syllables.size()];
             words_.push_back(word);
         }
     }
@@ -134,13 +130,12 @@ private:
 
 struct Fixture {
     std::vector<Language> languages;
-    std::string error; // empty when the profile is loaded
+    std::string error;  // empty when the profile is loaded
 };
 
 Fixture build() {
     Fixture f;
-    for (int i = 0; i < kLanguages; ++i)
-        f.languages.emplace_back(i);
+    for (int i = 0; i < kLanguages; ++i) f.languages.emplace_back(i);
     tavik_train_reset();
     for (const Language &l : f.languages) {
         tavik_train_begin(l.code().c_str());
@@ -170,7 +165,7 @@ Fixture build() {
         if (p->langs[i].ngrams.count != kNgramsPerLanguage && f.error.empty())
             f.error = "language " + std::to_string(i) + " has " +
                       std::to_string(p->langs[i].ngrams.count) + " n-grams";
-    tavik_set_min_ngrams(0); // score even the shortest texts
+    tavik_set_min_ngrams(0);  // score even the shortest texts
     return f;
 }
 
@@ -237,4 +232,4 @@ void BM_Extract(benchmark::State &state) {
 }
 BENCHMARK(BM_Extract)->ArgName("chars")->Arg(400);
 
-} // namespace
+}  // namespace

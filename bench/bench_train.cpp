@@ -8,14 +8,14 @@
 // 256 KiB, as the trainer feeds one file after another, and the language is
 // then ended with the trainer's settings (n-grams up to 5 code points, 4000
 // kept).
-#include "tavik_api.h"
-
 #include <benchmark/benchmark.h>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "tavik_api.h"
 
 namespace {
 
@@ -122,8 +122,7 @@ void BM_TrainOneLanguage(benchmark::State &state) {
             state.SkipWithError("begin failed");
             break;
         }
-        for (const std::string &p : pieces)
-            benchmark::DoNotOptimize(tavik_train_feed(p.c_str()));
+        for (const std::string &p : pieces) benchmark::DoNotOptimize(tavik_train_feed(p.c_str()));
         if (tavik_train_end_language() != TAVIK_OK) {
             state.SkipWithError("end failed");
             break;
@@ -140,4 +139,4 @@ BENCHMARK(BM_TrainOneLanguage)
     ->ArgName("bytes")
     ->Unit(benchmark::kMillisecond);
 
-} // namespace
+}  // namespace

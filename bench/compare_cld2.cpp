@@ -9,20 +9,18 @@
 // the load time of PROFILE from memory and the peak memory of a process that
 // loads it and identifies (measured in a child process).
 
-#include <cstdio>  // CLD2's header uses FILE without including it
-
-#include <cld2/public/compact_lang_det.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
+#include <cld2/public/compact_lang_det.h>
+#include <cstdio>  // CLD2's header uses FILE without including it
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 #include "tavik_api.h"
@@ -121,8 +119,8 @@ int main(int argc, char **argv) {
     }
     std::printf("profile %s: %zu bytes, %d languages\n", tavik_profile_id(), blob.size(),
                 tavik_profile_language_count());
-    std::printf("%-7s %7s %14s %14s %7s %10s\n", "length", "texts", "tavik texts/s",
-                "cld2 texts/s", "ratio", "tavik MB/s");
+    std::printf("%-7s %7s %14s %14s %7s %10s\n", "length", "texts", "tavik texts/s", "cld2 texts/s",
+                "ratio", "tavik MB/s");
     for (const auto &[label, texts] : groups) {
         size_t bytes = 0;
         for (const std::string &t : texts) bytes += t.size();
@@ -133,7 +131,8 @@ int main(int argc, char **argv) {
             t = std::max(t, rate(texts, 1.0, tavik_one));
             c = std::max(c, rate(texts, 1.0, cld2_one));
         }
-        const double mbps = t * static_cast<double>(bytes) / static_cast<double>(texts.size()) / 1e6;
+        const double mbps =
+            t * static_cast<double>(bytes) / static_cast<double>(texts.size()) / 1e6;
         std::printf("%-7s %7zu %14.0f %14.0f %7.2f %10.1f\n", label.c_str(), texts.size(), t, c,
                     t / c, mbps);
     }
@@ -141,7 +140,8 @@ int main(int argc, char **argv) {
     const int loads = 20;
     const auto start = Clock::now();
     for (int i = 0; i < loads; ++i) tavik_load_profile_memory(blob.data(), blob.size());
-    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count() / loads;
+    const double ms =
+        std::chrono::duration<double, std::milli>(Clock::now() - start).count() / loads;
     std::printf("load from memory: %.2f ms\n", ms);
     std::printf("peak memory: %ld KiB after load and identify, %ld KiB without (file %zu KiB)\n",
                 peak_kib, base_kib, blob.size() / 1024);

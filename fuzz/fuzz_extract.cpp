@@ -12,10 +12,6 @@
 // shows.  The same text then goes through the public query functions,
 // whose accessors must agree with the reference ranking.
 
-#include "ngram_count.h"
-#include "fuzz_util.h"
-#include "tavik_api.h"
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -25,6 +21,10 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "fuzz_util.h"
+#include "ngram_count.h"
+#include "tavik_api.h"
 
 namespace {
 
@@ -42,8 +42,7 @@ bool ref_is_letter(uint32_t c) {
         {0xFF21, 0xFF3A}, {0xFF41, 0xFF5A}, {0xFF66, 0xFF9D}, {0x20000, 0x2CEAF},
     };
     for (const auto &r : kRanges)
-        if (c >= r[0] && c <= r[1])
-            return true;
+        if (c >= r[0] && c <= r[1]) return true;
     return false;
 }
 
@@ -68,15 +67,12 @@ int ref_decode(std::string_view s, size_t at, uint32_t *cp) {
     } else {
         return 0;
     }
-    if (left < static_cast<size_t>(n))
-        return 0;
+    if (left < static_cast<size_t>(n)) return 0;
     for (int k = 1; k < n; ++k) {
-        if ((b(k) & 0xC0) != 0x80)
-            return 0;
+        if ((b(k) & 0xC0) != 0x80) return 0;
         c = c << 6 | (b(k) & 0x3Fu);
     }
-    if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
-        return 0;
+    if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
     *cp = c;
     return n;
 }
@@ -109,7 +105,7 @@ struct RefGram {
 
 struct Reference {
     bool bad_utf8 = false;
-    std::vector<RefGram> grams; // first-occurrence order
+    std::vector<RefGram> grams;  // first-occurrence order
     std::map<std::string, size_t> where;
     int32_t counter = 0;
 
@@ -118,13 +114,10 @@ struct Reference {
         const int m = static_cast<int>(w.size());
         for (int i = 0; i < m; ++i) {
             for (int n = 1; n <= L; ++n) {
-                if (i < n - 1)
-                    continue;
-                if (n == 1 && w[i] == '_')
-                    continue;
+                if (i < n - 1) continue;
+                if (n == 1 && w[i] == '_') continue;
                 std::string text;
-                for (int k = i - n + 1; k <= i; ++k)
-                    text += encode(w[k]);
+                for (int k = i - n + 1; k <= i; ++k) text += encode(w[k]);
                 const int32_t order = counter++;
                 const auto [it, fresh] = where.emplace(text, grams.size());
                 if (fresh)
@@ -156,15 +149,13 @@ struct Reference {
                     word.push_back(cp);
                 }
             } else if (in_word) {
-                if (word.size() < kWordMax)
-                    word.push_back('_');
+                if (word.size() < kWordMax) word.push_back('_');
                 emit(word, max_len);
                 in_word = false;
             }
         }
         if (in_word) {
-            if (word.size() < kWordMax)
-                word.push_back('_');
+            if (word.size() < kWordMax) word.push_back('_');
             emit(word, max_len);
         }
     }
@@ -174,8 +165,7 @@ struct Reference {
     std::vector<RefGram> ranked(int32_t threshold, int32_t max_distribution) const {
         std::vector<RefGram> r;
         for (const RefGram &g : grams)
-            if (threshold <= 0 || g.count >= threshold)
-                r.push_back(g);
+            if (threshold <= 0 || g.count >= threshold) r.push_back(g);
         std::stable_sort(r.begin(), r.end(),
                          [](const RefGram &a, const RefGram &b) { return a.count > b.count; });
         if (max_distribution > 0 && r.size() > static_cast<size_t>(max_distribution))
@@ -229,11 +219,10 @@ void check_query(int32_t rc, const Reference &ref, const std::vector<RefGram> &w
     check(tavik_ngram_rank(n) == 0 && tavik_ngram_rank(-1) == 0, "query: rank out of range");
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (size < 5)
-        return 0;
+    if (size < 5) return 0;
     // Texts shorter than this are counted occurrence by occurrence.
     static const uint64_t long_text = tavik::count_words_from;
     tavik::count_words_from = (data[4] & 1) != 0 ? 0 : long_text;
@@ -241,7 +230,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const int32_t threshold = signed8(data[1]);
     const int32_t max_distribution = static_cast<int16_t>(data[2] | data[3] << 8);
     const std::string bytes(reinterpret_cast<const char *>(data) + 5, size - 5);
-    const std::string_view text(bytes.c_str()); // up to the first NUL
+    const std::string_view text(bytes.c_str());  // up to the first NUL
 
     // A rejected call leaves the list as it was, whatever it held.
     struct tavik_ngram marker {};

@@ -14,9 +14,6 @@
 // sorted counts; both documents parse back (yyjson) and agree with the
 // accessors, and asking twice gives the same bytes.
 
-#include "fuzz_util.h"
-#include "tavik_api.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -27,6 +24,9 @@
 #include <utility>
 #include <vector>
 #include <yyjson.h>
+
+#include "fuzz_util.h"
+#include "tavik_api.h"
 
 namespace {
 
@@ -50,8 +50,7 @@ std::vector<std::string> ngrams_of(const char *text, int32_t keep) {
     check(tavik_ngram_extract(text, 5, &list) == TAVIK_OK, "sample text rejected");
     tavik_ngram_prune_and_rank(&list, 0, keep);
     std::vector<std::string> out;
-    for (uint64_t k = 0; k < list.count; ++k)
-        out.emplace_back(list.items[k].text);
+    for (uint64_t k = 0; k < list.count; ++k) out.emplace_back(list.items[k].text);
     tavik_ngram_list_free(&list);
     return out;
 }
@@ -60,8 +59,7 @@ using Lang = std::pair<std::string, std::vector<std::string>>;
 
 std::string blob(const std::vector<Lang> &langs) {
     std::string b = "TAVIK001";
-    for (uint32_t v : {1u, 1u, 5u, 4000u, 0u, static_cast<uint32_t>(langs.size()), 0u})
-        put32(b, v);
+    for (uint32_t v : {1u, 1u, 5u, 4000u, 0u, static_cast<uint32_t>(langs.size()), 0u}) put32(b, v);
     for (const auto &[code, grams] : langs) {
         b += static_cast<char>(code.size());
         b += code;
@@ -106,8 +104,7 @@ bool valid_utf8(const char *s) {
         uint32_t cp;
         const int32_t k =
             tavik_utf8_decode(reinterpret_cast<const unsigned char *>(s) + at, n - at, &cp);
-        if (k <= 0)
-            return false;
+        if (k <= 0) return false;
         at += static_cast<size_t>(k);
     }
     return true;
@@ -118,8 +115,7 @@ bool valid_utf8(const char *s) {
 double reference_distance(const tavik_lang &lang, const tavik_ngram_list &q, bool penalty_on,
                           int64_t p) {
     const auto nq = static_cast<int64_t>(q.count), np = static_cast<int64_t>(lang.ngrams.count);
-    if (nq == 0 && np == 0)
-        return 0.0;
+    if (nq == 0 && np == 0) return 0.0;
     int64_t s = penalty_on ? std::abs(nq - np) * p : 0;
     for (int64_t i = 1; i <= nq; ++i) {
         const int64_t r = tavik_lang_lookup_rank(&lang, q.items[i - 1].text);
@@ -154,12 +150,8 @@ std::vector<yyjson_val *> members(yyjson_val *obj, const std::vector<const char 
     return vals;
 }
 
-bool is_int(yyjson_val *v, int64_t want) {
-    return yyjson_is_int(v) && yyjson_get_sint(v) == want;
-}
-bool is_real(yyjson_val *v, double want) {
-    return yyjson_is_real(v) && yyjson_get_real(v) == want;
-}
+bool is_int(yyjson_val *v, int64_t want) { return yyjson_is_int(v) && yyjson_get_sint(v) == want; }
+bool is_real(yyjson_val *v, double want) { return yyjson_is_real(v) && yyjson_get_real(v) == want; }
 bool is_str(yyjson_val *v, const char *want) {
     return yyjson_is_str(v) && yyjson_equals_str(v, want);
 }
@@ -169,8 +161,7 @@ void check_result_document() {
     check(text == tavik_result_json(), "result document not repeatable");
     const int32_t n = tavik_result_count();
     bool codes_valid = true;
-    for (int32_t i = 0; i < n; ++i)
-        codes_valid = codes_valid && valid_utf8(tavik_result_code(i));
+    for (int32_t i = 0; i < n; ++i) codes_valid = codes_valid && valid_utf8(tavik_result_code(i));
     if (!codes_valid) {
         check(text == "{}", "document with a code that is not UTF-8");
         return;
@@ -296,8 +287,7 @@ void check_results(int32_t rc) {
         if (d2 > 0) {
             const double gap = (d2 - d1) / d2;
             margin = 100.0 * gap;
-            if (d2 > 1e-12)
-                confidence = std::clamp(gap, 0.0, 1.0);
+            if (d2 > 1e-12) confidence = std::clamp(gap, 0.0, 1.0);
         }
     }
     check(tavik_result_confidence(0) == confidence, "winner's confidence");
@@ -309,16 +299,14 @@ void check_results(int32_t rc) {
           "best code");
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (size < 8)
-        return 0;
+    if (size < 8) return 0;
     const std::string &profile = profiles()[data[0] & 3];
     check(tavik_load_profile_memory(profile.data(), profile.size()) == TAVIK_OK,
           "fixed profile rejected");
-    if ((data[0] & 4) != 0)
-        tavik_free_profile();
+    if ((data[0] & 4) != 0) tavik_free_profile();
     tavik_set_min_ngrams(signed8(data[1]));
     tavik_set_min_margin(signed8(data[2]) / 4.0);
     tavik_set_size_penalty(data[3] & 1);
@@ -341,7 +329,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     else if (static_cast<int32_t>(g->query.count) < g->min_ngrams)
         want_rc = TAVIK_TOO_FEW_NGRAMS;
     else
-        want_rc = rc == TAVIK_AMBIGUOUS ? TAVIK_AMBIGUOUS : TAVIK_OK; // decided by the margin
+        want_rc = rc == TAVIK_AMBIGUOUS ? TAVIK_AMBIGUOUS : TAVIK_OK;  // decided by the margin
     check(rc == want_rc, "unexpected status");
     check(std::strcmp(tavik_last_error(), expected_error(rc)) == 0, "wrong error text");
     check(g->status == (rc == TAVIK_INVALID ? TAVIK_NO_PROFILE : rc), "wrong recorded status");

@@ -6,9 +6,6 @@
 // writer and the path reader unchanged, and must install through the public
 // loader.
 
-#include "fuzz_util.h"
-#include "tavik_api.h"
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +13,9 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+
+#include "fuzz_util.h"
+#include "tavik_api.h"
 
 namespace {
 
@@ -30,8 +30,7 @@ void check_lang(const tavik_lang &l) {
     check(n <= TAVIK_MAX_LANG_NGRAMS, "too many n-grams");
     check(l.lookup_keys != nullptr && l.lookup_ranks != nullptr, "lookup table missing");
     uint64_t want_size = 16;
-    while (want_size < 2 * n + 16)
-        want_size *= 2;
+    while (want_size < 2 * n + 16) want_size *= 2;
     check(l.lookup_size == want_size, "lookup table of the wrong size");
     check(l.lookup_used == n, "lookup table does not hold every n-gram");
     // A text found through the table answers its first position; texts are
@@ -56,22 +55,18 @@ void check_profile(const tavik_profile &p) {
     check(p.meta_count >= 0 && p.meta_count <= TAVIK_MAX_META, "meta_count outside 0..64");
     for (int32_t i = 0; i < p.meta_count; ++i)
         check(p.meta[i].key != nullptr && p.meta[i].value != nullptr, "meta text missing");
-    for (int32_t j = 0; j < p.lang_count; ++j)
-        check_lang(p.langs[j]);
+    for (int32_t j = 0; j < p.lang_count; ++j) check_lang(p.langs[j]);
     const std::string id = "tavik-v1-L" + std::to_string(p.lang_count);
     check(id == p.id, "id not of the form tavik-v1-L<languages>");
 }
 
 bool writable(const tavik_profile &p) {
     for (int32_t j = 0; j < p.lang_count; ++j)
-        if (p.langs[j].code[0] == '\0')
-            return false;
+        if (p.langs[j].code[0] == '\0') return false;
     return true;
 }
 
-bool same_text(const char *a, const char *b) {
-    return std::strcmp(a, b) == 0;
-}
+bool same_text(const char *a, const char *b) { return std::strcmp(a, b) == 0; }
 
 // What a written and re-read profile must give back: every header field
 // (flags with bit 0 set), every meta pair and every n-gram with its value.
@@ -97,15 +92,14 @@ void check_round_trip(const tavik_profile &a, const tavik_profile &b) {
     check(same_text(a.id, b.id), "id changed");
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     tavik_profile *p = nullptr;
     const int32_t rc = tavik_profile_load(data, size, &p);
     check(rc == TAVIK_OK || rc == TAVIK_BAD_PROFILE || rc == TAVIK_NO_MEMORY, "unknown status");
     check((rc == TAVIK_OK) == (p != nullptr), "result location does not match the status");
-    if (p == nullptr)
-        return 0;
+    if (p == nullptr) return 0;
     check_profile(*p);
 
     // The writer takes every loaded profile but one whose code became empty

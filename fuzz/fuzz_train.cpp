@@ -20,10 +20,6 @@
 //   7 feed:     one byte choosing a piece of sample text
 // Texts and codes end at their first NUL byte, as everywhere.
 
-#include "api_internal.h"
-#include "fuzz_util.h"
-#include "tavik_api.h"
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -32,6 +28,10 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "api_internal.h"
+#include "fuzz_util.h"
+#include "tavik_api.h"
 
 namespace {
 
@@ -42,8 +42,8 @@ using Gram = std::pair<std::string, int32_t>;
 
 struct ModelLang {
     std::string code;
-    std::string text;        // collected text
-    std::vector<Gram> grams; // ranked n-grams once ended
+    std::string text;         // collected text
+    std::vector<Gram> grams;  // ranked n-grams once ended
 };
 
 // What the training record must hold.
@@ -58,8 +58,7 @@ struct Model {
         const tavik_state *g = tavik_get_state();
         tavik_ngram_list list{};
         const int32_t rc = tavik_ngram_extract(text.c_str(), g->max_ngram_length, &list);
-        if (rc != TAVIK_OK)
-            return rc;
+        if (rc != TAVIK_OK) return rc;
         tavik_ngram_prune_and_rank(&list, g->occurance_threshold, g->max_distribution);
         out.clear();
         for (uint64_t k = 0; k < list.count; ++k)
@@ -76,34 +75,29 @@ struct Model {
         return TAVIK_OK;
     }
     int32_t feed(const char *text) {
-        if (text == nullptr || current < 0)
-            return TAVIK_INVALID;
+        if (text == nullptr || current < 0) return TAVIK_INVALID;
         langs[static_cast<size_t>(current)].text += std::string(text) + "\n";
         return TAVIK_OK;
     }
     int32_t end() {
-        if (current < 0)
-            return TAVIK_INVALID;
+        if (current < 0) return TAVIK_INVALID;
         ModelLang &l = langs[static_cast<size_t>(current)];
         if (!l.text.empty()) {
             const int32_t rc = rank(l.text, l.grams);
-            if (rc != TAVIK_OK)
-                return rc;
+            if (rc != TAVIK_OK) return rc;
             l.text.clear();
         }
         current = -1;
         return TAVIK_OK;
     }
     int32_t set_meta(const char *key, const char *value) {
-        if (key == nullptr || value == nullptr)
-            return TAVIK_INVALID;
+        if (key == nullptr || value == nullptr) return TAVIK_INVALID;
         for (auto &[k, v] : meta)
             if (k == key) {
                 v = value;
                 return TAVIK_OK;
             }
-        if (meta.size() >= 64)
-            return TAVIK_INVALID;
+        if (meta.size() >= 64) return TAVIK_INVALID;
         meta.emplace_back(key, value);
         return TAVIK_OK;
     }
@@ -112,14 +106,11 @@ struct Model {
     int32_t write() {
         if (current >= 0) {
             const int32_t rc = end();
-            if (rc != TAVIK_OK)
-                return rc;
+            if (rc != TAVIK_OK) return rc;
         }
-        if (langs.empty())
-            return TAVIK_INVALID;
+        if (langs.empty()) return TAVIK_INVALID;
         for (const ModelLang &l : langs)
-            if (l.grams.size() > TAVIK_MAX_LANG_NGRAMS)
-                return TAVIK_INVALID;
+            if (l.grams.size() > TAVIK_MAX_LANG_NGRAMS) return TAVIK_INVALID;
         return TAVIK_OK;
     }
 };
@@ -189,8 +180,7 @@ public:
     Input(const uint8_t *data, size_t size) : p_(data), left_(size) {}
     bool empty() const { return left_ == 0; }
     uint8_t byte() {
-        if (left_ == 0)
-            return 0;
+        if (left_ == 0) return 0;
         --left_;
         return *p_++;
     }
@@ -220,16 +210,13 @@ constexpr const char *kSamples[] = {
 };
 
 std::optional<std::string> maybe(bool null, std::string s) {
-    if (null)
-        return std::nullopt;
+    if (null) return std::nullopt;
     return s;
 }
 
-const char *ptr(const std::optional<std::string> &s) {
-    return s ? s->c_str() : nullptr;
-}
+const char *ptr(const std::optional<std::string> &s) { return s ? s->c_str() : nullptr; }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     tavik_train_reset();

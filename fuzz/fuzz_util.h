@@ -2,8 +2,6 @@
 #ifndef TAVIK_FUZZ_UTIL_H
 #define TAVIK_FUZZ_UTIL_H
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +9,7 @@
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <unistd.h>
 
 namespace tavik_fuzz {
 

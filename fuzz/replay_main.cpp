@@ -44,36 +44,31 @@ long run_dir(const fs::path &dir) {
     std::error_code ec;
     std::vector<fs::path> files;
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
-        if (it->is_regular_file(ec))
-            files.push_back(it->path());
+        if (it->is_regular_file(ec)) files.push_back(it->path());
     if (ec) {
         std::fprintf(stderr, "replay: cannot list %s: %s\n", dir.c_str(), ec.message().c_str());
         return -1;
     }
     std::sort(files.begin(), files.end());
     for (const fs::path &f : files)
-        if (!run_file(f))
-            return -1;
+        if (!run_file(f)) return -1;
     return static_cast<long>(files.size());
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char **argv) {
     long inputs = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg.starts_with("-"))
-            continue;
+        if (arg.starts_with("-")) continue;
         std::error_code ec;
         if (fs::is_directory(arg, ec)) {
             const long n = run_dir(arg);
-            if (n < 0)
-                return 1;
+            if (n < 0) return 1;
             inputs += n;
         } else {
-            if (!run_file(arg))
-                return 1;
+            if (!run_file(arg)) return 1;
             ++inputs;
         }
     }

@@ -2,15 +2,15 @@
 // confidence, and the result accessors.
 
 #include <algorithm>
-#include <cstring>
 #include <climits>
 #include <cstdint>
+#include <cstring>
 
 #include "api_internal.h"
 
+using tavik::code_places;
 using tavik::G;
 using tavik::g_index;
-using tavik::code_places;
 using tavik::index_code_order;
 
 namespace tavik {

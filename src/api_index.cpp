@@ -37,7 +37,7 @@ constexpr uint32_t kLangBits = 6;  // 64 languages
 constexpr uint32_t kLangMask = (1u << kLangBits) - 1;
 constexpr uint32_t kLastPosting = 1u << kLangBits;
 constexpr uint32_t kRankShift = kLangBits + 1;
-constexpr uint32_t kDense = 0x80000000u;  // a slot's ref: dense row, not postings
+constexpr uint32_t kDense = 0x80000000u;   // a slot's ref: dense row, not postings
 constexpr uint32_t kMaxRowRank = 0x7FFFu;  // the vector kernel's lanes hold less than 2^15
 
 // A slot of the index.  A key of at most 16 bytes is its two words (its
@@ -58,13 +58,13 @@ constexpr uint32_t kTagGroup = 16;
 
 struct ProfileIndex {
     Slot *slots = nullptr;
-    uint8_t *tags = nullptr;      // size + 16: the first 16 repeated after the last
+    uint8_t *tags = nullptr;  // size + 16: the first 16 repeated after the last
     uint64_t size = 0;
-    char *arena = nullptr;        // texts of the keys longer than 16 bytes
+    char *arena = nullptr;  // texts of the keys longer than 16 bytes
     uint32_t *postings = nullptr;
-    uint16_t *rows = nullptr;     // `lanes` ranks per dense row
+    uint16_t *rows = nullptr;  // `lanes` ranks per dense row
     uint32_t lanes = 0;
-    uint32_t max_row_rank = 0;    // the largest rank any row holds
+    uint32_t max_row_rank = 0;            // the largest rank any row holds
     uint8_t code_order[TAVIK_MAX_LANGS];  // each language's place among the codes, bytewise
 };
 
@@ -208,7 +208,8 @@ bool gather(Build &b, const tavik_profile &p, uint64_t total) {
         for (uint64_t r = 0; r < list.count && r < kAhead; ++r) make(r);
         for (uint64_t r = 0; r < list.count; ++r, ++at) {
             if (r + kAhead / 2 < list.count) {
-                const uint32_t near = b.table[home_slot(ring[(r + kAhead / 2) % kAhead].hash, size)];
+                const uint32_t near =
+                    b.table[home_slot(ring[(r + kAhead / 2) % kAhead].hash, size)];
                 if (near != 0) __builtin_prefetch(&b.stats[near - 1]);
             }
             const Key k = ring[r % kAhead];
@@ -279,8 +280,8 @@ ProfileIndex *index_build(const tavik_profile &p) {
     ix->arena = static_cast<char *>(mem_malloc(long_bytes + 1));
     ix->postings = static_cast<uint32_t *>(mem_malloc((postings + 1) * sizeof(uint32_t)));
     ix->rows = static_cast<uint16_t *>(mem_calloc(rows * ix->lanes + 1, sizeof(uint16_t)));
-    if (ix->slots == nullptr || ix->tags == nullptr || ix->arena == nullptr || ix->postings == nullptr ||
-        ix->rows == nullptr) {
+    if (ix->slots == nullptr || ix->tags == nullptr || ix->arena == nullptr ||
+        ix->postings == nullptr || ix->rows == nullptr) {
         index_free(ix);
         return nullptr;
     }

@@ -59,8 +59,7 @@ const char *tavik_result_json(void) {
 const char *tavik_explain(int32_t index) {
     tavik::mem_free(G.explain_json);
     G.explain_json = nullptr;
-    if (index < 0 || G.profile == nullptr || index >= G.profile->lang_count ||
-        G.query_valid == 0)
+    if (index < 0 || G.profile == nullptr || index >= G.profile->lang_count || G.query_valid == 0)
         return kEmptyDoc;
     const int32_t penalty = tavik::absent_penalty();
     yyjson_mut_doc *doc = yyjson_mut_doc_new(kAlc);

@@ -77,11 +77,11 @@ int32_t tavik_extract_ngrams(const char *text) {
         tavik::set_error("null text");
         return TAVIK_INVALID;
     }
-    int32_t rc = G.max_ngram_length < 1 ? TAVIK_INVALID
-                                        : tavik::strmap_count_text(tavik::q.map, text,
-                                                                   G.max_ngram_length);
-    if (rc == TAVIK_OK) rc = tavik::strmap_rank(tavik::q.map, G.occurance_threshold,
-                                                G.max_distribution);
+    int32_t rc = G.max_ngram_length < 1
+                     ? TAVIK_INVALID
+                     : tavik::strmap_count_text(tavik::q.map, text, G.max_ngram_length);
+    if (rc == TAVIK_OK)
+        rc = tavik::strmap_rank(tavik::q.map, G.occurance_threshold, G.max_distribution);
     if (rc == TAVIK_OK) rc = tavik::publish(tavik::q.map.ranked_count);
     if (rc != TAVIK_OK) {
         tavik::query_clear();

@@ -15,8 +15,8 @@ namespace tavik {
 
 namespace {
 
-typedef uint16_t V16 __attribute__((vector_size(32))); // 16 lanes of one group
-typedef uint32_t W16 __attribute__((vector_size(64))); // the same lanes widened
+typedef uint16_t V16 __attribute__((vector_size(32)));  // 16 lanes of one group
+typedef uint32_t W16 __attribute__((vector_size(64)));  // the same lanes widened
 
 template <int NV>
 __attribute__((always_inline)) inline void spill(V16 *part, V16 *miss, DenseSums &out) {
@@ -41,8 +41,7 @@ __attribute__((always_inline)) inline void add_rows(const uint16_t *const *rows,
     uint32_t since = 0;
     for (size_t k = 0; k < n; ++k) {
         V16 iv;
-        for (uint32_t t = 0; t < kLaneGroup; ++t)
-            iv[t] = static_cast<uint16_t>(ranks[k]);
+        for (uint32_t t = 0; t < kLaneGroup; ++t) iv[t] = static_cast<uint16_t>(ranks[k]);
 #pragma GCC unroll 4
         for (int v = 0; v < NV; ++v) {
             V16 r;
@@ -63,7 +62,7 @@ __attribute__((always_inline)) inline void add_rows(const uint16_t *const *rows,
     spill<NV>(part, miss, out);
 }
 
-} // namespace
+}  // namespace
 
 void dense_add_generic(const uint16_t *const *rows, const uint32_t *ranks, size_t n, uint32_t lanes,
                        uint32_t flush, DenseSums &out) {
@@ -113,8 +112,7 @@ add_rows_avx2(const uint16_t *const *rows, const uint32_t *ranks, size_t n, uint
               DenseSums &out) {
     __m256i part[NV], miss[NV];
 #pragma GCC unroll 4
-    for (int v = 0; v < NV; ++v)
-        part[v] = miss[v] = _mm256_setzero_si256();
+    for (int v = 0; v < NV; ++v) part[v] = miss[v] = _mm256_setzero_si256();
     const __m256i zero = _mm256_setzero_si256();
     uint32_t since = 0;
     for (size_t k = 0; k < n; ++k) {
@@ -169,7 +167,7 @@ bool has_avx2() {
 #endif
 }
 
-} // namespace
+}  // namespace
 
 void dense_add(const uint16_t *const *rows, const uint32_t *ranks, size_t n, uint32_t lanes,
                uint32_t flush, DenseSums &out) {
@@ -184,4 +182,4 @@ void dense_add(const uint16_t *const *rows, const uint32_t *ranks, size_t n, uin
     dense_add_generic(rows, ranks, n, lanes, flush, out);
 }
 
-} // namespace tavik
+}  // namespace tavik

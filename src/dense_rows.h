@@ -14,7 +14,7 @@
 
 namespace tavik {
 
-constexpr uint32_t kLaneGroup = 16; // lanes are allocated in groups of 16
+constexpr uint32_t kLaneGroup = 16;  // lanes are allocated in groups of 16
 constexpr uint32_t kMaxLanes = 64;
 
 // Per language: the sum of |i - r| over the rows that hold it, and the
@@ -35,6 +35,6 @@ void dense_add(const uint16_t *const *rows, const uint32_t *ranks, size_t n, uin
 void dense_add_generic(const uint16_t *const *rows, const uint32_t *ranks, size_t n, uint32_t lanes,
                        uint32_t flush, DenseSums &out);
 
-} // namespace tavik
+}  // namespace tavik
 
-#endif // TAVIK_DENSE_ROWS_H
+#endif  // TAVIK_DENSE_ROWS_H

@@ -43,7 +43,6 @@ bool reserve(void **p, uint64_t *cap, uint64_t need, uint64_t first, size_t size
     return true;
 }
 
-
 // Doubles the slots until `entries` fit at half load; the entries carry
 // their hashes, so no text is read.
 bool strmap_fit(StrMap &map, uint64_t entries) {
@@ -102,8 +101,9 @@ struct Tally {
     uint64_t arena_len;
 
     explicit Tally(const StrMap &m)
-        : slots(m.slots), mask(m.size - 1), shift(32 - static_cast<uint32_t>(__builtin_ctzll(m.size))),
-          entries(m.entries), arena(m.arena), count(m.count), arena_len(m.arena_len) {}
+        : slots(m.slots), mask(m.size - 1),
+          shift(32 - static_cast<uint32_t>(__builtin_ctzll(m.size))), entries(m.entries),
+          arena(m.arena), count(m.count), arena_len(m.arena_len) {}
     void commit(StrMap &m) const {
         m.count = count;
         m.arena_len = arena_len;
@@ -125,8 +125,8 @@ struct Tally {
     template <bool kShort = false>
     __attribute__((always_inline)) void add(const char *bytes, uint32_t len, int32_t order,
                                             uint32_t weight) {
-        add_key<kShort>(kShort ? key_of_short(bytes, len) : key_of_padded(bytes, len), bytes,
-                        order, weight);
+        add_key<kShort>(kShort ? key_of_short(bytes, len) : key_of_padded(bytes, len), bytes, order,
+                        weight);
     }
 
     template <bool kShort>
@@ -164,8 +164,8 @@ constexpr uint32_t kKeyBatch = 64;
 
 // Counts `n` keys of at most 16 bytes, the first with occurrence index
 // `order`.
-__attribute__((noinline)) void count_keys(Tally &tally, const Key *keys, uint32_t n,
-                                          uint32_t order, uint32_t weight) {
+__attribute__((noinline)) void count_keys(Tally &tally, const Key *keys, uint32_t n, uint32_t order,
+                                          uint32_t weight) {
     Tally t = tally;
     for (uint32_t k = 0; k < n; ++k)
         t.add_key<true>(keys[k], nullptr, static_cast<int32_t>(order + k), weight);
@@ -266,8 +266,8 @@ int32_t count_by_words(StrMap &map, const char *text, uint64_t len, int32_t max_
 
 // Negative when a ranks before b: higher count, then lower order, then the
 // texts bytewise.
-int cmp_rank(int32_t count_a, int32_t order_a, const char *text_a, int32_t count_b,
-             int32_t order_b, const char *text_b) {
+int cmp_rank(int32_t count_a, int32_t order_a, const char *text_a, int32_t count_b, int32_t order_b,
+             const char *text_b) {
     if (count_a != count_b) return count_a > count_b ? -1 : 1;
     if (order_a != order_b) return order_a < order_b ? -1 : 1;
     const int c = std::strcmp(text_a, text_b);
@@ -283,8 +283,7 @@ uint64_t cut(uint64_t n, int32_t max_distribution) {
 
 // Copies the texts of `n` entries (numbers from `idx`, or 0..n-1 when null)
 // into a list that owns each of them.
-int32_t copy_entries(const StrMap &map, const uint32_t *idx, uint64_t n,
-                     tavik_ngram_list *list) {
+int32_t copy_entries(const StrMap &map, const uint32_t *idx, uint64_t n, tavik_ngram_list *list) {
     *list = tavik_ngram_list{nullptr, 0, 0};
     if (n == 0) return TAVIK_OK;
     auto *items = static_cast<NgramRec *>(mem_malloc(n * sizeof(NgramRec)));
@@ -323,8 +322,8 @@ int32_t strmap_count_text(StrMap &map, const char *text, int32_t max_len) {
     // far fewer distinct n-grams, so short texts seldom grow the map, and a
     // map cleared per text stays small.  strmap_fit grows it beyond.
     const int per_cp = max_len < kMaxNgramLength ? max_len : kMaxNgramLength;
-    const uint64_t bound = std::min<uint64_t>(len * static_cast<uint64_t>(per_cp) + 16,
-                                              kMaxPresetSlots);
+    const uint64_t bound =
+        std::min<uint64_t>(len * static_cast<uint64_t>(per_cp) + 16, kMaxPresetSlots);
     uint64_t size = kFirstSlots;
     while (size < bound) size *= 2;
     if (map.slot_cap < size) {
@@ -408,8 +407,7 @@ int32_t strmap_rank(StrMap &map, int32_t threshold, int32_t max_distribution) {
             // Dropped entries land between the kept ones and the single
             // ones, each count's run from the same place; what they leave
             // there is never read.
-            for (uint64_t c = std::min(lowest, buckets_needed); c-- > 0;)
-                bucket[c] = start;
+            for (uint64_t c = std::min(lowest, buckets_needed); c-- > 0;) bucket[c] = start;
             for (uint64_t j = 0; j < k; ++j) ranked[bucket[entries[many[j]].count]++] = many[j];
             n = start;
             if (n < k) std::memmove(ranked + n, ranked + k, ones * sizeof(uint32_t));

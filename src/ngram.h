@@ -29,7 +29,7 @@ TAVIK_EXTERN_C_BEGIN
  * `order` the position in the file.
  */
 struct tavik_ngram {
-    char *text;    /* NUL-terminated UTF-8, 1 to 7 code points, owned by the list */
+    char *text; /* NUL-terminated UTF-8, 1 to 7 code points, owned by the list */
     int32_t count;
     int32_t order;
 };

@@ -21,17 +21,17 @@ namespace tavik {
 struct Counted {
     uint64_t lo, hi;  // the key's words
     uint32_t hash;
-    uint32_t len;     // bytes, NUL not counted
-    uint32_t off;     // text in the arena
-    int32_t count;    // occurrences
-    int32_t order;    // occurrence index of the first occurrence
+    uint32_t len;   // bytes, NUL not counted
+    uint32_t off;   // text in the arena
+    int32_t count;  // occurrences
+    int32_t order;  // occurrence index of the first occurrence
     Key key() const { return Key{lo, hi, len, hash}; }
 };
 
 struct StrMap {
-    uint32_t *slots = nullptr;  // entry + 1; 0 = free
-    uint64_t size = 0;          // slots in use, a power of two
-    uint64_t slot_cap = 0;      // slots allocated
+    uint32_t *slots = nullptr;   // entry + 1; 0 = free
+    uint64_t size = 0;           // slots in use, a power of two
+    uint64_t slot_cap = 0;       // slots allocated
     Counted *store = nullptr;    // the entries after one sentinel that matches no key
     Counted *entries = nullptr;  // store + 1, so that entries[-1] is the sentinel
     uint64_t count = 0;

@@ -15,7 +15,7 @@
 
 namespace tavik {
 
-constexpr uint32_t kKeyBytes = 16; // bytes held in lo and hi
+constexpr uint32_t kKeyBytes = 16;  // bytes held in lo and hi
 
 // kKeyMask[n]: n bytes of 0xFF, then zeros.
 struct KeyMasks {
@@ -23,8 +23,7 @@ struct KeyMasks {
     constexpr KeyMasks() : m() {
         for (uint32_t n = 0; n <= kKeyBytes; ++n)
             for (uint32_t b = 0; b < kKeyBytes; ++b)
-                if (b < n)
-                    m[n][b / 8] |= uint64_t{0xFF} << shift(b % 8);
+                if (b < n) m[n][b / 8] |= uint64_t{0xFF} << shift(b % 8);
     }
     // Where byte b of a word loaded with memcpy sits.
     static constexpr uint32_t shift(uint32_t b) {
@@ -61,9 +60,7 @@ inline uint32_t key_hash(uint64_t lo, uint64_t hi, uint64_t tail) {
     return static_cast<uint32_t>(h >> 32);
 }
 
-inline uint64_t home_slot(uint32_t hash, uint64_t size) {
-    return (uint64_t{hash} * size) >> 32;
-}
+inline uint64_t home_slot(uint32_t hash, uint64_t size) { return (uint64_t{hash} * size) >> 32; }
 
 struct Key {
     uint64_t lo, hi;
@@ -97,6 +94,6 @@ inline Key key_of_bytes(const char *p, uint32_t len) {
     return Key{lo, hi, len, key_hash(lo, hi, tail)};
 }
 
-} // namespace tavik
+}  // namespace tavik
 
-#endif // TAVIK_NGRAM_KEY_H
+#endif  // TAVIK_NGRAM_KEY_H

@@ -25,8 +25,8 @@ constexpr int kMaxWordCodePoints = 4095;  // the frame included
 // Fixed storage of one scan: the framed word's bytes and the byte offset of
 // each of its code points.
 struct WordBuffer {
-    int32_t count = 0;                               // code points held
-    uint32_t offset[kMaxWordCodePoints + 1];         // offset[k]: start of code point k
+    int32_t count = 0;                        // code points held
+    uint32_t offset[kMaxWordCodePoints + 1];  // offset[k]: start of code point k
     char bytes[kMaxWordCodePoints * 4 + 4 + kKeyBytes];
 };
 

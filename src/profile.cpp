@@ -2,23 +2,22 @@
 
 #include "profile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "alloc.h"
 #include "hash.h"
 #include "tavik_api.h"
 
 // One line per check: return `code` when `cond` holds.
-#define RETURN_IF(cond, code) \
-    do {                      \
-        if (cond) return (code); \
+#define RETURN_IF(cond, code)                                                                      \
+    do {                                                                                           \
+        if (cond) return (code);                                                                   \
     } while (0)
 
 namespace {
@@ -155,7 +154,7 @@ int32_t read_body(Cursor &c, tavik_profile &p) {
 
 // A file written beside its target and renamed over it once complete.
 class AtomicFile {
-  public:
+public:
     explicit AtomicFile(const char *path) : path_(path) {}
     AtomicFile(const AtomicFile &) = delete;
     AtomicFile &operator=(const AtomicFile &) = delete;
@@ -197,13 +196,14 @@ class AtomicFile {
         put(&b, 1);
     }
     void put16(uint32_t v) {
-        const unsigned char b[2] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8)};
+        const unsigned char b[2] = {static_cast<unsigned char>(v),
+                                    static_cast<unsigned char>(v >> 8)};
         put(b, 2);
     }
     void put32(uint32_t v) {
-        const unsigned char b[4] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
-                                    static_cast<unsigned char>(v >> 16),
-                                    static_cast<unsigned char>(v >> 24)};
+        const unsigned char b[4] = {
+            static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
+            static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
         put(b, 4);
     }
 
@@ -218,7 +218,7 @@ class AtomicFile {
         return true;
     }
 
-  private:
+private:
     const char *path_;
     char *tmp_ = nullptr;
     FILE *f_ = nullptr;
@@ -426,8 +426,10 @@ int32_t tavik_profile_load_path(const char *path, tavik_profile **out) {
     while (rc == TAVIK_OK && got < size) {
         const ssize_t n = ::read(fd, buf + got, size - got);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) rc = TAVIK_BAD_PROFILE;
-        else got += static_cast<uint64_t>(n);
+        if (n <= 0)
+            rc = TAVIK_BAD_PROFILE;
+        else
+            got += static_cast<uint64_t>(n);
     }
     ::close(fd);
     if (rc == TAVIK_OK) rc = tavik_profile_load(buf, size, out);

@@ -26,12 +26,12 @@ TAVIK_EXTERN_C_BEGIN
 /* One language: its code, its n-grams in rank order, and a hash table from
  * n-gram text to 1-based rank (open addressing, linear probing, FNV-1a). */
 typedef struct tavik_lang {
-    char code[8];                /* 1 to 7 bytes and a NUL */
-    tavik_ngram_list ngrams;     /* position k has rank k + 1 */
-    const char **lookup_keys;    /* lookup_size slots, borrowing texts of `ngrams`; NULL = empty */
-    uint32_t *lookup_ranks;      /* parallel to lookup_keys: 1-based rank */
-    uint64_t lookup_size;        /* power of two >= 2N + 16; 0 while no table is built */
-    uint64_t lookup_used;        /* occupied slots, N once built */
+    char code[8];             /* 1 to 7 bytes and a NUL */
+    tavik_ngram_list ngrams;  /* position k has rank k + 1 */
+    const char **lookup_keys; /* lookup_size slots, borrowing texts of `ngrams`; NULL = empty */
+    uint32_t *lookup_ranks;   /* parallel to lookup_keys: 1-based rank */
+    uint64_t lookup_size;     /* power of two >= 2N + 16; 0 while no table is built */
+    uint64_t lookup_used;     /* occupied slots, N once built */
 } tavik_lang;
 
 /* One key/value pair of free-form metadata; both owned NUL-terminated texts. */
@@ -41,16 +41,16 @@ typedef struct tavik_meta {
 } tavik_meta;
 
 typedef struct tavik_profile {
-    int32_t version;             /* 1 in every loaded profile */
-    int32_t flags;               /* bit 0: the file stored a value for every n-gram */
-    int32_t max_ngram_length;    /* training settings */
+    int32_t version;          /* 1 in every loaded profile */
+    int32_t flags;            /* bit 0: the file stored a value for every n-gram */
+    int32_t max_ngram_length; /* training settings */
     int32_t max_distribution;
     int32_t occurance_threshold;
-    int32_t lang_count;          /* 0 to 64 */
+    int32_t lang_count; /* 0 to 64 */
     tavik_lang langs[TAVIK_MAX_LANGS];
-    int32_t meta_count;          /* 0 to 64 */
+    int32_t meta_count; /* 0 to 64 */
     tavik_meta meta[TAVIK_MAX_META];
-    char id[64];                 /* "tavik-v<version>-L<lang_count>", formed by the reader */
+    char id[64]; /* "tavik-v<version>-L<lang_count>", formed by the reader */
 } tavik_profile;
 
 /*

@@ -88,10 +88,10 @@ typedef struct tavik_state {
     int32_t query_valid;         /* 1 while `query` holds a successful extraction */
     tavik_result results[64];    /* ranked languages of the last identification */
     int32_t result_count;
-    int32_t status;              /* tavik_status of the last identification */
-    char error[256];             /* last error text, NUL-terminated */
-    char *json;                  /* last result document, or NULL */
-    char *explain_json;          /* last explanation document, or NULL */
+    int32_t status;     /* tavik_status of the last identification */
+    char error[256];    /* last error text, NUL-terminated */
+    char *json;         /* last result document, or NULL */
+    char *explain_json; /* last explanation document, or NULL */
 } tavik_state;
 
 /* One language being trained. */
@@ -107,8 +107,8 @@ typedef struct tavik_train_lang {
 typedef struct tavik_train_state {
     tavik_train_lang langs[64]; /* in begin order */
     int32_t lang_count;
-    int32_t current;            /* index of the open language, or -1 */
-    tavik_meta meta[64];        /* in the order first set */
+    int32_t current;     /* index of the open language, or -1 */
+    tavik_meta meta[64]; /* in the order first set */
     int32_t meta_count;
 } tavik_train_state;
 

@@ -9,25 +9,25 @@
 #define TAVIK_EXPORT_H
 
 #if defined(_WIN32) || defined(__CYGWIN__)
-#  if defined(TAVIK_BUILDING_SHARED)
-#    define TAVIK_API __declspec(dllexport)
-#  elif defined(TAVIK_USING_SHARED)
-#    define TAVIK_API __declspec(dllimport)
-#  else
-#    define TAVIK_API
-#  endif
-#elif defined(__GNUC__) || defined(__clang__)
-#  define TAVIK_API __attribute__((visibility("default")))
+#if defined(TAVIK_BUILDING_SHARED)
+#define TAVIK_API __declspec(dllexport)
+#elif defined(TAVIK_USING_SHARED)
+#define TAVIK_API __declspec(dllimport)
 #else
-#  define TAVIK_API
+#define TAVIK_API
+#endif
+#elif defined(__GNUC__) || defined(__clang__)
+#define TAVIK_API __attribute__((visibility("default")))
+#else
+#define TAVIK_API
 #endif
 
 #ifdef __cplusplus
-#  define TAVIK_EXTERN_C_BEGIN extern "C" {
-#  define TAVIK_EXTERN_C_END }
+#define TAVIK_EXTERN_C_BEGIN extern "C" {
+#define TAVIK_EXTERN_C_END }
 #else
-#  define TAVIK_EXTERN_C_BEGIN
-#  define TAVIK_EXTERN_C_END
+#define TAVIK_EXTERN_C_BEGIN
+#define TAVIK_EXTERN_C_END
 #endif
 
 #endif /* TAVIK_EXPORT_H */

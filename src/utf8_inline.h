@@ -36,8 +36,7 @@ inline int32_t utf8_decode(const unsigned char *s, uint64_t len, uint32_t *cp) {
     }
     if (b0 >= 0xF0u && b0 <= 0xF7u) {
         if (len < 4) return -2;
-        if (!is_continuation(s[1]) || !is_continuation(s[2]) || !is_continuation(s[3]))
-            return -1;
+        if (!is_continuation(s[1]) || !is_continuation(s[2]) || !is_continuation(s[3])) return -1;
         const uint32_t c = (uint32_t(b0 & 0x07u) << 18) | (uint32_t(s[1] & 0x3Fu) << 12) |
                            (uint32_t(s[2] & 0x3Fu) << 6) | (s[3] & 0x3Fu);
         if (c < 0x10000u || c > 0x10FFFFu) return -1;

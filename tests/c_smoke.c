@@ -7,12 +7,12 @@
 
 static int failures = 0;
 
-#define CHECK(cond)                                                        \
-    do {                                                                   \
-        if (!(cond)) {                                                     \
-            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-            ++failures;                                                    \
-        }                                                                  \
+#define CHECK(cond)                                                                                \
+    do {                                                                                           \
+        if (!(cond)) {                                                                             \
+            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond);               \
+            ++failures;                                                                            \
+        }                                                                                          \
     } while (0)
 
 int main(void) {
@@ -36,7 +36,8 @@ int main(void) {
 
     CHECK(tavik_identify("text") == TAVIK_NO_PROFILE);
     CHECK(strcmp(tavik_last_error(), "no profile") == 0);
-    CHECK(strcmp(tavik_result_json(), "{\"status\":3,\"best\":\"\",\"ngrams\":15,\"results\":[]}") == 0);
+    CHECK(strcmp(tavik_result_json(),
+                 "{\"status\":3,\"best\":\"\",\"ngrams\":15,\"results\":[]}") == 0);
 
     if (failures == 0) printf("c_smoke: ok\n");
     return failures == 0 ? 0 : 1;

@@ -8,11 +8,6 @@
 // empty where the function says so), nothing leaks (the sanitizer's leak
 // checker in the sanitizer build, valgrind's memcheck otherwise), and the
 // same call made again without a failure gives the full result.
-#include "alloc.h"
-#include "api_internal.h"
-#include "ngram_count.h"
-#include "testutil.h"
-
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -23,6 +18,11 @@
 #include <utility>
 #include <vector>
 #include <yyjson.h>
+
+#include "alloc.h"
+#include "api_internal.h"
+#include "ngram_count.h"
+#include "testutil.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>
@@ -62,8 +62,7 @@ template <class Prepare, class Call, class Failed, class Succeeded>
 long fail_each_allocation(Prepare prepare, Call call, Failed failed, Succeeded succeeded) {
     for (long n = 1;; ++n) {
         prepare();
-        if (::testing::Test::HasFatalFailure())
-            return n - 1;
+        if (::testing::Test::HasFatalFailure()) return n - 1;
         tavik_fault_fail_at(n);
         const auto result = call();
         const long made = tavik_fault_allocations();
@@ -79,7 +78,7 @@ long fail_each_allocation(Prepare prepare, Call call, Failed failed, Succeeded s
         succeeded(call());
         if (::testing::Test::HasFailure()) {
             expect_no_leak();
-            return n; // one round's report is enough
+            return n;  // one round's report is enough
         }
     }
 }
@@ -115,8 +114,7 @@ std::string g_state(bool docs = true) {
         s += " " + std::string(G.results[i].code) + ":" + std::to_string(G.results[i].distance) +
              ":" + std::to_string(G.results[i].confidence);
     s += "\nerror \"" + std::string(G.error) + "\"";
-    if (docs)
-        s += "\njson " + ptr_text(G.json) + " explain " + ptr_text(G.explain_json);
+    if (docs) s += "\njson " + ptr_text(G.json) + " explain " + ptr_text(G.explain_json);
     return s;
 }
 
@@ -136,7 +134,7 @@ std::string t_state(bool pointers = true) {
     for (int32_t i = 0; i < T.meta_count; ++i)
         s += "\nmeta " + at(T.meta[i].key) + " " + at(T.meta[i].value) + " " + T.meta[i].key + "=" +
              T.meta[i].value;
-    s += "\nerror \"" + std::string(G.error) + "\""; // training never writes it
+    s += "\nerror \"" + std::string(G.error) + "\"";  // training never writes it
     return s;
 }
 
@@ -176,8 +174,7 @@ std::string sample_profile(uint32_t max_len = 4, uint32_t max_dist = 300, uint32
         EXPECT_EQ(tavik_ngram_extract(texts[j], 5, &l), TAVIK_OK);
         tavik_ngram_prune_and_rank(&l, 0, 0);
         std::vector<std::string> grams;
-        for (uint64_t k = 0; k < l.count; ++k)
-            grams.emplace_back(l.items[k].text);
+        for (uint64_t k = 0; k < l.count; ++k) grams.emplace_back(l.items[k].text);
         tavik_ngram_list_free(&l);
         b.lang(codes[j], grams);
     }
@@ -221,8 +218,7 @@ bool sub_document(yyjson_val *part, yyjson_val *whole) {
         for (size_t i = 0; i < yyjson_arr_size(part); ++i) {
             while (at < n && !sub_document(yyjson_arr_get(part, i), yyjson_arr_get(whole, at)))
                 ++at;
-            if (at++ == n)
-                return false;
+            if (at++ == n) return false;
         }
         return true;
     }
@@ -232,8 +228,7 @@ bool sub_document(yyjson_val *part, yyjson_val *whole) {
 // A document written while allocations failed is "{}" with nothing kept, or
 // valid JSON that holds a part of the full document and is kept.
 void expect_partial_document(const char *got, char *kept, const std::string &full) {
-    if (std::strcmp(got, "{}") == 0 && kept == nullptr)
-        return;
+    if (std::strcmp(got, "{}") == 0 && kept == nullptr) return;
     ASSERT_EQ(got, kept) << "the returned text is not the one kept";
     yyjson_doc *part = yyjson_read(got, std::strlen(got), 0);
     yyjson_doc *whole = yyjson_read(full.data(), full.size(), 0);
@@ -467,7 +462,7 @@ TEST(FaultAlloc, Documents) {
         prepare_library(profile);
         const std::string full = d.make();
         std::string before;
-        char *other = nullptr; // the other document, which stays
+        char *other = nullptr;  // the other document, which stays
         char **other_slot = d.slot == &G.json ? &G.explain_json : &G.json;
         const long failures = fail_each_allocation(
             [&] {
@@ -624,7 +619,7 @@ TEST(FaultAlloc, TrainWriteProfile) {
 
     // The allocations that ending the open language makes come first.
     prepare_training();
-    tavik_fault_fail_at(-1); // counts, fails nothing
+    tavik_fault_fail_at(-1);  // counts, fails nothing
     ASSERT_EQ(tavik_train_end_language(), TAVIK_OK);
     const long ending = tavik_fault_allocations();
     tavik_fault_fail_at(0);
@@ -674,4 +669,4 @@ TEST(FaultAlloc, TrainWriteProfile) {
     tavik_train_reset();
 }
 
-} // namespace
+}  // namespace

@@ -5,8 +5,6 @@
 //
 // After an intended change of the output, run this program with
 // TAVIK_UPDATE_GOLDEN=1 to rewrite the golden files, and review their diff.
-#include "testutil.h"
-
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -16,6 +14,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "testutil.h"
 
 using tavik_test::read_file;
 using tavik_test::run_program;
@@ -119,16 +119,14 @@ const std::string kLinesInput = std::string(kEnglish) + "\n" + "\n" + "   \n" + 
 // ------------------------------------------------------ outputs by golden
 
 struct GoldenCase {
-    const char *name; // golden file: tests/golden/NAME.out
+    const char *name;  // golden file: tests/golden/NAME.out
     std::vector<std::string> args;
     std::string input;
     int code;
     std::string err;
 };
 
-void PrintTo(const GoldenCase &c, std::ostream *os) {
-    *os << c.name;
-}
+void PrintTo(const GoldenCase &c, std::ostream *os) { *os << c.name; }
 
 class CliGolden : public ::testing::TestWithParam<GoldenCase> {};
 
@@ -280,8 +278,7 @@ std::string many_lines() {
                                              std::string(kGerman).substr(0, 40),
                                              std::string(kFrench).substr(20)};
     std::string s;
-    for (size_t i = 0; i < 9001; ++i)
-        s += pieces[(i * 7 + i / 13) % pieces.size()] + "\n";
+    for (size_t i = 0; i < 9001; ++i) s += pieces[(i * 7 + i / 13) % pieces.size()] + "\n";
     s += "no final line feed";
     return s;
 }
@@ -289,8 +286,7 @@ std::string many_lines() {
 std::multiset<std::string> lines_of(const std::string &s) {
     std::multiset<std::string> lines;
     std::istringstream in(s);
-    for (std::string line; std::getline(in, line);)
-        lines.insert(line);
+    for (std::string line; std::getline(in, line);) lines.insert(line);
     return lines;
 }
 
@@ -322,8 +318,7 @@ TEST(Cli, JobsGiveTheSameBytesAsOneProcess) {
 
 TEST(Cli, JobsWithAllTextsIdentifiedExitZero) {
     std::string input;
-    for (int i = 0; i < 3000; ++i)
-        input += std::string(i % 2 ? kEnglish : kFrench) + "\n";
+    for (int i = 0; i < 3000; ++i) input += std::string(i % 2 ? kEnglish : kFrench) + "\n";
     const RunResult r = tavik({"--lines", "--jobs", "2"}, input);
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.err, "");
@@ -370,7 +365,7 @@ TEST(Cli, EvalOfOnlyIdentifiedTextsExitsZero) {
 
 struct ErrorCase {
     std::vector<std::string> args;
-    std::string err; // "@DIR@" stands for the test's temporary directory
+    std::string err;  // "@DIR@" stands for the test's temporary directory
 };
 
 TEST(Cli, UsageAndInputErrorsExit2WithOneLine) {
@@ -418,12 +413,10 @@ TEST(Cli, UsageAndInputErrorsExit2WithOneLine) {
     };
     for (const ErrorCase &c : cases) {
         std::vector<std::string> args;
-        for (const std::string &a : c.args)
-            args.push_back(replace_all(a, "@DIR@", dir.path()));
+        for (const std::string &a : c.args) args.push_back(replace_all(a, "@DIR@", dir.path()));
         const RunResult r = tavik(args);
         std::string joined;
-        for (const std::string &a : c.args)
-            joined += " " + a;
+        for (const std::string &a : c.args) joined += " " + a;
         EXPECT_EQ(r.code, 2) << joined;
         EXPECT_EQ(r.out, "") << joined;
         EXPECT_EQ(r.err, replace_all(c.err, "@DIR@", dir.path())) << joined;
@@ -442,8 +435,7 @@ TEST(Cli, EvalIsTheFirstTextOnlyAndDoubleDashEndsOptions) {
 
 TEST(CliEmbedded, DefaultProfileNamesClearSentences) {
     const RunResult list = run_program(kTavik, {"--list"});
-    if (list.code == 2)
-        GTEST_SKIP() << "this build has no embedded profile: " << list.err;
+    if (list.code == 2) GTEST_SKIP() << "this build has no embedded profile: " << list.err;
     ASSERT_EQ(list.code, 0) << list.err;
     const std::vector<Sample> sentences = {
         {"deu", "Die Kinder spielen am Nachmittag im Garten, während ihre Eltern in der Küche "
@@ -461,15 +453,13 @@ TEST(CliEmbedded, DefaultProfileNamesClearSentences) {
     };
     int tried = 0;
     for (const Sample &s : sentences) {
-        if (list.out.find(std::string("language\t") + s.code + "\n") == std::string::npos)
-            continue;
+        if (list.out.find(std::string("language\t") + s.code + "\n") == std::string::npos) continue;
         ++tried;
         const RunResult r = run_program(kTavik, {s.text});
         EXPECT_EQ(r.code, 0) << s.code << ": " << r.out << r.err;
         EXPECT_TRUE(r.out.starts_with(std::string(s.code) + "\t")) << s.code << ": " << r.out;
     }
-    if (tried == 0)
-        GTEST_SKIP() << "the embedded profile has none of the sample languages";
+    if (tried == 0) GTEST_SKIP() << "the embedded profile has none of the sample languages";
 }
 
-} // namespace
+}  // namespace

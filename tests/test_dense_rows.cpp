@@ -1,13 +1,13 @@
 // The vector kernel that sums the rows of shared n-grams: every build this
 // machine can run (the generic one always) against a lane-by-lane sum.
 
-#include "dense_rows.h"
-
 #include <cstdint>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <random>
 #include <vector>
+
+#include "dense_rows.h"
 
 namespace {
 
@@ -16,7 +16,7 @@ using tavik::DenseSums;
 struct Case {
     uint32_t lanes;
     size_t hits;
-    uint16_t max_rank; // ranks and query ranks below it
+    uint16_t max_rank;  // ranks and query ranks below it
 };
 
 void reference(const std::vector<const uint16_t *> &rows, const std::vector<uint32_t> &ranks,
@@ -60,4 +60,4 @@ TEST(DenseRows, EveryBuildMatchesLaneByLaneSums) {
     }
 }
 
-} // namespace
+}  // namespace

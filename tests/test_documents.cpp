@@ -1,8 +1,6 @@
 // test_documents.cpp - the result document and the explanation document:
 // exact bytes for every outcome, real formatting, refusals, the 64-entry
 // cut of the explanation, and the lifetime of the returned texts.
-#include "testutil.h"
-
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -11,6 +9,8 @@
 #include <vector>
 #include <yyjson.h>
 
+#include "testutil.h"
+
 using namespace tavik_test;
 
 namespace {
@@ -18,13 +18,12 @@ namespace {
 // `n` n-gram texts no query can hold, to pad a language.
 std::vector<std::string> filler(int n) {
     std::vector<std::string> v;
-    for (int k = 0; k < n; ++k)
-        v.push_back("#" + std::to_string(k));
+    for (int k = 0; k < n; ++k) v.push_back("#" + std::to_string(k));
     return v;
 }
 
-constexpr const char *kENX = "e e e n n x";                    // ranks e, n, x
-const std::vector<std::string> kWorked = {"a", "e", "x", "b"}; // 1000.25 against kENX
+constexpr const char *kENX = "e e e n n x";                     // ranks e, n, x
+const std::vector<std::string> kWorked = {"a", "e", "x", "b"};  // 1000.25 against kENX
 
 // nld of 4000 n-grams with n at rank 1 and e at rank 2, lacking x.
 std::vector<std::string> nld4000() {
@@ -59,11 +58,9 @@ struct DocCase {
 // / 4000.
 void two_language_example() {
     std::vector<std::string> nld = filler(4000), deu = filler(4000);
-    for (int k = 0; k < 136; ++k)
-        nld[k] = letter(k);
+    for (int k = 0; k < 136; ++k) nld[k] = letter(k);
     nld[136 + 2931] = letter(136);
-    for (int k = 0; k < 71; ++k)
-        deu[k] = letter(k);
+    for (int k = 0; k < 71; ++k) deu[k] = letter(k);
     deu[71 + 186] = letter(71);
     load(profile1({{"deu", deu}, {"nld", nld}}));
     ASSERT_EQ(tavik_identify(letters_text(312).c_str()), TAVIK_OK);
@@ -135,7 +132,7 @@ const DocCase kDocCases[] = {
      R"({"status":0,"best":"","ngrams":3,"results":[]})"},
     {"NoProfileCountsEarlierQuery",
      [] {
-         ASSERT_EQ(tavik_extract_ngrams("ab"), TAVIK_OK); // 8 n-grams
+         ASSERT_EQ(tavik_extract_ngrams("ab"), TAVIK_OK);  // 8 n-grams
          ASSERT_EQ(tavik_identify("ab"), TAVIK_NO_PROFILE);
      },
      R"({"status":3,"best":"","ngrams":8,"results":[]})"},
@@ -180,9 +177,7 @@ const DocCase kDocCases[] = {
      "{}"},
 };
 
-void PrintTo(const DocCase &c, std::ostream *os) {
-    *os << c.name;
-}
+void PrintTo(const DocCase &c, std::ostream *os) { *os << c.name; }
 
 class ResultDoc : public ::testing::TestWithParam<DocCase> {};
 
@@ -206,7 +201,7 @@ TEST(ResultDocument, IdentificationDoesNotReplaceTheText) {
     const char *doc = tavik_result_json();
     const std::string before = doc;
     ASSERT_EQ(tavik_identify("a b"), TAVIK_OK);
-    EXPECT_EQ(std::string(doc), before); // the older outcome, still readable
+    EXPECT_EQ(std::string(doc), before);  // the older outcome, still readable
     EXPECT_NE(std::string(tavik_result_json()), before);
 }
 
@@ -235,11 +230,11 @@ TEST(Explanation, DistanceFollowsCurrentSettingsResultsDoNot) {
                        R"({"ngram":"x","query_rank":3,"profile_rank":3}]})";
     EXPECT_EQ(std::string(tavik_explain(0)),
               std::string(R"({"code":"nld","distance":1000.25)") + tail);
-    tavik_set_size_penalty(1); // + |3 - 4| * 4000
+    tavik_set_size_penalty(1);  // + |3 - 4| * 4000
     EXPECT_EQ(std::string(tavik_explain(0)),
               std::string(R"({"code":"nld","distance":2000.25)") + tail);
     tavik_set_size_penalty(0);
-    tavik_set_max_distribution(5000); // (1 + 5000 + 0) / 4
+    tavik_set_max_distribution(5000);  // (1 + 5000 + 0) / 4
     EXPECT_EQ(std::string(tavik_explain(0)),
               std::string(R"({"code":"nld","distance":1250.25)") + tail);
     EXPECT_EQ(tavik_result_distance(1), 1000.25);
@@ -269,8 +264,7 @@ TEST(Explanation, ListStopsAtSixtyFourDistanceCoversAll) {
     // The language holds the first 64 of 100 query letters at their own
     // ranks: the 36 beyond the list are what the distance charges.
     std::vector<std::string> ngrams;
-    for (int k = 0; k < 64; ++k)
-        ngrams.push_back(letter(k));
+    for (int k = 0; k < 64; ++k) ngrams.push_back(letter(k));
     load(profile1({{"nld", ngrams}}));
     ASSERT_EQ(tavik_extract_ngrams(letters_text(100).c_str()), TAVIK_OK);
     ASSERT_EQ(tavik_ngram_count(), 100);
@@ -293,9 +287,9 @@ TEST(Explanation, ListStopsAtSixtyFourDistanceCoversAll) {
 
 TEST(Explanation, Refusals) {
     const tavik_state *st = tavik_get_state();
-    EXPECT_STREQ(tavik_explain(0), "{}"); // nothing at all
+    EXPECT_STREQ(tavik_explain(0), "{}");  // nothing at all
     ASSERT_EQ(tavik_extract_ngrams(kENX), TAVIK_OK);
-    EXPECT_STREQ(tavik_explain(0), "{}"); // a query, no profile
+    EXPECT_STREQ(tavik_explain(0), "{}");  // a query, no profile
 
     load(profile1({{"nld", kWorked}, {"\xFF", kWorked}}));
     ASSERT_EQ(tavik_extract_ngrams(kENX), TAVIK_OK);
@@ -313,16 +307,15 @@ TEST(Explanation, Refusals) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        ASSERT_NE(std::string(tavik_explain(0)), "{}"); // one to release
+        ASSERT_NE(std::string(tavik_explain(0)), "{}");  // one to release
         c.before();
         EXPECT_STREQ(tavik_explain(c.index), "{}");
         EXPECT_EQ(st->explain_json, nullptr);
         if (st->profile != nullptr && !st->query_valid) {
             ASSERT_EQ(tavik_extract_ngrams(kENX), TAVIK_OK);
         }
-        if (st->profile == nullptr)
-            break;
+        if (st->profile == nullptr) break;
     }
 }
 
-} // namespace
+}  // namespace

@@ -10,8 +10,6 @@
 //
 // Unreadable files and the per-file size limit at its edge are covered by
 // test_trainer_cli.cpp.
-#include "testutil.h"
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -32,6 +30,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
+
+#include "testutil.h"
 
 using tavik_test::read_file;
 using tavik_test::TempDir;
@@ -78,8 +78,7 @@ public:
             ::waitpid(pid_, nullptr, 0);
         }
         for (int fd : {err_fd_, out_fd_})
-            if (fd >= 0)
-                ::close(fd);
+            if (fd >= 0) ::close(fd);
     }
     Trainer(const Trainer &) = delete;
     Trainer &operator=(const Trainer &) = delete;
@@ -89,8 +88,7 @@ public:
     bool wait_for_messages(size_t bytes) {
         while (std::chrono::steady_clock::now() < deadline_) {
             int n = 0;
-            if (::ioctl(err_fd_, FIONREAD, &n) == 0 && static_cast<size_t>(n) >= bytes)
-                return true;
+            if (::ioctl(err_fd_, FIONREAD, &n) == 0 && static_cast<size_t>(n) >= bytes) return true;
             siginfo_t info{};
             if (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
                 info.si_pid != 0)
@@ -113,11 +111,9 @@ public:
                 ADD_FAILURE() << "the trainer hangs; messages so far:\n" << err;
                 return;
             }
-            if (::poll(fds, 2, static_cast<int>(left.count())) < 0 && errno != EINTR)
-                break;
+            if (::poll(fds, 2, static_cast<int>(left.count())) < 0 && errno != EINTR) break;
             for (int i = 0; i < 2; ++i) {
-                if (fds[i].fd < 0 || fds[i].revents == 0)
-                    continue;
+                if (fds[i].fd < 0 || fds[i].revents == 0) continue;
                 char buf[65536];
                 const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
                 if (n > 0) {
@@ -190,8 +186,7 @@ std::string long_dir(const std::string &base, size_t length) {
     while (path.size() < length) {
         const size_t room = length - path.size() - 1;
         size_t n = std::min<size_t>(room, 200);
-        if (room - n == 1)
-            --n; // leave room for one more "/x", never a bare "/"
+        if (room - n == 1) --n;  // leave room for one more "/x", never a bare "/"
         path += "/" + std::string(n, 'd');
         fs::create_directory(path);
     }
@@ -205,8 +200,7 @@ std::vector<std::string> written_languages(const std::string &path) {
     tavik_profile *p = nullptr;
     EXPECT_EQ(tavik_profile_load_path(path.c_str(), &p), TAVIK_OK) << "bad profile written";
     std::vector<std::string> langs;
-    if (p == nullptr)
-        return langs;
+    if (p == nullptr) return langs;
     for (int32_t j = 0; j < p->lang_count; ++j)
         langs.push_back(std::string(p->langs[j].code) +
                         (p->langs[j].ngrams.count > 0 ? "" : " (empty)"));
@@ -216,8 +210,7 @@ std::vector<std::string> written_languages(const std::string &path) {
 
 bool holds(const std::string &path, int32_t lang, const char *ngram) {
     tavik_profile *p = nullptr;
-    if (tavik_profile_load_path(path.c_str(), &p) != TAVIK_OK)
-        return false;
+    if (tavik_profile_load_path(path.c_str(), &p) != TAVIK_OK) return false;
     const bool found = lang < p->lang_count && tavik_lang_lookup_rank(&p->langs[lang], ngram) > 0;
     tavik_profile_free(p);
     return found;
@@ -297,8 +290,7 @@ TEST(HostileCorpus, Layouts) {
         fs::create_directories(corpus);
         fs::create_directories(outside);
         c.make(corpus, outside);
-        if (HasFatalFailure())
-            return;
+        if (HasFatalFailure()) return;
         Trainer t(corpus, out);
         t.finish();
         EXPECT_EQ(t.code(), c.code);
@@ -383,8 +375,7 @@ TEST(HostileCorpus, HundredThousandEntries) {
     ASSERT_EQ(first.size(), 256u);
     std::sort(first.begin(), first.end());
     std::string want = "language eng\n";
-    for (const std::string &name : first)
-        want += "  feed " + eng.string() + "/" + name + "\n";
+    for (const std::string &name : first) want += "  feed " + eng.string() + "/" + name + "\n";
     want += "wrote " + out + " (1 languages)\n";
 
     Trainer t(corpus, out);
@@ -408,7 +399,7 @@ TEST(HostileCorpus, FileChangedAfterItsStatus) {
     const struct {
         const char *name;
         std::function<void(const fs::path &b, const fs::path &outside)> change;
-        std::string err; // after the feed message of b.txt
+        std::string err;  // after the feed message of b.txt
         bool fed_grown = false;
     } cases[] = {
         {"replaced by a FIFO: not opened for reading, not waited on",
@@ -496,4 +487,4 @@ TEST(HostileCorpus, LanguageChangedAfterItsStatus) {
     }
 }
 
-} // namespace
+}  // namespace

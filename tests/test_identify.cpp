@@ -2,8 +2,6 @@
 // margin and confidence, every outcome of tavik_identify, and the result
 // accessors.  The differential test checks the indexed scoring against a
 // distance computed here from the public interface alone.
-#include "testutil.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -16,6 +14,8 @@
 #include <vector>
 #include <yyjson.h>
 
+#include "testutil.h"
+
 using namespace tavik_test;
 
 namespace {
@@ -27,8 +27,7 @@ const std::vector<std::string> kWorked = {"a", "e", "x", "b"};
 
 double json_real(const char *doc, const char *key) {
     yyjson_doc *d = yyjson_read(doc, std::strlen(doc), 0);
-    if (d == nullptr)
-        return -2.0;
+    if (d == nullptr) return -2.0;
     yyjson_val *v = yyjson_obj_get(yyjson_doc_get_root(d), key);
     const double r = yyjson_is_real(v) ? yyjson_get_real(v) : -3.0;
     yyjson_doc_free(d);
@@ -167,13 +166,11 @@ struct RankCase {
     const char *text;
     double min_margin;
     int32_t rc;
-    std::vector<std::string> order; // result codes, best first
-    double confidence;              // of the first result
+    std::vector<std::string> order;  // result codes, best first
+    double confidence;               // of the first result
 };
 
-double margin_of(double d1, double d2) {
-    return 100.0 * ((d2 - d1) / d2);
-}
+double margin_of(double d1, double d2) { return 100.0 * ((d2 - d1) / d2); }
 
 // Against "e e e n n x": {e, x, n, b} scores (0 + 1 + 1) / 4 = 0.5.
 const std::vector<std::string> kClose = {"e", "x", "n", "b"};
@@ -241,9 +238,7 @@ const RankCase kRankCases[] = {
     {"NoLanguages", {}, kENX, 2.0, TAVIK_OK, {}, 0.0},
 };
 
-void PrintTo(const RankCase &c, std::ostream *os) {
-    *os << c.name;
-}
+void PrintTo(const RankCase &c, std::ostream *os) { *os << c.name; }
 
 class Ranking : public ::testing::TestWithParam<RankCase> {};
 
@@ -292,8 +287,7 @@ TEST(Results, SixtyFourLanguagesAndAccessorBounds) {
     std::vector<LangSpec> langs;
     for (int k = 0; k < 64; ++k) {
         std::vector<std::string> ngrams;
-        for (int j = 0; j < k; ++j)
-            ngrams.push_back(letter(j));
+        for (int j = 0; j < k; ++j) ngrams.push_back(letter(j));
         langs.push_back({"l" + std::to_string(100 + k), ngrams});
     }
     load(profile1(langs));
@@ -326,7 +320,7 @@ TEST(Results, LastUntilNextIdentificationOrRelease) {
     EXPECT_EQ(tavik_result_distance(1), 1000.25);
 
     tavik_set_min_margin(200.0);
-    ASSERT_EQ(tavik_identify(kENX), TAVIK_OK); // one language: no margin test
+    ASSERT_EQ(tavik_identify(kENX), TAVIK_OK);  // one language: no margin test
     load(profile1({{"nld", kWorked}, {"deu", kWorked}}));
     ASSERT_EQ(tavik_identify(kENX), TAVIK_AMBIGUOUS);
     tavik_free_profile();
@@ -354,14 +348,13 @@ private:
 
 // é, an ideograph and one beyond the Basic Plane are letters too; with them
 // n-grams of 5 or more code points pass 16 bytes.
-const char *const kAlphabet[] = {"a", "b", "c", "d", "\xC3\xA9", "\xE4\xB8\xAD",
-                                 "\xF0\xA0\x80\x80"};
+const char *const kAlphabet[] = {
+    "a", "b", "c", "d", "\xC3\xA9", "\xE4\xB8\xAD", "\xF0\xA0\x80\x80"};
 
 std::string random_ngram(Rng &rng, int letters, int max_len) {
     std::string s;
     const int n = rng.in(1, max_len);
-    for (int i = 0; i < n; ++i)
-        s += rng.one_in(5) ? "_" : kAlphabet[rng.in(0, letters - 1)];
+    for (int i = 0; i < n; ++i) s += rng.one_in(5) ? "_" : kAlphabet[rng.in(0, letters - 1)];
     return s;
 }
 
@@ -371,8 +364,7 @@ std::string random_text(Rng &rng, int letters) {
     const int words = rng.one_in(8) ? 0 : rng.in(1, 60);
     for (int w = 0; w < words; ++w) {
         const int len = rng.in(1, 6);
-        for (int i = 0; i < len; ++i)
-            s += kAlphabet[rng.in(0, letters - 1)];
+        for (int i = 0; i < len; ++i) s += kAlphabet[rng.in(0, letters - 1)];
         s += kGaps[rng.in(0, 4)];
     }
     return s;
@@ -384,8 +376,7 @@ double reference_distance(const tavik_lang &lang, int32_t penalty, bool size_pen
     const int64_t q = tavik_ngram_count();
     const int64_t p = static_cast<int64_t>(lang.ngrams.count);
     int64_t s = size_penalty ? std::abs(q - p) * penalty : 0;
-    if (q == 0 && p == 0)
-        return 0.0;
+    if (q == 0 && p == 0) return 0.0;
     for (int32_t i = 0; i < q; ++i) {
         const int32_t r = tavik_lang_lookup_rank(&lang, tavik_ngram(i));
         s += r == 0 ? penalty : std::abs(i + 1 - r);
@@ -507,11 +498,10 @@ TEST(Differential, LongNgramsCompareEveryByte) {
         const tavik_state *st = tavik_get_state();
         for (int i = 0; i < tavik_result_count(); ++i) {
             const int l = tavik_result_code(i)[0] - 'a';
-            const double d = reference_distance(st->profile->langs[l], st->max_distribution,
-                                                false);
+            const double d = reference_distance(st->profile->langs[l], st->max_distribution, false);
             const double got = tavik_result_distance(i);
-            EXPECT_EQ(std::memcmp(&got, &d, sizeof d), 0) << tavik_result_code(i) << ": "
-                                                          << got << " vs " << d;
+            EXPECT_EQ(std::memcmp(&got, &d, sizeof d), 0)
+                << tavik_result_code(i) << ": " << got << " vs " << d;
         }
     }
 }
@@ -520,7 +510,9 @@ TEST(Differential, LongNgramsCompareEveryByte) {
 // beyond the Basic Plane.
 std::string wide_letter(int k) {
     const auto u = static_cast<uint32_t>(k);
-    const uint32_t cp = u < 20992 ? 0x4E00 + u : u < 32176 ? 0xAC00 + u - 20992 : 0x20000 + u - 32176;
+    const uint32_t cp = u < 20992   ? 0x4E00 + u
+                        : u < 32176 ? 0xAC00 + u - 20992
+                                    : 0x20000 + u - 32176;
     char buf[4];
     const int32_t n = tavik_utf8_encode(cp, buf);
     EXPECT_EQ(tavik_utf8_is_letter(cp), 1);
@@ -560,8 +552,8 @@ TEST(Differential, WideRanksMatchReference) {
             for (int i = 0; i < 4; ++i) {
                 if (std::strcmp(tavik_result_code(i), lang.code) != 0) continue;
                 const double got = tavik_result_distance(i);
-                EXPECT_EQ(std::memcmp(&got, &d, sizeof d), 0) << lang.code << ": " << got
-                                                              << " vs " << d;
+                EXPECT_EQ(std::memcmp(&got, &d, sizeof d), 0)
+                    << lang.code << ": " << got << " vs " << d;
                 seen = true;
             }
             EXPECT_TRUE(seen) << lang.code;
@@ -569,4 +561,4 @@ TEST(Differential, WideRanksMatchReference) {
     }
 }
 
-} // namespace
+}  // namespace

@@ -1,11 +1,11 @@
 // test_layout.cpp - the public records keep their field order and widths.
-#include <gtest/gtest.h>
-
 #include <cstddef>
+#include <gtest/gtest.h>
 
 #include "tavik_api.h"
 
-#define FIELDS_IN_ORDER(T, a, b) static_assert(offsetof(T, a) < offsetof(T, b), #T ": " #a " before " #b)
+#define FIELDS_IN_ORDER(T, a, b)                                                                   \
+    static_assert(offsetof(T, a) < offsetof(T, b), #T ": " #a " before " #b)
 
 using NgramRec = struct tavik_ngram;
 FIELDS_IN_ORDER(NgramRec, text, count);

@@ -1,6 +1,4 @@
 // test_ngram.cpp - n-gram extraction, counting and ranking.
-#include "tavik_api.h"
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -10,6 +8,8 @@
 #include <random>
 #include <string>
 #include <vector>
+
+#include "tavik_api.h"
 
 namespace {
 
@@ -40,8 +40,7 @@ struct List {
     }
     std::vector<std::string> texts() const {
         std::vector<std::string> out;
-        for (uint64_t k = 0; k < l.count; ++k)
-            out.emplace_back(l.items[k].text);
+        for (uint64_t k = 0; k < l.count; ++k) out.emplace_back(l.items[k].text);
         return out;
     }
 };
@@ -90,7 +89,7 @@ std::string utf8(const std::u32string &cps) {
 // points enumerated by end position and shortest first, counted in a
 // std::map.  No hashing, no byte slicing, no fixed buffers.
 
-constexpr size_t kWordLetterLimit = 4094; // letters kept of one word
+constexpr size_t kWordLetterLimit = 4094;  // letters kept of one word
 
 struct RefCount {
     int32_t count = 0;
@@ -103,8 +102,7 @@ void ref_word(const std::u32string &framed, int32_t max_len, std::map<std::u32st
     for (size_t i = 0; i < framed.size(); ++i) {
         for (size_t n = 1; n <= L && n <= i + 1; ++n) {
             const std::u32string gram = framed.substr(i + 1 - n, n);
-            if (gram == U"_")
-                continue;
+            if (gram == U"_") continue;
             RefCount &c = m[gram];
             if (c.count == 0) {
                 c.order = counter;
@@ -128,35 +126,28 @@ std::vector<Entry> ref_extract(const std::u32string &text, int32_t max_len) {
             words.emplace_back();
     }
     for (const std::u32string &w : words) {
-        if (w.empty())
-            continue;
+        if (w.empty()) continue;
         std::u32string framed = U"_" + w.substr(0, kWordLetterLimit);
-        if (w.size() < kWordLetterLimit)
-            framed += U"_";
+        if (w.size() < kWordLetterLimit) framed += U"_";
         ref_word(framed, max_len, m, first_seen, counter);
     }
     std::vector<Entry> out;
-    for (const std::u32string &g : first_seen)
-        out.push_back({utf8(g), m[g].count, m[g].order});
+    for (const std::u32string &g : first_seen) out.push_back({utf8(g), m[g].count, m[g].order});
     return out;
 }
 
 std::vector<std::string> ref_rank(std::vector<Entry> list, int32_t threshold,
                                   int32_t max_distribution) {
-    if (threshold > 0)
-        std::erase_if(list, [&](const Entry &e) { return e.count < threshold; });
+    if (threshold > 0) std::erase_if(list, [&](const Entry &e) { return e.count < threshold; });
     std::sort(list.begin(), list.end(), [](const Entry &a, const Entry &b) {
-        if (a.count != b.count)
-            return a.count > b.count;
-        if (a.order != b.order)
-            return a.order < b.order;
+        if (a.count != b.count) return a.count > b.count;
+        if (a.order != b.order) return a.order < b.order;
         return a.text < b.text;
     });
     if (max_distribution > 0 && list.size() > static_cast<size_t>(max_distribution))
         list.resize(static_cast<size_t>(max_distribution));
     std::vector<std::string> out;
-    for (const Entry &e : list)
-        out.push_back(e.text);
+    for (const Entry &e : list) out.push_back(e.text);
     return out;
 }
 
@@ -179,8 +170,7 @@ std::u32string random_text(uint32_t seed, size_t length) {
                                            U"\u3000\uFF10\uFF9E";
     std::mt19937 gen(seed);
     std::u32string out;
-    for (size_t k = 0; k < length; ++k)
-        out += alphabet[gen() % alphabet.size()];
+    for (size_t k = 0; k < length; ++k) out += alphabet[gen() % alphabet.size()];
     return out;
 }
 
@@ -202,11 +192,9 @@ std::vector<std::u32string> varied_texts() {
         U"__a__ _b_ c_",
     };
     std::u32string longword;
-    for (int k = 0; k < 300; ++k)
-        longword += static_cast<char32_t>(U'a' + (k * 7) % 26);
+    for (int k = 0; k < 300; ++k) longword += static_cast<char32_t>(U'a' + (k * 7) % 26);
     texts.push_back(longword + U" " + longword.substr(100) + U"!" + longword.substr(0, 50));
-    for (uint32_t seed : {1u, 2u, 3u})
-        texts.push_back(random_text(seed, 3000));
+    for (uint32_t seed : {1u, 2u, 3u}) texts.push_back(random_text(seed, 3000));
     return texts;
 }
 
@@ -223,9 +211,7 @@ const std::vector<Entry> kAnaNa = {
     {"ana", 1, 7}, {"a_", 2, 8}, {"na_", 2, 9}, {"_n", 1, 11}, {"_na", 1, 14},
 };
 
-TEST(NgramExtract, AnaNaCountsAndFirstOccurrences) {
-    EXPECT_EQ(extract("ana na", 3), kAnaNa);
-}
+TEST(NgramExtract, AnaNaCountsAndFirstOccurrences) { EXPECT_EQ(extract("ana na", 3), kAnaNa); }
 
 TEST(NgramRank, AnaNaRanks) {
     struct Case {
@@ -236,7 +222,7 @@ TEST(NgramRank, AnaNaRanks) {
                                           "an", "_an", "ana", "_n", "_na"};
     const std::vector<Case> cases = {
         {0, 0, all},
-        {-1, -1, all}, // nothing to prune or cut below 1
+        {-1, -1, all},  // nothing to prune or cut below 1
         {0, 11, all},
         {0, 1000, all},
         {2, 0, {"a", "n", "na", "a_", "na_"}},
@@ -265,12 +251,12 @@ TEST(NgramRank, ThresholdAboveEveryCountLeavesAnEmptyListThatCanBeReleased) {
     EXPECT_EQ(list.l.count, 0u);
     EXPECT_NE(list.l.items, nullptr);
     EXPECT_EQ(list.l.capacity, capacity);
-    tavik_ngram_prune_and_rank(&list.l, 0, 0); // empty: left alone
+    tavik_ngram_prune_and_rank(&list.l, 0, 0);  // empty: left alone
     EXPECT_EQ(list.l.count, 0u);
     tavik_ngram_list_free(&list.l);
     EXPECT_EQ(list.l.items, nullptr);
     EXPECT_EQ(list.l.capacity, 0u);
-    tavik_ngram_list_free(&list.l); // a second release is harmless
+    tavik_ngram_list_free(&list.l);  // a second release is harmless
     tavik_ngram_list_free(nullptr);
     tavik_ngram_prune_and_rank(nullptr, 1, 1);
 }
@@ -306,8 +292,7 @@ TEST(NgramExtract, MaximumLength) {
     EXPECT_EQ(extract(text, 8), seven);
     EXPECT_EQ(extract(text, 100), seven);
     EXPECT_EQ(extract(text, INT32_MAX), seven);
-    for (const Entry &e : seven)
-        EXPECT_LE(e.text.size(), 7u);
+    for (const Entry &e : seven) EXPECT_LE(e.text.size(), 7u);
     EXPECT_NE(std::find_if(seven.begin(), seven.end(),
                            [](const Entry &e) { return e.text == "_intern"; }),
               seven.end());
@@ -336,20 +321,20 @@ TEST(NgramExtract, NonLettersSeparateWords) {
     const std::vector<Case> cases = {
         {"", ""},
         {"123 ... !", ""},
-        {"\xD8\xB3\xD9\x84\xD8\xA7\xD9\x85", ""},                 // Arabic
-        {"\xE0\xB8\xAA\xE0\xB8\xA7\xE0\xB8\xB1\xE0\xB8\xAA", ""}, // Thai
+        {"\xD8\xB3\xD9\x84\xD8\xA7\xD9\x85", ""},                  // Arabic
+        {"\xE0\xB8\xAA\xE0\xB8\xA7\xE0\xB8\xB1\xE0\xB8\xAA", ""},  // Thai
         {"_ __ _", ""},
         {"l'eau", "l eau"},
         {"x_y", "x y"},
         {"a1b", "a b"},
         {"ab  ,;--\t\n cd", "ab cd"},
         {"  ab  ", "ab"},
-        {"e\xCC\x81x", "e x"}, // combining acute accent
+        {"e\xCC\x81x", "e x"},  // combining acute accent
         {"a\xC2\xB5"
          "b",
-         "a b"},                                      // micro sign
-        {"\xE1\xB8\x80z", " z"},                      // Latin Extended Additional
-        {"\xE3\x80\x80\xE6\x97\xA5", "\xE6\x97\xA5"}, // ideographic space
+         "a b"},                                       // micro sign
+        {"\xE1\xB8\x80z", " z"},                       // Latin Extended Additional
+        {"\xE3\x80\x80\xE6\x97\xA5", "\xE6\x97\xA5"},  // ideographic space
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.text);
@@ -369,7 +354,7 @@ TEST(NgramExtract, NoNgramSpansTwoWordsAndCaseStaysApart) {
     EXPECT_EQ(find("_a").count, 1);
     EXPECT_EQ(find("b").count, 2);
     EXPECT_EQ(find("b_").count, 2);
-    EXPECT_EQ(find("b").order, 2); // first seen in the first word
+    EXPECT_EQ(find("b").order, 2);  // first seen in the first word
     for (const Entry &e : got) {
         EXPECT_EQ(e.text.find(' '), std::string::npos);
         EXPECT_NE(e.text, "_");
@@ -388,15 +373,14 @@ TEST(NgramExtract, TextEndsAtItsFirstNul) {
 // Letters of four bytes each, so the word buffer is filled to its last byte.
 std::u32string long_word(size_t letters) {
     std::u32string w;
-    for (size_t k = 0; k < letters; ++k)
-        w += static_cast<char32_t>(0x20000 + (k * 37) % 4099);
+    for (size_t k = 0; k < letters; ++k) w += static_cast<char32_t>(0x20000 + (k * 37) % 4099);
     return w;
 }
 
 TEST(NgramExtract, WordLengthLimit) {
     struct Case {
         size_t letters;
-        bool closed; // framed on both sides
+        bool closed;  // framed on both sides
     };
     for (const Case c : {Case{4092, true}, Case{4093, true}, Case{4094, false}, Case{4095, false},
                          Case{5000, false}}) {
@@ -430,20 +414,19 @@ TEST(NgramExtract, MalformedUtf8AnywhereLeavesAnEmptyList) {
     // Enough distinct words before the fault that the map has grown.
     std::string before;
     for (int k = 0; k < 400; ++k) {
-        for (int v = k + 26 * 26; v > 0; v /= 26)
-            before += static_cast<char>('a' + v % 26);
+        for (int v = k + 26 * 26; v > 0; v /= 26) before += static_cast<char>('a' + v % 26);
         before += ' ';
     }
     const std::vector<std::string> cases = {
         "\xFF",
         "\x80"
         "abc",
-        "abc \xC0\xAF def", // overlong
+        "abc \xC0\xAF def",  // overlong
         "abc\xED\xA0\x80"
-        "def",                  // surrogate
-        "abc \xF4\x90\x80\x80", // above U+10FFFF
-        "abc \xE2\x28\xA1 def", // no continuation byte
-        "abc d\xC3",            // ends inside a sequence
+        "def",                   // surrogate
+        "abc \xF4\x90\x80\x80",  // above U+10FFFF
+        "abc \xE2\x28\xA1 def",  // no continuation byte
+        "abc d\xC3",             // ends inside a sequence
         "abc \xF0\x9F\x98",
         before + "\xF8",
         before + "and then a cut \xE6\x97",
@@ -490,4 +473,4 @@ TEST(NgramReference, RankingMatchesAPlainSort) {
     }
 }
 
-} // namespace
+}  // namespace

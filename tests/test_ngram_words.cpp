@@ -1,8 +1,7 @@
 // test_ngram_words.cpp - long texts are counted word by word; that must give
 // exactly the list counting occurrence by occurrence gives.
-#include <gtest/gtest.h>
-
 #include <cstdint>
+#include <gtest/gtest.h>
 #include <random>
 #include <string>
 #include <vector>
@@ -33,12 +32,13 @@ std::vector<Entry> extract(const std::string &text, int32_t max_len, uint64_t wo
 // with now and then a word longer than the word buffer.
 std::string random_text(uint32_t seed) {
     std::mt19937 rng(seed);
-    const std::vector<std::string> syllables = {"ka", "ro", "ä", "ße", "ми", "ла", "λο", "の",
-                                                "語", "한", "X", "q", "𠀀"};
+    const std::vector<std::string> syllables = {"ka", "ro", "ä",  "ße", "ми", "ла", "λο",
+                                                "の", "語", "한", "X",  "q",  "𠀀"};
     std::vector<std::string> vocab;
     for (int i = 0; i < 60; ++i) {
         std::string w;
-        for (int n = 1 + static_cast<int>(rng() % 5); n > 0; --n) w += syllables[rng() % syllables.size()];
+        for (int n = 1 + static_cast<int>(rng() % 5); n > 0; --n)
+            w += syllables[rng() % syllables.size()];
         vocab.push_back(w);
     }
     std::string text;

@@ -1,8 +1,5 @@
 // test_profile.cpp - the profile record and its rank lookup, the profile file
 // (reader and writer), and loading a profile into the library.
-#include "tavik_api.h"
-#include "testutil.h"
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -18,6 +15,9 @@
 #include <unistd.h>
 #include <utility>
 #include <vector>
+
+#include "tavik_api.h"
+#include "testutil.h"
 
 namespace {
 
@@ -43,21 +43,21 @@ std::string from_hex(const char *hex) {
 
 // The 79-byte example file of the format documentation, byte for byte: one
 // meta pair and the language "eng" with "_t" (value 3) and "th" (value 2).
-const std::string kExample = from_hex("54 41 56 49 4B 30 30 31" // magic
-                                      "01 00 00 00"             // version 1
-                                      "01 00 00 00"             // flags, bit 0
-                                      "05 00 00 00"             // max_ngram_length 5
-                                      "A0 0F 00 00"             // max_distribution 4000
-                                      "00 00 00 00"             // occurance_threshold 0
-                                      "01 00 00 00"             // lang_count 1
-                                      "01 00 00 00"             // meta_count 1
-                                      "0E 00"                   // key length 14
+const std::string kExample = from_hex("54 41 56 49 4B 30 30 31"  // magic
+                                      "01 00 00 00"              // version 1
+                                      "01 00 00 00"              // flags, bit 0
+                                      "05 00 00 00"              // max_ngram_length 5
+                                      "A0 0F 00 00"              // max_distribution 4000
+                                      "00 00 00 00"              // occurance_threshold 0
+                                      "01 00 00 00"              // lang_count 1
+                                      "01 00 00 00"              // meta_count 1
+                                      "0E 00"                    // key length 14
                                       "6C 61 6E 67 75 61 67 65 5F 63 6F 75 6E 74"
-                                      "01 00 31"                  // value "1"
-                                      "03 65 6E 67"               // code "eng"
-                                      "02 00 00 00"               // 2 n-grams
-                                      "02 00 5F 74 03 00 00 00"   // "_t", 3
-                                      "02 00 74 68 02 00 00 00"); // "th", 2
+                                      "01 00 31"                   // value "1"
+                                      "03 65 6E 67"                // code "eng"
+                                      "02 00 00 00"                // 2 n-grams
+                                      "02 00 5F 74 03 00 00 00"    // "_t", 3
+                                      "02 00 74 68 02 00 00 00");  // "th", 2
 
 // Three languages (one of them empty), three meta pairs (one with an empty
 // key) and a text repeated within a language.
@@ -85,8 +85,7 @@ std::string without_values() {
 std::vector<std::string> numbered(size_t n) {
     std::vector<std::string> texts;
     texts.reserve(n);
-    for (size_t k = 0; k < n; ++k)
-        texts.push_back("g" + std::to_string(k));
+    for (size_t k = 0; k < n; ++k) texts.push_back("g" + std::to_string(k));
     return texts;
 }
 
@@ -186,8 +185,7 @@ Record example_record() {
 
 std::vector<std::string> dir_entries(const std::string &dir) {
     std::vector<std::string> names;
-    for (const auto &e : fs::directory_iterator(dir))
-        names.push_back(e.path().filename());
+    for (const auto &e : fs::directory_iterator(dir)) names.push_back(e.path().filename());
     return names;
 }
 
@@ -292,8 +290,7 @@ TEST(Reader, LimitsAtTheirEdges) {
         Blob a, b;
         a.header(64, 64);
         b.header(65, 0);
-        for (int i = 0; i < 64; ++i)
-            a.text16("k" + std::to_string(i)).text16("v");
+        for (int i = 0; i < 64; ++i) a.text16("k" + std::to_string(i)).text16("v");
         for (int i = 0; i < 65; ++i) {
             a.lang("l" + std::to_string(i), {"_a"});
             b.lang("l" + std::to_string(i), {"_a"});
@@ -303,8 +300,7 @@ TEST(Reader, LimitsAtTheirEdges) {
     }
     Blob meta65;
     meta65.header(0, 65);
-    for (int i = 0; i < 65; ++i)
-        meta65.text16("k").text16("v");
+    for (int i = 0; i < 65; ++i) meta65.text16("k").text16("v");
     const std::string max_ngrams = Blob().header(1, 0).lang("x", numbered(100000)).bytes();
     const std::string too_many = Blob().header(1, 0).lang("x", numbered(100001)).bytes();
 
@@ -421,8 +417,7 @@ TEST(Reader, SingleByteCorruptions) {
     for (size_t at = 0; at < whole.size(); ++at) {
         const auto b = static_cast<unsigned char>(whole[at]);
         for (const unsigned v : {0x00u, 0xFFu, b ^ 0x01u, b ^ 0x80u, b + 1u}) {
-            if (static_cast<unsigned char>(v) == b)
-                continue;
+            if (static_cast<unsigned char>(v) == b) continue;
             SCOPED_TRACE(testing::Message() << "byte " << at << " = " << (v & 0xFF));
             int32_t rc;
             ProfilePtr p = parse(tavik_test::with_byte(whole, at, static_cast<char>(v)), &rc);
@@ -434,8 +429,7 @@ TEST(Reader, SingleByteCorruptions) {
                 EXPECT_TRUE(rc == TAVIK_OK || rc == TAVIK_BAD_PROFILE) << rc;
             }
             EXPECT_EQ(p != nullptr, rc == TAVIK_OK);
-            if (p)
-                expect_sound(*p);
+            if (p) expect_sound(*p);
         }
     }
 }
@@ -541,9 +535,9 @@ TEST(Lookup, Answers) {
     EXPECT_EQ(tavik_lang_lookup_rank(&a, "_a"), 1);
     EXPECT_EQ(tavik_lang_lookup_rank(&a, "a_"), 2);
     EXPECT_EQ(tavik_lang_lookup_rank(&a, "ab"), 0);
-    EXPECT_EQ(tavik_lang_lookup_rank(&a, "_A"), 0); // bytes compare exactly
+    EXPECT_EQ(tavik_lang_lookup_rank(&a, "_A"), 0);  // bytes compare exactly
     EXPECT_EQ(tavik_lang_lookup_rank(&a, "_a_"), 0);
-    EXPECT_EQ(tavik_lang_lookup_rank(&b, "dup"), 4); // the lower of two ranks
+    EXPECT_EQ(tavik_lang_lookup_rank(&b, "dup"), 4);  // the lower of two ranks
     EXPECT_EQ(tavik_lang_lookup_rank(&a, ""), 0);
     EXPECT_EQ(tavik_lang_lookup_rank(&c, ""), 2);
     EXPECT_EQ(tavik_lang_lookup_rank(nullptr, "_a"), 0);
@@ -581,10 +575,8 @@ TEST(Writer, RefusesWhatTheReaderRejects) {
         {"negative language count", [](Record &r) { r.get().lang_count = -1; }, TAVIK_INVALID},
         {"64 languages, 64 meta pairs",
          [](Record &r) {
-             while (r.get().lang_count < 64)
-                 r.lang("l", {{"_a", 1}});
-             while (r.get().meta_count < 64)
-                 r.meta("k", "v");
+             while (r.get().lang_count < 64) r.lang("l", {{"_a", 1}});
+             while (r.get().meta_count < 64) r.meta("k", "v");
          },
          TAVIK_OK},
         {"65 meta pairs", [](Record &r) { r.get().meta_count = 65; }, TAVIK_INVALID},
@@ -657,7 +649,7 @@ TEST(Writer, FailureLeavesTheTargetAlone) {
 
     const std::string target = dir.file("x.tavik");
     write_file(target, old_bytes);
-    ::signal(SIGXFSZ, SIG_IGN); // let the write fail with EFBIG instead
+    ::signal(SIGXFSZ, SIG_IGN);  // let the write fail with EFBIG instead
     rlimit saved{};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
     rlimit small = saved;
@@ -732,8 +724,8 @@ TEST(Load, FailureKeepsTheLoadedProfile) {
 // they are (negative ones included), and the threshold always.
 TEST(Load, SettingsComeFromTheHeader) {
     const struct {
-        int32_t len, dist, threshold;          // stored in the header
-        int32_t want_len, want_dist, want_thr; // settings after the load
+        int32_t len, dist, threshold;           // stored in the header
+        int32_t want_len, want_dist, want_thr;  // settings after the load
     } cases[] = {
         {0, 0, 0, 6, 300, 0},
         {-2, -7, -1, -2, -7, -1},
@@ -809,4 +801,4 @@ TEST(Accessors, AnswerFromTheLoadedProfile) {
     tavik_free_profile();
 }
 
-} // namespace
+}  // namespace

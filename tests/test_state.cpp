@@ -3,16 +3,16 @@
 //
 // Every test runs in a process of its own, so each starts from the state of
 // a fresh process: settings 0 until the first call that applies defaults.
-#include "api_internal.h"
-#include "tavik_api.h"
-#include "testutil.h"
-
 #include <climits>
 #include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
+
+#include "api_internal.h"
+#include "tavik_api.h"
+#include "testutil.h"
 
 namespace {
 
@@ -43,8 +43,7 @@ constexpr Settings kDefaults{40, 2.0, 0, 5, 4000, 0};
 
 std::vector<std::string> query() {
     std::vector<std::string> out;
-    for (int32_t k = 0; k < tavik_ngram_count(); ++k)
-        out.emplace_back(tavik_ngram(k));
+    for (int32_t k = 0; k < tavik_ngram_count(); ++k) out.emplace_back(tavik_ngram(k));
     return out;
 }
 
@@ -98,9 +97,7 @@ struct FirstCall {
     Settings after;
 };
 
-void PrintTo(const FirstCall &c, std::ostream *os) {
-    *os << c.name;
-}
+void PrintTo(const FirstCall &c, std::ostream *os) { *os << c.name; }
 
 class FirstDefaultingCall : public testing::TestWithParam<FirstCall> {};
 
@@ -163,7 +160,7 @@ TEST(StateSetters, StoreClampOrIgnoreAndTouchOnlyTheirOwnSetting) {
     struct Step {
         const char *what;
         std::function<void()> call;
-        std::function<void(Settings &)> change; // from the settings before the step
+        std::function<void(Settings &)> change;  // from the settings before the step
     };
     const std::vector<Step> steps = {
         {"max_ngram_length 12", [] { tavik_set_max_ngram_length(12); },
@@ -196,7 +193,7 @@ TEST(StateSetters, StoreClampOrIgnoreAndTouchOnlyTheirOwnSetting) {
         {"min_margin 1e9", [] { tavik_set_min_margin(1e9); },
          [](Settings &s) { s.min_margin = 1e9; }},
     };
-    tavik_set_min_ngrams(40); // apply the defaults
+    tavik_set_min_ngrams(40);  // apply the defaults
     Settings want = kDefaults;
     for (const Step &step : steps) {
         SCOPED_TRACE(step.what);
@@ -236,9 +233,7 @@ TEST(StateErrors, SetErrCopiesVerbatimAndCutsAt255Bytes) {
     EXPECT_EQ(tavik_get_state()->error[0], '\0');
 }
 
-TEST(StateErrors, Version) {
-    EXPECT_STREQ(tavik_version(), "1.0.0");
-}
+TEST(StateErrors, Version) { EXPECT_STREQ(tavik_version(), "1.0.0"); }
 
 // ------------------------------------------------------------ query
 
@@ -339,8 +334,7 @@ TEST(Query, HoldsAtMostMaxDistributionEntriesTheTopRanked) {
     // Far more than 4000 distinct n-grams.
     std::string text;
     for (int k = 0; k < 3000; ++k) {
-        for (int v = k + 26 * 26 * 26; v > 0; v /= 26)
-            text += static_cast<char>('a' + v % 26);
+        for (int v = k + 26 * 26 * 26; v > 0; v /= 26) text += static_cast<char>('a' + v % 26);
         text += ' ';
     }
     ASSERT_EQ(tavik_extract_ngrams(text.c_str()), TAVIK_OK);
@@ -350,8 +344,7 @@ TEST(Query, HoldsAtMostMaxDistributionEntriesTheTopRanked) {
     ASSERT_EQ(tavik_ngram_extract(text.c_str(), 5, &all), TAVIK_OK);
     ASSERT_GT(all.count, 4000u);
     tavik_ngram_prune_and_rank(&all, 0, 0);
-    for (int32_t k = 0; k < 4000; ++k)
-        ASSERT_STREQ(tavik_ngram(k), all.items[k].text) << k;
+    for (int32_t k = 0; k < 4000; ++k) ASSERT_STREQ(tavik_ngram(k), all.items[k].text) << k;
     tavik_ngram_list_free(&all);
 }
 
@@ -365,4 +358,4 @@ TEST(Query, FollowsIdentificationAndGoesWithTheProfile) {
     expect_no_query();
 }
 
-} // namespace
+}  // namespace

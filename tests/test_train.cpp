@@ -1,14 +1,14 @@
 // test_train.cpp - training through the library: collecting text, ending
 // languages, limits, meta pairs, and writing the profile.
-#include "api_internal.h"
-#include "testutil.h"
-
 #include <cstdint>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "api_internal.h"
+#include "testutil.h"
 
 using tavik::T;
 using tavik_test::codes_of;
@@ -18,7 +18,6 @@ using tavik_test::read_file;
 using tavik_test::TempDir;
 
 namespace {
-
 
 // A profile file read back through the reader, released with the object.
 class ReadBack {
@@ -40,16 +39,14 @@ private:
 
 MetaPairs meta_of_training() {
     MetaPairs pairs;
-    for (int32_t i = 0; i < T.meta_count; ++i)
-        pairs.emplace_back(T.meta[i].key, T.meta[i].value);
+    for (int32_t i = 0; i < T.meta_count; ++i) pairs.emplace_back(T.meta[i].key, T.meta[i].value);
     return pairs;
 }
 
 // Text and count of every entry, in rank order.
 std::vector<std::pair<std::string, int32_t>> entries_of(const tavik_ngram_list &l) {
     std::vector<std::pair<std::string, int32_t>> out;
-    for (uint64_t k = 0; k < l.count; ++k)
-        out.emplace_back(l.items[k].text, l.items[k].count);
+    for (uint64_t k = 0; k < l.count; ++k) out.emplace_back(l.items[k].text, l.items[k].count);
     return out;
 }
 
@@ -69,8 +66,7 @@ std::string collected_text(const tavik_train_lang &l) {
 // `n` bytes of letters, different for every piece so that misplaced copies show.
 std::string piece(size_t n, char first) {
     std::string s(n, ' ');
-    for (size_t i = 0; i < n; ++i)
-        s[i] = static_cast<char>(first + i % 7);
+    for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>(first + i % 7);
     return s;
 }
 
@@ -78,7 +74,7 @@ TEST(TrainFeed, CollectsPiecesInADoublingBuffer) {
     struct Case {
         const char *name;
         std::vector<size_t> pieces;
-        std::vector<uint64_t> capacities; // after each piece
+        std::vector<uint64_t> capacities;  // after each piece
     };
     const Case cases[] = {
         {"two short pieces", {2, 2}, {4096, 4096}},
@@ -146,8 +142,7 @@ TEST(TrainEnd, RanksTheTextOrLeavesAnEmptyList) {
     for (size_t k = 1; k < entries.size(); ++k)
         EXPECT_GE(entries[k - 1].second, entries[k].second) << entries[k].first;
     // The line feed between pieces keeps "bbb" and "ab" apart.
-    for (const auto &[text, count] : entries)
-        EXPECT_NE(text, "bbbab");
+    for (const auto &[text, count] : entries) EXPECT_NE(text, "bbbab");
 
     TempDir dir;
     const std::string out = dir.file("p.tavik");
@@ -309,8 +304,7 @@ TEST(TrainWrite, TwiceGivesTheSameBytesAndResetEmptiesTraining) {
         EXPECT_EQ(l.text, nullptr);
         EXPECT_EQ(l.ngrams.items, nullptr);
     }
-    for (const tavik_meta &m : T.meta)
-        EXPECT_EQ(m.key, nullptr);
+    for (const tavik_meta &m : T.meta) EXPECT_EQ(m.key, nullptr);
     EXPECT_EQ(tavik_train_write_profile(first.c_str()), TAVIK_INVALID);
     EXPECT_EQ(read_file(first), bytes) << "a refused write leaves the file alone";
     tavik_train_state_reset();
@@ -342,4 +336,4 @@ TEST(TrainWrite, RefusesAListTheReaderWouldReject) {
     EXPECT_FALSE(std::filesystem::exists(out));
 }
 
-} // namespace
+}  // namespace

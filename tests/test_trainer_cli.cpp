@@ -2,8 +2,6 @@
 // built program on small corpora made here and checks its exit code, its
 // messages byte for byte, and the profile it writes, read back through the
 // library.
-#include "testutil.h"
-
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -19,6 +17,8 @@
 #include <unistd.h>
 #include <utility>
 #include <vector>
+
+#include "testutil.h"
 
 using tavik_test::codes_of;
 using tavik_test::meta_of;
@@ -60,9 +60,7 @@ struct Entry {
     std::string bytes;
     uint64_t size = 0;
 };
-Entry dir(std::string path) {
-    return {Entry::kDir, std::move(path), {}, 0};
-}
+Entry dir(std::string path) { return {Entry::kDir, std::move(path), {}, 0}; }
 Entry file(std::string path, std::string bytes) {
     return {Entry::kFile, std::move(path), std::move(bytes), 0};
 }
@@ -80,25 +78,21 @@ void make_corpus(const std::string &root, const std::vector<Entry> &entries) {
         }
         fs::create_directories(p.parent_path());
         write_file(p.string(), e.bytes);
-        if (e.kind == Entry::kSparse)
-            fs::resize_file(p, e.size);
+        if (e.kind == Entry::kSparse) fs::resize_file(p, e.size);
     }
 }
 
 // ------------------------------------------------------- written profiles
 
-
 // Loads `path` through the library; the profile then sits in the library state.
 const tavik_profile *load_written(const std::string &path) {
-    if (tavik_load_profile(path.c_str()) != TAVIK_OK)
-        return nullptr;
+    if (tavik_load_profile(path.c_str()) != TAVIK_OK) return nullptr;
     return tavik_get_state()->profile;
 }
 
 const tavik_lang *find_lang(const tavik_profile &p, std::string_view code) {
     for (int32_t j = 0; j < p.lang_count; ++j)
-        if (p.langs[j].code == code)
-            return &p.langs[j];
+        if (p.langs[j].code == code) return &p.langs[j];
     return nullptr;
 }
 
@@ -163,11 +157,11 @@ TEST(TrainerCli, CorpusLayouts) {
         std::vector<Entry> corpus;
         int code;
         std::string err;
-        std::vector<std::string> langs = {};       // written languages, in order
-        std::vector<std::string> empty_langs = {}; // of those, the ones without n-grams
+        std::vector<std::string> langs = {};        // written languages, in order
+        std::vector<std::string> empty_langs = {};  // of those, the ones without n-grams
         std::string language_count = {};
         std::vector<Ngram> ngrams = {};
-        std::string out = "out.tavik"; // below the temporary directory
+        std::string out = "out.tavik";  // below the temporary directory
     };
     const std::string kBad = "\xff";
     const Case cases[] = {
@@ -298,8 +292,7 @@ TEST(TrainerCli, CorpusLayouts) {
         const std::string corpus = tmp.file("corpus"), out = tmp.file(c.out);
         make_corpus(corpus, c.corpus);
         const bool out_dir_exists = fs::is_directory(fs::path(out).parent_path());
-        if (out_dir_exists)
-            write_file(out, kPrevious);
+        if (out_dir_exists) write_file(out, kPrevious);
 
         const Outcome r = run_trainer({corpus, out});
         EXPECT_EQ(r.code, c.code);
@@ -320,8 +313,7 @@ TEST(TrainerCli, CorpusLayouts) {
         EXPECT_EQ(codes_of(*p), c.langs);
         for (const std::string &code : c.langs) {
             const tavik_lang *lang = find_lang(*p, code);
-            if (lang == nullptr)
-                continue; // reported with the codes above
+            if (lang == nullptr) continue;  // reported with the codes above
             const bool empty = std::ranges::count(c.empty_langs, code) != 0;
             EXPECT_EQ(lang->ngrams.count == 0, empty) << code;
         }
@@ -346,8 +338,7 @@ TEST(TrainerCli, FailedWriteLeavesNothingBehind) {
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.err, "language eng\n  feed " + corpus + "/eng/a.txt\nwrite failed\n");
     std::vector<std::string> left;
-    for (const auto &e : fs::directory_iterator(out_dir))
-        left.push_back(e.path().string());
+    for (const auto &e : fs::directory_iterator(out_dir)) left.push_back(e.path().string());
     EXPECT_EQ(left, std::vector<std::string>{out});
     EXPECT_TRUE(fs::is_directory(out + "/kept"));
 }
@@ -454,8 +445,7 @@ TEST(TrainerCli, AtMostSixtyFourLanguages) {
     ASSERT_EQ(codes.size(), 64u);
     EXPECT_TRUE(std::ranges::is_sorted(codes));
     EXPECT_EQ(std::set<std::string>(codes.begin(), codes.end()).size(), 64u);
-    for (const std::string &code : codes)
-        EXPECT_TRUE(all.contains(code)) << code;
+    for (const std::string &code : codes) EXPECT_TRUE(all.contains(code)) << code;
     std::string expected_err;
     for (const std::string &code : codes)
         expected_err += "language " + code + "\n  feed " + corpus + "/" + code + "/a.txt\n";
@@ -502,8 +492,7 @@ class DirFd {
 public:
     DirFd(int at, const char *name) : fd_(::openat(at, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
     ~DirFd() {
-        if (fd_ >= 0)
-            ::close(fd_);
+        if (fd_ >= 0) ::close(fd_);
     }
     DirFd(const DirFd &) = delete;
     DirFd &operator=(const DirFd &) = delete;
@@ -525,13 +514,12 @@ void write_at(int dir_fd, const char *name, const std::string &bytes) {
 // language directory "abcdef" and the file "ab", which must not be read.
 TEST(TrainerCli, PathsTooLongAreReportedNotCut) {
     TempDir tmp;
-    constexpr size_t kCorpusLength = 4088; // "/abcdefg" makes 4096 bytes, one too many
+    constexpr size_t kCorpusLength = 4088;  // "/abcdefg" makes 4096 bytes, one too many
     std::string corpus = tmp.path();
     while (corpus.size() < kCorpusLength) {
         const size_t room = kCorpusLength - corpus.size() - 1;
         size_t n = std::min<size_t>(room, 200);
-        if (room - n == 1)
-            --n;
+        if (room - n == 1) --n;
         corpus += "/" + std::string(n, 'd');
         ASSERT_EQ(::mkdir(corpus.c_str(), 0755), 0) << std::strerror(errno);
     }
@@ -569,4 +557,4 @@ TEST(TrainerCli, PathsTooLongAreReportedNotCut) {
         ::unlinkat(root.get(), name, AT_REMOVEDIR);
 }
 
-} // namespace
+}  // namespace

@@ -1,11 +1,11 @@
 // test_utf8.cpp - the strict UTF-8 codec and the letter table.
-#include "tavik_api.h"
-
 #include <array>
 #include <cstdint>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
+
+#include "tavik_api.h"
 
 namespace {
 
@@ -15,8 +15,7 @@ std::string hex(const std::string &bytes) {
     static const char digits[] = "0123456789ABCDEF";
     std::string out;
     for (unsigned char b : bytes) {
-        if (!out.empty())
-            out += ' ';
+        if (!out.empty()) out += ' ';
         out += digits[b >> 4];
         out += digits[b & 0xF];
     }
@@ -25,9 +24,9 @@ std::string hex(const std::string &bytes) {
 
 struct DecodeCase {
     std::string bytes;
-    uint64_t len; // bytes offered to the decoder (may be fewer than held)
+    uint64_t len;  // bytes offered to the decoder (may be fewer than held)
     int32_t rc;
-    uint32_t cp; // expected code point when rc > 0
+    uint32_t cp;  // expected code point when rc > 0
 };
 
 TEST(Utf8Decode, AcceptsWellFormedAndRejectsTheRest) {
@@ -147,8 +146,7 @@ TEST(Utf8Encode, WritesEachFormAndRefusesNonScalars) {
 // consumed, so it takes no second spelling of any code point.
 TEST(Utf8Codec, RoundTripsEveryScalarValue) {
     for (uint32_t cp = 0; cp <= 0x10FFFF; ++cp) {
-        if (cp >= 0xD800 && cp <= 0xDFFF)
-            continue;
+        if (cp >= 0xD800 && cp <= 0xDFFF) continue;
         unsigned char buf[4];
         const int32_t n = tavik_utf8_encode(cp, buf);
         const int32_t want = cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
@@ -213,8 +211,7 @@ constexpr Range kLetters[] = {
 
 bool in_table(uint32_t cp) {
     for (const Range &r : kLetters)
-        if (cp >= r.first && cp <= r.last)
-            return true;
+        if (cp >= r.first && cp <= r.last) return true;
     return false;
 }
 
@@ -241,10 +238,9 @@ TEST(LetterTable, NamedEdges) {
 TEST(LetterTable, PublicLetterTestAgreesAndRejectsNegatives) {
     for (uint32_t cp = 0; cp <= 0x2D000; ++cp)
         ASSERT_EQ(tavik_is_letter(static_cast<int32_t>(cp)), tavik_utf8_is_letter(cp));
-    for (int32_t cp : {-1, -65, -0x10000, INT32_MIN})
-        EXPECT_EQ(tavik_is_letter(cp), 0) << cp;
+    for (int32_t cp : {-1, -65, -0x10000, INT32_MIN}) EXPECT_EQ(tavik_is_letter(cp), 0) << cp;
     // It is no defaulting call: the settings still read 0.
     EXPECT_EQ(tavik_get_state()->max_distribution, 0);
 }
 
-} // namespace
+}  // namespace

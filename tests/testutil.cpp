@@ -1,14 +1,12 @@
 // testutil.cpp - fixtures shared by the test programs.
 #include "testutil.h"
 
-#include <grp.h>
-
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <grp.h>
+#include <gtest/gtest.h>
 #include <sstream>
 
 namespace tavik_test {
@@ -88,15 +86,13 @@ std::string letters_text(int n) {
 
 std::vector<std::string> codes_of(const tavik_profile &p) {
     std::vector<std::string> codes;
-    for (int32_t j = 0; j < p.lang_count; ++j)
-        codes.emplace_back(p.langs[j].code);
+    for (int32_t j = 0; j < p.lang_count; ++j) codes.emplace_back(p.langs[j].code);
     return codes;
 }
 
 MetaPairs meta_of(const tavik_profile &p) {
     MetaPairs pairs;
-    for (int32_t i = 0; i < p.meta_count; ++i)
-        pairs.emplace_back(p.meta[i].key, p.meta[i].value);
+    for (int32_t i = 0; i < p.meta_count; ++i) pairs.emplace_back(p.meta[i].key, p.meta[i].value);
     return pairs;
 }
 
@@ -108,8 +104,7 @@ std::string profile1(const std::vector<LangSpec> &langs, uint32_t max_dist) {
 }
 
 void load(const std::string &blob) {
-    ASSERT_EQ(tavik_load_profile_memory(blob.data(), blob.size()), TAVIK_OK)
-        << tavik_last_error();
+    ASSERT_EQ(tavik_load_profile_memory(blob.data(), blob.size()), TAVIK_OK) << tavik_last_error();
 }
 
 std::string with_byte(std::string s, size_t at, char value) {
@@ -121,15 +116,14 @@ std::string with_byte(std::string s, size_t at, char value) {
 
 // ------------------------------------------------------------ run_program
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace tavik_test {
 

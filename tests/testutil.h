@@ -14,7 +14,7 @@ namespace tavik_test {
 // A fresh directory under the system's temporary folder, removed with
 // everything in it when the object goes.
 class TempDir {
-  public:
+public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir &) = delete;
@@ -22,7 +22,7 @@ class TempDir {
     const std::string &path() const { return path_; }
     std::string file(const std::string &name) const { return path_ + "/" + name; }
 
-  private:
+private:
     std::string path_;
 };
 
@@ -31,12 +31,27 @@ void write_file(const std::string &path, const std::string &bytes);
 
 // Builds profile blobs byte by byte, for fixtures the writer cannot make.
 class Blob {
-  public:
-    Blob &raw(const std::string &bytes) { data_ += bytes; return *this; }
-    Blob &u8(uint32_t v) { data_.push_back(static_cast<char>(v)); return *this; }
-    Blob &u16(uint32_t v) { u8(v & 0xFF); return u8((v >> 8) & 0xFF); }
-    Blob &u32(uint32_t v) { u16(v & 0xFFFF); return u16(v >> 16); }
-    Blob &text16(const std::string &s) { u16(static_cast<uint32_t>(s.size())); return raw(s); }
+public:
+    Blob &raw(const std::string &bytes) {
+        data_ += bytes;
+        return *this;
+    }
+    Blob &u8(uint32_t v) {
+        data_.push_back(static_cast<char>(v));
+        return *this;
+    }
+    Blob &u16(uint32_t v) {
+        u8(v & 0xFF);
+        return u8((v >> 8) & 0xFF);
+    }
+    Blob &u32(uint32_t v) {
+        u16(v & 0xFFFF);
+        return u16(v >> 16);
+    }
+    Blob &text16(const std::string &s) {
+        u16(static_cast<uint32_t>(s.size()));
+        return raw(s);
+    }
     // Magic and header fields.
     Blob &header(uint32_t langs, uint32_t metas, uint32_t flags = 1, uint32_t version = 1,
                  uint32_t max_len = 5, uint32_t max_dist = 4000, uint32_t threshold = 0);
@@ -45,7 +60,7 @@ class Blob {
                bool with_values = true);
     const std::string &bytes() const { return data_; }
 
-  private:
+private:
     std::string data_;
 };
 

@@ -3,8 +3,6 @@
 
 #include "cli_output.h"
 
-#include "tavik_api.h"
-
 #include <cerrno>
 #include <cstring>
 #include <deque>
@@ -14,6 +12,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
+
+#include "tavik_api.h"
 
 namespace tavik::cli {
 
@@ -46,12 +46,10 @@ Output &Output::put_fixed4(double v) {
 
 bool Output::flush() {
     if (!buf_.empty()) {
-        if (std::fwrite(buf_.data(), 1, buf_.size(), f_) != buf_.size())
-            ok_ = false;
+        if (std::fwrite(buf_.data(), 1, buf_.size(), f_) != buf_.size()) ok_ = false;
         buf_.clear();
     }
-    if (std::fflush(f_) != 0)
-        ok_ = false;
+    if (std::fflush(f_) != 0) ok_ = false;
     return ok_;
 }
 
@@ -60,8 +58,7 @@ bool Output::flush() {
 int32_t Identifier::identify(std::string_view text) {
     buf_.assign(text);
     for (char &c : buf_)
-        if (c == '\0')
-            c = ' ';
+        if (c == '\0') c = ' ';
     if (replace_invalid_) {
         const auto *p = reinterpret_cast<const unsigned char *>(buf_.data());
         size_t i = 0;
@@ -96,7 +93,7 @@ const char *status_word(int32_t rc) {
     }
 }
 
-} // namespace
+}  // namespace
 
 void Identifier::write_plain(Output &out, int32_t rc, bool all) {
     // A text too short to be identified still gets its closest language,
@@ -116,8 +113,7 @@ void Identifier::write_plain(Output &out, int32_t rc, bool all) {
     if (all) {
         out.put('\t').put(status_word(rc)).put('\t');
         for (int32_t i = 0; scored && i < tavik_result_count(); ++i) {
-            if (i > 0)
-                out.put(' ');
+            if (i > 0) out.put(' ');
             out.put(tavik_result_code(i)).put(':').put_fixed4(tavik_result_distance(i));
         }
     } else if (rc != TAVIK_OK) {
@@ -132,10 +128,8 @@ ReadFn fd_reader(int fd) {
     return [fd](char *buf, size_t size) -> long {
         for (;;) {
             const ssize_t n = ::read(fd, buf, size);
-            if (n >= 0)
-                return static_cast<long>(n);
-            if (errno != EINTR)
-                return -1;
+            if (n >= 0) return static_cast<long>(n);
+            if (errno != EINTR) return -1;
         }
     };
 }
@@ -148,10 +142,8 @@ bool stream_lines(const ReadFn &read, const LineFn &fn) {
         // Whatever read(2) has is handled at once: a worker must answer the
         // lines it got instead of waiting for a full chunk that may never come.
         const long got = read(chunk.data(), chunk.size());
-        if (got < 0)
-            return false;
-        if (got == 0)
-            break;
+        if (got < 0) return false;
+        if (got == 0) break;
         std::string_view data(chunk.data(), static_cast<size_t>(got));
         size_t pos = 0;
         for (size_t nl; (nl = data.find('\n', pos)) != std::string_view::npos; pos = nl + 1) {
@@ -160,8 +152,7 @@ bool stream_lines(const ReadFn &read, const LineFn &fn) {
                 carry.append(line);
                 line = carry;
             }
-            if (!line.empty() && line.back() == '\r')
-                line.remove_suffix(1);
+            if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
             fn(line, ++number);
             carry.clear();
         }
@@ -169,8 +160,7 @@ bool stream_lines(const ReadFn &read, const LineFn &fn) {
     }
     if (!carry.empty()) {
         std::string_view line = carry;
-        if (line.back() == '\r')
-            line.remove_suffix(1);
+        if (line.back() == '\r') line.remove_suffix(1);
         fn(line, ++number);
     }
     return true;
@@ -181,15 +171,15 @@ bool stream_lines(const ReadFn &read, const LineFn &fn) {
 namespace {
 
 constexpr size_t kBatchLines = 2048;
-constexpr size_t kInFlight = 4; // batches queued per worker
+constexpr size_t kInFlight = 4;  // batches queued per worker
 
 struct Worker {
     pid_t pid = -1;
-    int in = -1;                // parent writes lines here
-    int out = -1;               // parent reads results here
-    std::string pending_in;     // bytes not yet written
-    std::string got;            // results read, not yet emitted
-    std::deque<size_t> batches; // line counts of batches sent, oldest first
+    int in = -1;                 // parent writes lines here
+    int out = -1;                // parent reads results here
+    std::string pending_in;      // bytes not yet written
+    std::string got;             // results read, not yet emitted
+    std::deque<size_t> batches;  // line counts of batches sent, oldest first
 };
 
 bool set_nonblocking(int fd) {
@@ -202,16 +192,14 @@ bool set_nonblocking(int fd) {
 // w, w + jobs, w + 2 jobs, ..., all of kBatchLines lines but the last.
 [[noreturn]] void worker_main(size_t w, size_t jobs, int in, int out, const LineFn &fn,
                               Output &output, bool *all_identified) {
-    if (::dup2(out, STDOUT_FILENO) < 0)
-        ::_exit(2);
+    if (::dup2(out, STDOUT_FILENO) < 0) ::_exit(2);
     ::close(out);
     const bool ok = stream_lines(fd_reader(in), [&](std::string_view line, long local) {
         const auto j = static_cast<size_t>(local - 1);
         const size_t batch = w + jobs * (j / kBatchLines);
         fn(line, static_cast<long>(batch * kBatchLines + j % kBatchLines + 1));
         // The parent emits a batch only once all of it has arrived.
-        if ((j + 1) % kBatchLines == 0)
-            output.flush();
+        if ((j + 1) % kBatchLines == 0) output.flush();
     });
     const bool flushed = output.flush();
     ::_exit(!ok || !flushed ? 2 : (*all_identified ? 0 : 1));
@@ -222,22 +210,20 @@ size_t prefix_of_lines(const std::string &s, size_t lines) {
     size_t pos = 0;
     for (size_t k = 0; k < lines; ++k) {
         const size_t nl = s.find('\n', pos);
-        if (nl == std::string::npos)
-            return std::string::npos;
+        if (nl == std::string::npos) return std::string::npos;
         pos = nl + 1;
     }
     return pos;
 }
 
-} // namespace
+}  // namespace
 
 int run_jobs(int jobs, const ReadFn &read, const LineFn &fn, Output &out, bool *all_identified,
              std::string *error) {
     std::vector<Worker> workers;
     bool failed = false;
     auto fail = [&](const std::string &why) {
-        if (!failed)
-            *error = why;
+        if (!failed) *error = why;
         failed = true;
     };
     out.flush();
@@ -309,8 +295,7 @@ int run_jobs(int jobs, const ReadFn &read, const LineFn &fn, Output &out, bool *
             size_t scan = 0;
             while (batch_lines < kBatchLines) {
                 const size_t nl = carry.find('\n', scan);
-                if (nl == std::string::npos)
-                    break;
+                if (nl == std::string::npos) break;
                 scan = nl + 1;
                 ++batch_lines;
             }
@@ -331,48 +316,39 @@ int run_jobs(int jobs, const ReadFn &read, const LineFn &fn, Output &out, bool *
                     ++batch_lines;
                     carry.clear();
                 }
-                if (batch_lines > 0)
-                    send_batch();
+                if (batch_lines > 0) send_batch();
                 break;
             }
             carry.append(chunk.data(), static_cast<size_t>(n));
         }
-        if (eof)
-            close_inputs();
+        if (eof) close_inputs();
 
         // Emit whatever completes the next batch in order.
         for (;;) {
             Worker &w = workers[emit_worker];
-            if (w.batches.empty())
-                break;
+            if (w.batches.empty()) break;
             const size_t bytes = prefix_of_lines(w.got, w.batches.front());
-            if (bytes == std::string::npos)
-                break;
+            if (bytes == std::string::npos) break;
             out.put(std::string_view(w.got.data(), bytes));
             w.got.erase(0, bytes);
             w.batches.pop_front();
             emit_worker = (emit_worker + 1) % workers.size();
         }
         bool busy = !eof;
-        for (const Worker &w : workers)
-            busy = busy || !w.batches.empty();
-        if (!busy || failed)
-            break;
+        for (const Worker &w : workers) busy = busy || !w.batches.empty();
+        if (!busy || failed) break;
 
         std::vector<pollfd> fds;
         for (Worker &w : workers) {
-            if (w.in >= 0 && !w.pending_in.empty())
-                fds.push_back({w.in, POLLOUT, 0});
-            if (w.out >= 0)
-                fds.push_back({w.out, POLLIN, 0});
+            if (w.in >= 0 && !w.pending_in.empty()) fds.push_back({w.in, POLLOUT, 0});
+            if (w.out >= 0) fds.push_back({w.out, POLLIN, 0});
         }
         if (fds.empty()) {
             fail("a worker ended early");
             break;
         }
         if (::poll(fds.data(), fds.size(), -1) < 0) {
-            if (errno == EINTR)
-                continue;
+            if (errno == EINTR) continue;
             fail(std::string("poll: ") + std::strerror(errno));
             break;
         }
@@ -394,29 +370,24 @@ int run_jobs(int jobs, const ReadFn &read, const LineFn &fn, Output &out, bool *
                     ::close(w.out);
                     w.out = -1;
                     size_t expected = 0;
-                    for (const size_t lines : w.batches)
-                        expected += lines;
+                    for (const size_t lines : w.batches) expected += lines;
                     if (expected > 0 && prefix_of_lines(w.got, expected) == std::string::npos)
                         fail("a worker ended early");
                 }
             }
         }
-        if (eof)
-            close_inputs();
+        if (eof) close_inputs();
     }
     int status = failed ? 2 : 0;
     for (Worker &w : workers) {
         // Closing the pipes first lets a worker that is still writing end.
-        if (w.in >= 0)
-            ::close(w.in);
-        if (w.out >= 0)
-            ::close(w.out);
+        if (w.in >= 0) ::close(w.in);
+        if (w.out >= 0) ::close(w.out);
         int ws = 0;
         while (::waitpid(w.pid, &ws, 0) < 0 && errno == EINTR) {
         }
         if (!WIFEXITED(ws) || WEXITSTATUS(ws) == 2) {
-            if (status != 2)
-                *error = "a worker failed";
+            if (status != 2) *error = "a worker failed";
             status = 2;
         } else if (WEXITSTATUS(ws) == 1 && status == 0) {
             status = 1;
@@ -434,4 +405,4 @@ int run_jobs(int jobs, const ReadFn &read, const LineFn &fn, Output &out, bool *
     return status;
 }
 
-} // namespace tavik::cli
+}  // namespace tavik::cli

@@ -23,8 +23,7 @@ public:
 
     Output &put(std::string_view s) {
         buf_.append(s);
-        if (buf_.size() >= kFlushAt)
-            flush();
+        if (buf_.size() >= kFlushAt) flush();
         return *this;
     }
     Output &put(const char *s) { return put(std::string_view(s)); }
@@ -86,6 +85,6 @@ bool stream_lines(const ReadFn &read, const LineFn &fn);
 int run_jobs(int jobs, const ReadFn &read, const LineFn &fn, Output &out, bool *all_identified,
              std::string *error);
 
-} // namespace tavik::cli
+}  // namespace tavik::cli
 
-#endif // TAVIK_CLI_OUTPUT_H
+#endif  // TAVIK_CLI_OUTPUT_H

@@ -10,6 +10,6 @@ namespace tavik::cli {
 // had none.
 std::span<const unsigned char> embedded_profile();
 
-} // namespace tavik::cli
+}  // namespace tavik::cli
 
-#endif // TAVIK_EMBEDDED_PROFILE_H
+#endif  // TAVIK_EMBEDDED_PROFILE_H

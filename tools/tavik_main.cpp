@@ -10,10 +10,6 @@
 // "bad-utf8" and "error" come with "und".  Exit status: 0 when every text
 // was identified, 1 when some text was not, 2 for usage or I/O errors.
 
-#include "cli_output.h"
-#include "embedded_profile.h"
-#include "tavik_api.h"
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -29,6 +25,10 @@
 #include <unistd.h>
 #include <utility>
 #include <vector>
+
+#include "cli_output.h"
+#include "embedded_profile.h"
+#include "tavik_api.h"
 
 namespace {
 
@@ -90,7 +90,7 @@ struct Options {
     int jobs = 1;
     const char *profile = nullptr;
     const char *explain_code = nullptr;
-    std::vector<Setting> settings; // in command-line order
+    std::vector<Setting> settings;  // in command-line order
     std::vector<const char *> args;
 };
 
@@ -108,8 +108,7 @@ bool parse_int(const char *s, long lo, long hi, long *out) {
     char *end = nullptr;
     errno = 0;
     const long v = std::strtol(s, &end, 10);
-    if (errno != 0 || end == s || *end != '\0' || v < lo || v > hi)
-        return false;
+    if (errno != 0 || end == s || *end != '\0' || v < lo || v > hi) return false;
     *out = v;
     return true;
 }
@@ -118,8 +117,7 @@ bool parse_double(const char *s, double *out) {
     char *end = nullptr;
     errno = 0;
     const double v = std::strtod(s, &end);
-    if (errno != 0 || end == s || *end != '\0' || !std::isfinite(v))
-        return false;
+    if (errno != 0 || end == s || *end != '\0' || !std::isfinite(v)) return false;
     *out = v;
     return true;
 }
@@ -142,8 +140,7 @@ constexpr SettingOption kSettings[] = {
 
 const SettingOption *find_setting(std::string_view arg) {
     for (const SettingOption &s : kSettings)
-        if (arg == s.name)
-            return &s;
+        if (arg == s.name) return &s;
     return nullptr;
 }
 
@@ -153,8 +150,7 @@ Options parse_args(int argc, char **argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view a = argv[i];
         auto value = [&](const char *what) -> const char * {
-            if (i + 1 >= argc)
-                usage_error(std::string(a) + " needs " + what);
+            if (i + 1 >= argc) usage_error(std::string(a) + " needs " + what);
             return argv[++i];
         };
         if (only_args || a.empty() || a[0] != '-' || a == "-") {
@@ -172,8 +168,7 @@ Options parse_args(int argc, char **argv) {
             std::printf("tavik %s\n", tavik_version());
             std::exit(std::fflush(stdout) == 0 ? 0 : 2);
         } else if (a == "--json") {
-            if (o.mode == Mode::Explain)
-                usage_error("--json and --explain exclude each other");
+            if (o.mode == Mode::Explain) usage_error("--json and --explain exclude each other");
             o.mode = Mode::Json;
         } else if (a == "--all") {
             o.all = true;
@@ -188,14 +183,12 @@ Options parse_args(int argc, char **argv) {
         } else if (a == "--profile") {
             o.profile = value("a file");
         } else if (a == "--explain") {
-            if (o.mode == Mode::Json)
-                usage_error("--json and --explain exclude each other");
+            if (o.mode == Mode::Json) usage_error("--json and --explain exclude each other");
             o.mode = Mode::Explain;
             o.explain_code = value("a language code");
         } else if (a == "--jobs") {
             long n;
-            if (!parse_int(value("a number"), 1, 256, &n))
-                usage_error("--jobs needs 1 to 256");
+            if (!parse_int(value("a number"), 1, 256, &n)) usage_error("--jobs needs 1 to 256");
             o.jobs = static_cast<int>(n);
         } else if (const SettingOption *opt = find_setting(a)) {
             const char *text = value(opt->wants);
@@ -203,30 +196,23 @@ Options parse_args(int argc, char **argv) {
             const bool ok = opt->kind == Setting::MinMargin
                                 ? parse_double(text, &s.x)
                                 : parse_int(text, opt->lo, opt->hi, &s.n);
-            if (!ok)
-                usage_error(std::string(a) + " needs " + opt->wants + ", not '" + text + "'");
+            if (!ok) usage_error(std::string(a) + " needs " + opt->wants + ", not '" + text + "'");
             o.settings.push_back(s);
         } else {
             usage_error("unknown option " + std::string(a));
         }
     }
     if (o.eval) {
-        if (o.args.size() != 1)
-            usage_error("eval needs one FILE.tsv");
-        if (o.mode == Mode::Explain)
-            usage_error("eval does not take --explain");
+        if (o.args.size() != 1) usage_error("eval needs one FILE.tsv");
+        if (o.mode == Mode::Explain) usage_error("eval does not take --explain");
         if (o.all || o.lines || o.files || o.list || o.jobs > 1)
             usage_error("eval takes only --json, --replace-invalid, --profile and settings");
         return o;
     }
-    if (o.list && (!o.args.empty() || o.files || o.lines))
-        usage_error("--list takes no text");
-    if (o.all && o.mode != Mode::Plain)
-        usage_error("--all applies to the plain output only");
-    if (o.files && o.args.empty())
-        usage_error("--file needs at least one file");
-    if (o.jobs > 1 && !o.lines)
-        usage_error("--jobs needs --lines");
+    if (o.list && (!o.args.empty() || o.files || o.lines)) usage_error("--list takes no text");
+    if (o.all && o.mode != Mode::Plain) usage_error("--all applies to the plain output only");
+    if (o.files && o.args.empty()) usage_error("--file needs at least one file");
+    if (o.jobs > 1 && !o.lines) usage_error("--jobs needs --lines");
     if (o.lines && !o.files && !o.args.empty())
         usage_error("--lines reads standard input or --file, not text arguments");
     return o;
@@ -265,16 +251,14 @@ void load_profile(const Options &o) {
         return;
     }
     const std::span<const unsigned char> blob = tavik::cli::embedded_profile();
-    if (blob.empty())
-        fatal("no embedded profile in this build; use --profile FILE");
+    if (blob.empty()) fatal("no embedded profile in this build; use --profile FILE");
     if (tavik_load_profile_memory(blob.data(), blob.size()) != TAVIK_OK)
         fatal(std::string("cannot load the embedded profile: ") + tavik_last_error());
 }
 
 int32_t explain_index(const char *code) {
     for (int32_t i = 0; i < tavik_profile_language_count(); ++i)
-        if (std::strcmp(tavik_profile_language_code(i), code) == 0)
-            return i;
+        if (std::strcmp(tavik_profile_language_code(i), code) == 0) return i;
     fatal(std::string("the profile has no language ") + code + " (see --list)");
 }
 
@@ -288,16 +272,13 @@ std::string errno_text(const char *path) {
 bool read_whole(const char *path, std::string *out) {
     const bool is_stdin = std::strcmp(path, "-") == 0;
     const int fd = is_stdin ? STDIN_FILENO : ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
+    if (fd < 0) return false;
     const tavik::cli::ReadFn read = tavik::cli::fd_reader(fd);
     char buf[1 << 16];
     long n;
-    while ((n = read(buf, sizeof buf)) > 0)
-        out->append(buf, static_cast<size_t>(n));
+    while ((n = read(buf, sizeof buf)) > 0) out->append(buf, static_cast<size_t>(n));
     const int saved = errno;
-    if (!is_stdin)
-        ::close(fd);
+    if (!is_stdin) ::close(fd);
     errno = saved;
     return n == 0;
 }
@@ -314,17 +295,14 @@ public:
     long read(char *buf, size_t size) {
         for (;;) {
             if (fd_ < 0) {
-                if (next_ == paths_.size())
-                    return 0;
+                if (next_ == paths_.size()) return 0;
                 path_ = paths_[next_++];
                 owned_ = std::strcmp(path_, "-") != 0;
                 fd_ = owned_ ? ::open(path_, O_RDONLY | O_CLOEXEC) : STDIN_FILENO;
-                if (fd_ < 0)
-                    return fail();
+                if (fd_ < 0) return fail();
             }
             const long n = tavik::cli::fd_reader(fd_)(buf, size);
-            if (n < 0)
-                return fail();
+            if (n < 0) return fail();
             if (n > 0) {
                 at_line_start_ = buf[n - 1] == '\n';
                 return n;
@@ -347,8 +325,7 @@ private:
         return -1;
     }
     void close_current() {
-        if (fd_ >= 0 && owned_)
-            ::close(fd_);
+        if (fd_ >= 0 && owned_) ::close(fd_);
         fd_ = -1;
     }
 
@@ -426,8 +403,7 @@ int run_eval(const Options &o) {
     const char *path = o.args[0];
     const bool is_stdin = std::strcmp(path, "-") == 0;
     const int fd = is_stdin ? STDIN_FILENO : ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        fatal(errno_text(path));
+    if (fd < 0) fatal(errno_text(path));
     Tally total;
     long ambiguous = 0, too_short = 0, malformed = 0;
     std::map<std::string, Tally> by_lang, by_label;
@@ -435,8 +411,7 @@ int run_eval(const Options &o) {
     tavik::cli::Identifier id(o.replace_invalid);
     const bool read_ok = tavik::cli::stream_lines(
         tavik::cli::fd_reader(fd), [&](std::string_view line, long line_no) {
-            if (line.empty())
-                return;
+            if (line.empty()) return;
             const size_t t1 = line.find('\t');
             if (t1 == std::string_view::npos || t1 == 0)
                 fatal(std::string(path) + ":" + std::to_string(line_no) +
@@ -455,8 +430,7 @@ int run_eval(const Options &o) {
             ambiguous += rc == TAVIK_AMBIGUOUS;
             too_short += rc == TAVIK_TOO_FEW_NGRAMS;
             malformed += rc != TAVIK_OK && rc != TAVIK_AMBIGUOUS && rc != TAVIK_TOO_FEW_NGRAMS;
-            if (rc == TAVIK_OK && !ok)
-                ++confusions[{code, best != nullptr ? best : ""}];
+            if (rc == TAVIK_OK && !ok) ++confusions[{code, best != nullptr ? best : ""}];
             for (Tally *t : {&total, &by_lang[code]}) {
                 ++t->texts;
                 t->correct += ok;
@@ -467,18 +441,14 @@ int run_eval(const Options &o) {
                 t.correct += ok;
             }
         });
-    if (!read_ok)
-        fatal(errno_text(path));
-    if (!is_stdin)
-        ::close(fd);
+    if (!read_ok) fatal(errno_text(path));
+    if (!is_stdin) ::close(fd);
 
     // The most frequent first; equal counts in order of the code pair.
     std::vector<std::pair<long, std::pair<std::string, std::string>>> top;
-    for (const auto &[pair, n] : confusions)
-        top.push_back({-n, pair});
+    for (const auto &[pair, n] : confusions) top.push_back({-n, pair});
     std::sort(top.begin(), top.end());
-    if (top.size() > 20)
-        top.resize(20);
+    if (top.size() > 20) top.resize(20);
 
     tavik::cli::Output out(stdout);
     char buf[256];
@@ -493,8 +463,7 @@ int run_eval(const Options &o) {
             out.put(",\"").put(name).put("\":{");
             bool first = true;
             for (const auto &[key, t] : m) {
-                if (!first)
-                    out.put(',');
+                if (!first) out.put(',');
                 first = false;
                 out.put_json_string(key).put(":{\"texts\":").put(t.texts);
                 out.put(",\"correct\":").put(t.correct);
@@ -507,8 +476,7 @@ int run_eval(const Options &o) {
         groups("labels", by_label);
         out.put(",\"confusions\":[");
         for (size_t i = 0; i < top.size(); ++i) {
-            if (i > 0)
-                out.put(',');
+            if (i > 0) out.put(',');
             out.put("{\"expected\":").put_json_string(top[i].second.first);
             out.put(",\"got\":").put_json_string(top[i].second.second);
             out.put(",\"count\":").put(-top[i].first).put('}');
@@ -523,8 +491,7 @@ int run_eval(const Options &o) {
                       percent(malformed, total.texts));
         out.put(buf);
         auto table = [&](const char *title, const std::map<std::string, Tally> &m) {
-            if (m.empty())
-                return;
+            if (m.empty()) return;
             out.put(title).put('\n');
             for (const auto &[key, t] : m) {
                 std::snprintf(buf, sizeof buf, "  %-10s %7ld  %7.2f%%\n", key.c_str(), t.texts,
@@ -534,16 +501,14 @@ int run_eval(const Options &o) {
         };
         table("by language:", by_lang);
         table("by label:", by_label);
-        if (!top.empty())
-            out.put("confusions (expected -> got):\n");
+        if (!top.empty()) out.put("confusions (expected -> got):\n");
         for (const auto &[n, pair] : top) {
             std::snprintf(buf, sizeof buf, "  %s -> %s  %ld\n", pair.first.c_str(),
                           pair.second.c_str(), -n);
             out.put(buf);
         }
     }
-    if (!out.flush())
-        fatal("cannot write standard output");
+    if (!out.flush()) fatal("cannot write standard output");
     return ambiguous + too_short + malformed == 0 ? 0 : 1;
 }
 
@@ -582,8 +547,7 @@ struct Run {
 
 int run_identify(const Options &o) {
     Run run(o);
-    if (o.mode == Mode::Explain)
-        run.explain = explain_index(o.explain_code);
+    if (o.mode == Mode::Explain) run.explain = explain_index(o.explain_code);
     if (o.lines) {
         FileChain files(o.args);
         const tavik::cli::ReadFn read =
@@ -595,10 +559,8 @@ int run_identify(const Options &o) {
             std::string error;
             const int status =
                 tavik::cli::run_jobs(o.jobs, read, each, run.out, &run.all_identified, &error);
-            if (!files.error().empty())
-                error = files.error();
-            if (status == 2)
-                fatal(error);
+            if (!files.error().empty()) error = files.error();
+            if (status == 2) fatal(error);
             return status;
         }
         if (!tavik::cli::stream_lines(read, each)) {
@@ -618,23 +580,20 @@ int run_identify(const Options &o) {
     } else if (!o.args.empty()) {
         std::string text;
         for (size_t i = 0; i < o.args.size(); ++i) {
-            if (i > 0)
-                text += ' ';
+            if (i > 0) text += ' ';
             text += o.args[i];
         }
         run.text(text, "argument text");
     } else {
         std::string data;
-        if (!read_whole("-", &data))
-            fatal(errno_text("standard input"));
+        if (!read_whole("-", &data)) fatal(errno_text("standard input"));
         run.text(data, "standard input");
     }
-    if (!run.out.flush())
-        fatal("cannot write standard output");
+    if (!run.out.flush()) fatal("cannot write standard output");
     return run.all_identified ? 0 : 1;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char **argv) {
     const Options o = parse_args(argc, argv);
@@ -643,8 +602,7 @@ int main(int argc, char **argv) {
     if (o.list) {
         tavik::cli::Output out(stdout);
         list_profile(out);
-        if (!out.flush())
-            fatal("cannot write standard output");
+        if (!out.flush()) fatal("cannot write standard output");
         return 0;
     }
     return o.eval ? run_eval(o) : run_identify(o);

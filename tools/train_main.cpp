@@ -7,8 +7,6 @@
 // order in which the system lists a directory does not matter (within the
 // limits of 64 languages and 256 files a language).
 
-#include "tavik_api.h"
-
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -26,6 +24,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
+
+#include "tavik_api.h"
 
 namespace {
 
@@ -85,8 +85,7 @@ public:
     int get() const { return fd_; }
     explicit operator bool() const { return fd_ >= 0; }
     void reset() {
-        if (fd_ >= 0)
-            ::close(fd_);
+        if (fd_ >= 0) ::close(fd_);
         fd_ = -1;
     }
 
@@ -106,10 +105,8 @@ void print_usage(const char *program) {
 std::array<char, kMaxDateBytes + 1> train_date() {
     std::array<char, kMaxDateBytes + 1> date{};
     const char *chosen = std::getenv("TAVIK_TRAIN_DATE");
-    if (chosen == nullptr)
-        chosen = std::getenv("SOURCE_DATE_EPOCH");
-    if (chosen == nullptr || chosen[0] == '\0')
-        chosen = "unset";
+    if (chosen == nullptr) chosen = std::getenv("SOURCE_DATE_EPOCH");
+    if (chosen == nullptr || chosen[0] == '\0') chosen = "unset";
     std::memcpy(date.data(), chosen, strnlen(chosen, kMaxDateBytes));
     return date;
 }
@@ -148,13 +145,10 @@ Languages scan_languages(const char *corpus, DIR *dir) {
     Languages found;
     while (const dirent *e = ::readdir(dir)) {
         const std::string_view name = e->d_name;
-        if (!is_code_name(name))
-            continue;
+        if (!is_code_name(name)) continue;
         const Path path = compose(corpus, e->d_name);
-        if (path.fits && !has_type(path, S_IFDIR))
-            continue;
-        if (found.count >= kMaxLanguages)
-            continue;
+        if (path.fits && !has_type(path, S_IFDIR)) continue;
+        if (found.count >= kMaxLanguages) continue;
         Code &code = found.codes[found.count++];
         std::memcpy(code.data(), name.data(), name.size());
     }
@@ -189,13 +183,10 @@ std::vector<std::string> collect_texts(const Path &lang_dir, DIR *dir) {
     std::vector<std::string> names;
     while (names.size() < kMaxFilesPerLanguage) {
         const dirent *e = ::readdir(dir);
-        if (e == nullptr)
-            break;
-        if (!is_text_name(e->d_name))
-            continue;
+        if (e == nullptr) break;
+        if (!is_text_name(e->d_name)) continue;
         const Path path = compose(lang_dir.c_str(), e->d_name);
-        if (path.fits && !has_type(path, S_IFREG))
-            continue;
+        if (path.fits && !has_type(path, S_IFREG)) continue;
         try {
             names.emplace_back(e->d_name);
         } catch (const std::bad_alloc &) {
@@ -211,10 +202,8 @@ bool read_exactly(int fd, char *buf, std::size_t size) {
     std::size_t got = 0;
     while (got < size) {
         const ssize_t n = ::read(fd, buf + got, size - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
         got += static_cast<std::size_t>(n);
     }
     return true;
@@ -235,8 +224,7 @@ bool feed_file(const char *path) {
         return false;
     const auto size = static_cast<std::size_t>(st.st_size);
     const std::unique_ptr<char[]> buf(new (std::nothrow) char[size + 1]);
-    if (!buf || !read_exactly(fd.get(), buf.get(), size))
-        return false;
+    if (!buf || !read_exactly(fd.get(), buf.get(), size)) return false;
     buf[size] = '\0';
     fd.reset();
     return tavik_train_feed(buf.get()) == TAVIK_OK;
@@ -262,8 +250,7 @@ bool train_language(const char *corpus, const char *code) {
         std::fprintf(stderr, "skip %s (no dir)\n", lang_dir.c_str());
         return false;
     }
-    if (tavik_train_begin(code) != TAVIK_OK)
-        return false;
+    if (tavik_train_begin(code) != TAVIK_OK) return false;
     std::vector<std::string> names = collect_texts(lang_dir, dir.get());
     dir.reset();
     std::ranges::sort(names, cmpstr);
@@ -293,8 +280,7 @@ int train(const char *corpus, const char *out) {
     sort_codes(langs.used());
     int trained = 0;
     for (const Code &code : langs.used())
-        if (train_language(corpus, code.data()))
-            ++trained;
+        if (train_language(corpus, code.data())) ++trained;
     if (trained == 0) {
         std::fputs("no languages trained\n", stderr);
         return 1;
@@ -310,7 +296,7 @@ int train(const char *corpus, const char *out) {
     return 0;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char **argv) {
     if (argc < 3) {
