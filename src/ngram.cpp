@@ -117,18 +117,17 @@ struct Tally {
     }
 
     // Counts `weight` occurrences of the `len` bytes at `bytes` (readable for
-    // 16 bytes at least), adding an entry when they are new.  The probe does
-    // not branch on whether the home slot is free: a free slot reads the
-    // sentinel before the entries, which holds no key.  Counts add as
-    // unsigned values, so that no text can overflow them.
-    // kShort: the caller knows the text is at most 16 bytes.
-    template <bool kShort = false>
+    // 16 bytes at least), adding an entry when they are new.
     __attribute__((always_inline)) void add(const char *bytes, uint32_t len, int32_t order,
                                             uint32_t weight) {
-        add_key<kShort>(kShort ? key_of_short(bytes, len) : key_of_padded(bytes, len), bytes, order,
-                        weight);
+        add_key<false>(key_of_padded(bytes, len), bytes, order, weight);
     }
 
+    // The same for the key `k` of those bytes.  The probe does not branch on
+    // whether the home slot is free: a free slot reads the sentinel before
+    // the entries, which holds no key.  Counts add as unsigned values, so
+    // that no text can overflow them.  kShort: the text is at most 16 bytes,
+    // so the key is all of it and `bytes` is not read.
     template <bool kShort>
     __attribute__((always_inline)) void add_key(const Key &k, const char *bytes, int32_t order,
                                                 uint32_t weight) {
