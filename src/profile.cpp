@@ -31,6 +31,10 @@ constexpr uint64_t kHeaderBytes = 36;
 
 // ------------------------------------------------------------------ reading
 
+uint32_t read_le32(const unsigned char *b) {
+    return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+}
+
 // A forward cursor over the blob; every read first tests that the bytes
 // remain ("remaining >= needed"), so no pointer ever passes the end.
 struct Cursor {
@@ -59,7 +63,7 @@ struct Cursor {
     bool u32(uint32_t *v) {
         const unsigned char *b;
         if (!take(4, &b)) return false;
-        *v = uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+        *v = read_le32(b);
         return true;
     }
     // A length-prefixed text copied into a new NUL-terminated string.
@@ -99,10 +103,6 @@ int32_t ngram_text16(Cursor &c, Loaded &l, char **out) {
     l.used += n + 1;
     *out = dst;
     return TAVIK_OK;
-}
-
-uint32_t read_le32(const unsigned char *b) {
-    return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
 }
 
 int32_t read_meta(Cursor &c, tavik_meta &m) {
