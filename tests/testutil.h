@@ -91,12 +91,6 @@ using MetaPairs = std::vector<std::pair<std::string, std::string>>;
 std::vector<std::string> codes_of(const tavik_profile &p);
 MetaPairs meta_of(const tavik_profile &p);
 
-}  // namespace tavik_test
-
-#endif  // TAVIK_TESTUTIL_H
-
-namespace tavik_test {
-
 // What a program run left: its exit code (128 + the signal number when a
 // signal ended it), standard output and standard error.
 struct RunResult {
@@ -114,4 +108,13 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
                       const std::string &input = "", const std::vector<std::string> &env = {},
                       const std::vector<std::string> &unset = {}, bool unprivileged = false);
 
+// Appends what one read of `fd` gives to `sink`; false once the stream has
+// ended (end of file, or an error other than an interruption).
+bool read_some(int fd, std::string &sink);
+
+// Waits for child `pid` to end: its exit code, or 128 + the signal number.
+int wait_exit_code(int pid);
+
 }  // namespace tavik_test
+
+#endif  // TAVIK_TESTUTIL_H
