@@ -118,6 +118,14 @@ std::string g_state(bool docs = true) {
     return s;
 }
 
+// `state` (as g_state writes it) with the line that starts with `prefix`
+// replaced by `line`.
+std::string with_line(std::string state, const std::string &prefix, const std::string &line) {
+    const size_t at = state.rfind("\n" + prefix) + 1;
+    const size_t end = state.find('\n', at);
+    return state.replace(at, (end == std::string::npos ? state.size() : end) - at, line);
+}
+
 // The training record and the library's error text; `pointers`: with the
 // addresses of the record's allocations, for comparisons within one round.
 std::string t_state(bool pointers = true) {
@@ -289,12 +297,9 @@ TEST(FaultAlloc, Query) {
         [] { return tavik_extract_ngrams(kText); },
         [&](int32_t rc) {
             EXPECT_EQ(rc, TAVIK_NO_MEMORY);
-            std::string want = before;
-            want.replace(want.find("query "), want.find("\nresults") - want.find("query "),
-                         "query " + ptr_text(nullptr) + " valid 0 [0/0]");
-            want.replace(want.find("error \""), want.find("\"\njson") - want.find("error \"") + 1,
-                         "error \"extract failed\"");
-            EXPECT_EQ(g_state(), want);
+            std::string want =
+                with_line(before, "query ", "query " + ptr_text(nullptr) + " valid 0 [0/0]");
+            EXPECT_EQ(g_state(), with_line(want, "error ", "error \"extract failed\""));
         },
         [&](int32_t rc) {
             EXPECT_EQ(rc, TAVIK_OK);
@@ -331,10 +336,8 @@ TEST(FaultAlloc, LoadProfile) {
             l.load,
             [&](int32_t rc) {
                 EXPECT_EQ(rc, TAVIK_NO_MEMORY);
-                std::string want = before;
-                want.replace(want.find("error \"before the call\""), 23,
-                             "error \"" + std::string(l.error) + "\"");
-                EXPECT_EQ(g_state(), want);
+                EXPECT_EQ(g_state(),
+                          with_line(before, "error ", "error \"" + std::string(l.error) + "\""));
             },
             [&](int32_t rc) {
                 ASSERT_EQ(rc, TAVIK_OK);
@@ -430,13 +433,10 @@ TEST(FaultAlloc, Identify) {
             EXPECT_EQ(G.status, TAVIK_NO_MEMORY);
             EXPECT_EQ(tavik_result_count(), 0);
             EXPECT_EQ(tavik_best_code(), nullptr);
-            std::string want = before;
-            want.replace(want.find("query "), want.find("\nresults") - want.find("query "),
-                         "query " + ptr_text(nullptr) + " valid 0 [0/0]");
-            want.replace(want.find("results "), want.find("\nerror") - want.find("results "),
-                         "results 0 status 7");
-            want.replace(want.find("error \"before the call\""), 23, "error \"extract failed\"");
-            EXPECT_EQ(g_state(), want);
+            std::string want =
+                with_line(before, "query ", "query " + ptr_text(nullptr) + " valid 0 [0/0]");
+            want = with_line(want, "results ", "results 0 status 7");
+            EXPECT_EQ(g_state(), with_line(want, "error ", "error \"extract failed\""));
         },
         [&](int32_t rc) {
             EXPECT_TRUE(rc == TAVIK_OK || rc == TAVIK_AMBIGUOUS) << rc;

@@ -34,7 +34,9 @@
 #include "testutil.h"
 
 using tavik_test::read_file;
+using tavik_test::read_some;
 using tavik_test::TempDir;
+using tavik_test::wait_exit_code;
 using tavik_test::write_file;
 namespace fs = std::filesystem;
 
@@ -113,21 +115,13 @@ public:
             }
             if (::poll(fds, 2, static_cast<int>(left.count())) < 0 && errno != EINTR) break;
             for (int i = 0; i < 2; ++i) {
-                if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-                char buf[65536];
-                const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
-                if (n > 0) {
-                    sinks[i]->append(buf, static_cast<size_t>(n));
-                } else if (n == 0 || errno != EINTR) {
-                    fds[i].fd = -1;
-                    --open_fds;
-                }
+                if (fds[i].fd < 0 || fds[i].revents == 0 || read_some(fds[i].fd, *sinks[i]))
+                    continue;
+                fds[i].fd = -1;
+                --open_fds;
             }
         }
-        int status = 0;
-        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-        }
-        code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        code_ = wait_exit_code(pid_);
     }
 
     int code() const { return code_; }

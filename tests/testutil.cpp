@@ -201,22 +201,27 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
             }
         }
         for (size_t i = 1; i < fds.size(); ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-            char buf[65536];
-            const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
-            if (n > 0) {
-                sinks[i]->append(buf, static_cast<size_t>(n));
-            } else if (n == 0 || errno != EINTR) {
-                ::close(fds[i].fd);
-                fds[i].fd = -1;
-            }
+            if (fds[i].fd < 0 || fds[i].revents == 0 || read_some(fds[i].fd, *sinks[i])) continue;
+            ::close(fds[i].fd);
+            fds[i].fd = -1;
         }
     }
+    r.code = wait_exit_code(pid);
+    return r;
+}
+
+bool read_some(int fd, std::string &sink) {
+    char buf[65536];
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n > 0) sink.append(buf, static_cast<size_t>(n));
+    return n > 0 || (n < 0 && errno == EINTR);
+}
+
+int wait_exit_code(int pid) {
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return r;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 }  // namespace tavik_test
