@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tavik_api.h"
+#include "tavik/tavik_api.h"
 
 namespace {
 

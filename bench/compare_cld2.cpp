@@ -23,7 +23,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "tavik_api.h"
+#include "tavik/tavik_api.h"
 
 namespace {
 

@@ -24,7 +24,7 @@
 
 #include "fuzz_util.h"
 #include "ngram_count.h"
-#include "tavik_api.h"
+#include "tavik/tavik_api.h"
 
 namespace {
 

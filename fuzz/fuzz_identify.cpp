@@ -26,7 +26,8 @@
 #include <yyjson.h>
 
 #include "fuzz_util.h"
-#include "tavik_api.h"
+#include "tavik/tavik_api.h"
+#include "tavik/utf8.h"
 
 namespace {
 

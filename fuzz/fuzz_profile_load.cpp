@@ -15,7 +15,7 @@
 #include <unordered_map>
 
 #include "fuzz_util.h"
-#include "tavik_api.h"
+#include "tavik/tavik_api.h"
 
 namespace {
 

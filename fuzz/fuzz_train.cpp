@@ -31,7 +31,7 @@
 
 #include "api_internal.h"
 #include "fuzz_util.h"
-#include "tavik_api.h"
+#include "tavik/tavik_api.h"
 
 namespace {
 

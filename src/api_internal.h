@@ -4,7 +4,8 @@
 #define TAVIK_API_INTERNAL_H
 
 #include "ngram_count.h"
-#include "tavik_api.h"
+#include "score.h"
+#include "tavik/tavik_api.h"
 
 namespace tavik {
 
@@ -29,14 +30,10 @@ bool query_entries(QueryEntries *out);
 void query_clear();    // G.query becomes empty and invalid; storage is kept
 void query_release();  // and the storage is given back
 
-// The absent penalty: max_distribution when positive, else 4000.
-inline int32_t absent_penalty() { return G.max_distribution > 0 ? G.max_distribution : 4000; }
+// The absent penalty of the current settings.
+inline int32_t absent_penalty() { return absent_penalty_for(G.max_distribution); }
 
-// Out-of-place distance between one language and a query list.
-double calc_distance(const tavik_lang &lang, const tavik_ngram_list &query, int32_t size_penalty,
-                     int32_t penalty);
-
-// Derived data of the loaded profile (api_index.cpp): built before a new
+// Derived data of the loaded profile (score_index.cpp): built before a new
 // profile is installed, released with it.
 struct ProfileIndex;
 ProfileIndex *index_build(const tavik_profile &profile);  // nullptr when out of memory
@@ -46,10 +43,8 @@ void index_free(ProfileIndex *index);
 // (profile order), exactly as calc_distance would.
 void index_score(const ProfileIndex *index, const tavik_profile &profile, double *distances);
 
-// Each language's place in bytewise order of the codes (equal codes share
-// one) into places[0 .. lang_count - 1]; the index keeps them, or nullptr
-// without an index.
-void code_places(const tavik_profile &profile, uint8_t *places);
+// The codes' places (code_places, result_sort.h) the index keeps, or
+// nullptr without an index.
 const uint8_t *index_code_order(const ProfileIndex *index);
 
 // The index of the installed profile, or nullptr.

@@ -1,6 +1,6 @@
 // ngram.cpp - n-gram extraction into a counted list, and its ranking.
 
-#include "ngram.h"
+#include "tavik/ngram.h"
 
 #include <algorithm>
 #include <cstring>

@@ -13,8 +13,8 @@
 
 #include <cstdint>
 
-#include "ngram.h"
 #include "ngram_key.h"
+#include "tavik/ngram.h"
 
 namespace tavik {
 

@@ -14,7 +14,7 @@
 #include <cstring>
 
 #include "ngram_key.h"
-#include "tavik_api.h"
+#include "tavik/status.h"
 #include "utf8_inline.h"
 
 namespace tavik {

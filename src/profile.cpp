@@ -1,6 +1,6 @@
 // profile.cpp - profile record, rank lookup, and the binary profile file.
 
-#include "profile.h"
+#include "tavik/profile.h"
 
 #include <cerrno>
 #include <cstddef>
@@ -12,7 +12,7 @@
 
 #include "alloc.h"
 #include "hash.h"
-#include "tavik_api.h"
+#include "tavik/status.h"
 
 // One line per check: return `code` when `cond` holds.
 #define RETURN_IF(cond, code)                                                                      \

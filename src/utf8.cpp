@@ -1,6 +1,6 @@
 // utf8.cpp - strict UTF-8 codec and the letter table.
 
-#include "utf8.h"
+#include "tavik/utf8.h"
 
 #include "utf8_inline.h"
 

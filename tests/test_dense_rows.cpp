@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "dense_rows.h"
+#include "score_dense_rows.h"
 
 namespace {
 

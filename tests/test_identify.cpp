@@ -14,6 +14,7 @@
 #include <vector>
 #include <yyjson.h>
 
+#include "tavik/utf8.h"
 #include "testutil.h"
 
 using namespace tavik_test;

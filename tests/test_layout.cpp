@@ -2,7 +2,7 @@
 #include <cstddef>
 #include <gtest/gtest.h>
 
-#include "tavik_api.h"
+#include "tavik/tavik_api.h"
 
 #define FIELDS_IN_ORDER(T, a, b)                                                                   \
     static_assert(offsetof(T, a) < offsetof(T, b), #T ": " #a " before " #b)

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "ngram_count.h"
-#include "tavik_api.h"
+#include "tavik/tavik_api.h"
 
 namespace {
 

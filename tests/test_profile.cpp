@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "tavik_api.h"
+#include "tavik/tavik_api.h"
 #include "testutil.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "api_internal.h"
-#include "tavik_api.h"
+#include "tavik/tavik_api.h"
 #include "testutil.h"
 
 namespace {

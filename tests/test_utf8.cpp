@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "tavik_api.h"
+#include "tavik/tavik_api.h"
+#include "tavik/utf8.h"
 
 namespace {
 

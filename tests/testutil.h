@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "tavik_api.h"
+#include "tavik/tavik_api.h"
 
 namespace tavik_test {
 

@@ -13,7 +13,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "tavik_api.h"
+#include "tavik/tavik_api.h"
+#include "tavik/utf8.h"
 
 namespace tavik::cli {
 

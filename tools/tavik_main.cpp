@@ -28,7 +28,7 @@
 
 #include "cli_output.h"
 #include "embedded_profile.h"
-#include "tavik_api.h"
+#include "tavik/tavik_api.h"
 
 namespace {
 

@@ -48,23 +48,10 @@
 
 #include "ngram.h"
 #include "profile.h"
+#include "status.h"
 #include "tavik_export.h"
-#include "utf8.h"
 
 TAVIK_EXTERN_C_BEGIN
-
-/* ---------------------------------------------------------------- status */
-
-typedef enum tavik_status {
-    TAVIK_OK = 0,             /* success */
-    TAVIK_TOO_FEW_NGRAMS = 1, /* the query has fewer n-grams than min_ngrams */
-    TAVIK_AMBIGUOUS = 2,      /* the two best languages are closer than min_margin */
-    TAVIK_NO_PROFILE = 3,     /* no profile is loaded */
-    TAVIK_BAD_PROFILE = 4,    /* a profile file or blob is malformed or unreadable */
-    TAVIK_BAD_UTF8 = 5,       /* a text holds malformed UTF-8 */
-    TAVIK_INVALID = 6,        /* missing/unusable argument, limit reached, nothing to do */
-    TAVIK_NO_MEMORY = 7       /* an allocation failed */
-} tavik_status;
 
 /* ----------------------------------------------------------------- state */
 

@@ -17,6 +17,13 @@
 TAVIK_EXTERN_C_BEGIN
 
 /*
+ * Module-level functions, exported for advanced use (tools, bindings, tests)
+ * but outside the stable interface: define TAVIK_MODULE_API before including
+ * this header to see them.  They may change between minor versions.
+ */
+#ifdef TAVIK_MODULE_API
+
+/*
  * Decodes one code point from the `len` bytes at `bytes` into `*cp`.
  * Returns the number of bytes consumed (1 to 4), -1 for an invalid sequence,
  * or -2 when `bytes` or `cp` is NULL, `len` is 0, or the sequence announced
@@ -34,6 +41,8 @@ TAVIK_API int32_t tavik_utf8_encode(uint32_t cp, void *out);
 
 /* 1 when `cp` lies in the letter table, 0 otherwise. */
 TAVIK_API int32_t tavik_utf8_is_letter(uint32_t cp);
+
+#endif /* TAVIK_MODULE_API */
 
 TAVIK_EXTERN_C_END
 

@@ -15,6 +15,7 @@
 
 #include <stdint.h>
 
+#include "status.h"
 #include "tavik_export.h"
 
 TAVIK_EXTERN_C_BEGIN
@@ -42,6 +43,13 @@ typedef struct tavik_ngram_list {
 } tavik_ngram_list;
 
 /*
+ * Module-level functions, exported for advanced use (tools, bindings, tests)
+ * but outside the stable interface: define TAVIK_MODULE_API before including
+ * this header to see them.  They may change between minor versions.
+ */
+#ifdef TAVIK_MODULE_API
+
+/*
  * Fills `list` with the distinct n-grams of the NUL-terminated UTF-8 `text`,
  * each once, in order of first occurrence, unpruned and unsorted.  N-grams
  * are at most min(max_len, 7) code points long.
@@ -67,6 +75,8 @@ TAVIK_API void tavik_ngram_prune_and_rank(tavik_ngram_list *list, int32_t thresh
 
 /* Releases every text and the array; the list becomes {NULL, 0, 0}.  NULL is accepted. */
 TAVIK_API void tavik_ngram_list_free(tavik_ngram_list *list);
+
+#endif /* TAVIK_MODULE_API */
 
 TAVIK_EXTERN_C_END
 

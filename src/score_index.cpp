@@ -1,11 +1,11 @@
-// api_index.cpp - one index over all languages of the loaded profile.
+// score_index.cpp - one index over all languages of the loaded profile.
 //
 // Scoring a query asks, for every query n-gram, its rank in every language.
 // Instead of one probe per n-gram per language, the index maps each distinct
 // n-gram text once to the languages that hold it and their ranks, and a
 // language's absent n-grams are charged from the count of its hits.  A text
 // held by many languages keeps its ranks as a row of 16-bit lanes, one per
-// language, summed for all languages at once (dense_rows.h); the others keep
+// language, summed for all languages at once (score_dense_rows.h); the others keep
 // postings, one (language, rank) pair each.  The ranks are those
 // tavik_lang_lookup_rank answers (the lowest rank of a text repeated in one
 // language), and the sums are exact integers divided once, so every distance
@@ -21,8 +21,9 @@
 
 #include "alloc.h"
 #include "api_internal.h"
-#include "dense_rows.h"
 #include "hash.h"
+#include "result_sort.h"
+#include "score_dense_rows.h"
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -325,14 +326,6 @@ ProfileIndex *index_build(const tavik_profile &p) {
     }
     for (uint64_t t = 0; t < kTagGroup; ++t) ix->tags[ix->size + t] = ix->tags[t % ix->size];
     return ix;
-}
-
-void code_places(const tavik_profile &p, uint8_t *places) {
-    for (int32_t l = 0; l < p.lang_count; ++l) {
-        places[l] = 0;
-        for (int32_t m = 0; m < p.lang_count; ++m)
-            places[l] += std::strcmp(p.langs[m].code, p.langs[l].code) < 0 ? 1 : 0;
-    }
 }
 
 const uint8_t *index_code_order(const ProfileIndex *ix) {

@@ -14,6 +14,7 @@
 #include <stdint.h>
 
 #include "ngram.h"
+#include "status.h"
 #include "tavik_export.h"
 
 TAVIK_EXTERN_C_BEGIN
@@ -52,6 +53,13 @@ typedef struct tavik_profile {
     tavik_meta meta[TAVIK_MAX_META];
     char id[64]; /* "tavik-v<version>-L<lang_count>", formed by the reader */
 } tavik_profile;
+
+/*
+ * Module-level functions, exported for advanced use (tools, bindings, tests)
+ * but outside the stable interface: define TAVIK_MODULE_API before including
+ * this header to see them.  They may change between minor versions.
+ */
+#ifdef TAVIK_MODULE_API
 
 /*
  * Builds the rank lookup of a language whose n-gram list is complete and
@@ -103,6 +111,8 @@ TAVIK_API int32_t tavik_profile_load(const void *data, uint64_t size, tavik_prof
  * is too large, TAVIK_NO_MEMORY, or the parser's status.
  */
 TAVIK_API int32_t tavik_profile_load_path(const char *path, tavik_profile **out);
+
+#endif /* TAVIK_MODULE_API */
 
 TAVIK_EXTERN_C_END
 

@@ -1,4 +1,4 @@
-// dense_rows.h - scoring n-grams that most languages hold, all languages at
+// score_dense_rows.h - scoring n-grams that most languages hold, all languages at
 // once.
 //
 // The profile index keeps an n-gram held by many languages as a row of

@@ -1,9 +1,9 @@
-// dense_rows.cpp - the vector kernel of dense rows, with one build per
+// score_dense_rows.cpp - the vector kernel of dense rows, with one build per
 // instruction set and a choice made once per process from what the CPU
 // offers.  The kernel is written with the compilers' generic vector types,
 // so every build computes the same integers.
 
-#include "dense_rows.h"
+#include "score_dense_rows.h"
 
 #include <cstring>
 

@@ -1,0 +1,51 @@
+// score.h - the plain scoring: the out-of-place distance, the order of the
+// results, and the winner's confidence and margin.
+//
+// This is the reference every faster path is held to.  score_index.cpp
+// computes the same distances through a profile-wide index, result_sort.cpp
+// the same order without comparing codes; the differential tests compare
+// both with these functions on random profiles.
+#ifndef TAVIK_SCORE_H
+#define TAVIK_SCORE_H
+
+#include <cstdint>
+
+#include "tavik/tavik_api.h"
+
+namespace tavik {
+
+// The rank charged for a query n-gram a language lacks, when the setting
+// max_distribution is 0 (unlimited): the designed default list length.
+inline constexpr int32_t kDefaultAbsentPenalty = 4000;
+
+// The absent penalty for a max_distribution setting.
+inline int32_t absent_penalty_for(int32_t max_distribution) {
+    return max_distribution > 0 ? max_distribution : kDefaultAbsentPenalty;
+}
+
+// Out-of-place distance between one language and a ranked query list: for
+// the query n-gram of rank i, |i - its rank in the language|, or `penalty`
+// when the language lacks it; plus |q - p| * penalty with `size_penalty`;
+// divided by the longer list's length.  Two empty lists are at distance 0.
+double calc_distance(const tavik_lang &lang, const tavik_ngram_list &query, int32_t size_penalty,
+                     int32_t penalty);
+
+// The result order: ascending distance, then code bytewise, then the
+// language's place in the profile.
+bool result_before(double distance_a, const char *code_a, int32_t lang_a, double distance_b,
+                   const char *code_b, int32_t lang_b);
+
+// Fills `out` with the `n` languages of `profile` in result order, from
+// their distances (profile order); every confidence 0.
+void sort_results_plain(const tavik_profile &profile, const double *distances, tavik_result *out);
+
+// Gives the winner of `n` sorted results its confidence and returns the
+// margin in percent: with d1 <= d2 the two best distances, the lead
+// g = (d2 - d1) / d2; the margin is 100 g and the confidence g clamped to
+// [0, 1].  A single result has confidence 1; fewer than two results, or a
+// runner-up at distance 0, leave the margin at 100.
+double rank_results(tavik_result *results, int32_t n);
+
+}  // namespace tavik
+
+#endif  // TAVIK_SCORE_H
