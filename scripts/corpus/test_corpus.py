@@ -4,6 +4,7 @@ import hashlib
 import json
 import os
 import random
+import re
 import struct
 import subprocess
 import sys
@@ -14,7 +15,8 @@ sys.dont_write_bytecode = True  # keep the work tree clean
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from build import cut, waterfill  # noqa: E402
-from clean import LineFilter, normalise, strip_codes, strip_markup  # noqa: E402
+from clean import (LETTER_RANGES, LineFilter, normalise, strip_codes,  # noqa: E402
+                   strip_markup)
 from sources import (catalog_entries, html_paragraphs,  # noqa: E402
                      mallard_paragraphs, wiki_text)
 
@@ -192,6 +194,45 @@ def make_sources(root):
                        % (n, n, say(lang, *phrases(rng, 1)[0])) for n in range(1, 4))
         with open(os.path.join(decl, stem + ".html"), "w", encoding="utf-8") as f:
             f.write("<html><body><p>%s</p>%s</body></html>" % (say(lang, *phrases(rng, 1)[0]), arts))
+
+
+def letter_table_of(header):
+    """The ranges of kLetterRanges in the C++ header's text."""
+    text = re.sub(r"//[^\n]*|/\*.*?\*/", "", header, flags=re.S)
+    body = re.search(r"kLetterRanges\[\]\s*=\s*\{(.*?)\};", text, re.S)
+    if body is None:
+        raise ValueError("no kLetterRanges in the header")
+    pair = re.compile(r"\{\s*(0x[0-9A-Fa-f]+)u?\s*,\s*(0x[0-9A-Fa-f]+)u?\s*\}\s*,?")
+    ranges = []
+    rest = body.group(1).strip()
+    while rest:
+        m = pair.match(rest)
+        if m is None:
+            raise ValueError("kLetterRanges: cannot read %r" % rest[:40])
+        ranges.append((int(m.group(1), 16), int(m.group(2), 16)))
+        rest = rest[m.end():].strip()
+    return ranges
+
+
+class LetterTableTest(unittest.TestCase):
+    def test_copy_matches_the_library(self):
+        # The cleaning must split words exactly where the identifier will.
+        here = os.path.dirname(os.path.abspath(__file__))
+        header = os.path.join(here, "..", "..", "src", "letter_table.h")
+        with open(header, encoding="utf-8") as f:
+            self.assertEqual(LETTER_RANGES, letter_table_of(f.read()))
+
+    def test_reader(self):
+        header = """
+            inline constexpr LetterRange kLetterRanges[] = {
+                {0x0041, 0x005A},  // A-Z {0x1, 0x2}
+                /* {0x3, 0x4}, */ {0x20000u, 0x2CEAFu},
+            };"""
+        self.assertEqual(letter_table_of(header), [(0x41, 0x5A), (0x20000, 0x2CEAF)])
+        for bad in ("int kOther[] = {{0x1, 0x2}};",
+                    "kLetterRanges[] = {{0x41, 0x5A}, {65, 90}};"):
+            with self.subTest(bad=bad), self.assertRaises(ValueError):
+                letter_table_of(bad)
 
 
 class SourceTest(unittest.TestCase):
