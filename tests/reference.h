@@ -2,8 +2,9 @@
 // targets hold the library to.
 //
 // Each follows the definition literally and shares no code with the
-// library beyond its record types: readability over speed, since a fault
-// here would hide the same fault there.
+// library beyond its record types and the letter table's one definition
+// (letter_table.h): readability over speed, since a fault shared with the
+// library would hide there.
 #ifndef TAVIK_REFERENCE_H
 #define TAVIK_REFERENCE_H
 
@@ -53,8 +54,8 @@ std::string utf8(std::u32string_view cps);
 // first.
 std::vector<Gram> count_ngrams(const std::vector<std::u32string> &framed, int32_t max_len);
 
-// The n-grams of `text` as tavik_ngram_extract lists them, or nothing when
-// `text` is not valid UTF-8.
+// The n-grams of `text` (all of it: a NUL counts as a separator) as
+// tavik_ngram_extract lists them, or nothing when `text` is not valid UTF-8.
 std::optional<std::vector<Gram>> extract(std::string_view text, int32_t max_len);
 
 // `grams` as tavik_ngram_prune_and_rank leaves them: those counted fewer
