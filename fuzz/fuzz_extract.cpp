@@ -6,7 +6,7 @@
 // long texts are counted; clear: occurrence by occurrence), the rest the
 // text (it ends at its first NUL, as every text does).
 //
-// The library's list is compared with a plain reference that follows the
+// The library's list is compared with the plain reference (reference.h) that follows the
 // extraction rules literally (decode, frame words, count every n-gram of
 // every word), so not only crashes but every wrong count, order or rank
 // shows.  The same text then goes through the public query functions,
@@ -17,14 +17,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "fuzz_util.h"
-#include "letter_table.h"
 #include "ngram_count.h"
+#include "reference.h"
 #include "tavik/tavik_api.h"
 
 namespace {
@@ -32,145 +32,12 @@ namespace {
 using tavik_fuzz::check;
 using tavik_fuzz::signed8;
 
-// --------------------------------------------------------------- reference
-
-// The plain test over the letter table, not the branches the library's
-// extraction runs.
-bool ref_is_letter(uint32_t c) { return tavik::in_letter_table(c); }
-
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF,
-// no sequence cut off by the end.  Returns the bytes consumed or 0.
-int ref_decode(std::string_view s, size_t at, uint32_t *cp) {
-    const auto b = [&](size_t k) { return static_cast<unsigned char>(s[at + k]); };
-    const size_t left = s.size() - at;
-    const unsigned char lead = b(0);
-    int n;
-    uint32_t c;
-    uint32_t min;
-    if (lead < 0x80) {
-        *cp = lead;
-        return 1;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-        n = 2, c = lead & 0x1Fu, min = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        n = 3, c = lead & 0x0Fu, min = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        n = 4, c = lead & 0x07u, min = 0x10000;
-    } else {
-        return 0;
-    }
-    if (left < static_cast<size_t>(n)) return 0;
-    for (int k = 1; k < n; ++k) {
-        if ((b(k) & 0xC0) != 0x80) return 0;
-        c = c << 6 | (b(k) & 0x3Fu);
-    }
-    if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
-    *cp = c;
-    return n;
-}
-
-std::string encode(uint32_t c) {
-    std::string out;
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | c >> 6);
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | c >> 12);
-        out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | c >> 18);
-        out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-        out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-    return out;
-}
-
-struct RefGram {
-    std::string text;
-    int32_t count;
-    int32_t order;
-};
-
-struct Reference {
-    bool bad_utf8 = false;
-    std::vector<RefGram> grams;  // first-occurrence order
-    std::map<std::string, size_t> where;
-    int32_t counter = 0;
-
-    void emit(const std::vector<uint32_t> &w, int max_len) {
-        const int L = std::min(max_len, 7);
-        const int m = static_cast<int>(w.size());
-        for (int i = 0; i < m; ++i) {
-            for (int n = 1; n <= L; ++n) {
-                if (i < n - 1) continue;
-                if (n == 1 && w[i] == '_') continue;
-                std::string text;
-                for (int k = i - n + 1; k <= i; ++k) text += encode(w[k]);
-                const int32_t order = counter++;
-                const auto [it, fresh] = where.emplace(text, grams.size());
-                if (fresh)
-                    grams.push_back({text, 1, order});
-                else
-                    ++grams[it->second].count;
-            }
-        }
-    }
-
-    Reference(std::string_view text, int max_len) {
-        constexpr size_t kWordMax = 4095;
-        std::vector<uint32_t> word;
-        bool in_word = false;
-        for (size_t at = 0; at < text.size();) {
-            uint32_t cp;
-            const int n = ref_decode(text, at, &cp);
-            if (n == 0) {
-                bad_utf8 = true;
-                grams.clear();
-                return;
-            }
-            at += static_cast<size_t>(n);
-            if (ref_is_letter(cp)) {
-                if (!in_word) {
-                    word.assign({'_', cp});
-                    in_word = true;
-                } else if (word.size() < kWordMax) {
-                    word.push_back(cp);
-                }
-            } else if (in_word) {
-                if (word.size() < kWordMax) word.push_back('_');
-                emit(word, max_len);
-                in_word = false;
-            }
-        }
-        if (in_word) {
-            if (word.size() < kWordMax) word.push_back('_');
-            emit(word, max_len);
-        }
-    }
-
-    // Threshold, ranking and cut: higher count first, then earlier first
-    // occurrence (orders are distinct within one extraction).
-    std::vector<RefGram> ranked(int32_t threshold, int32_t max_distribution) const {
-        std::vector<RefGram> r;
-        for (const RefGram &g : grams)
-            if (threshold <= 0 || g.count >= threshold) r.push_back(g);
-        std::stable_sort(r.begin(), r.end(),
-                         [](const RefGram &a, const RefGram &b) { return a.count > b.count; });
-        if (max_distribution > 0 && r.size() > static_cast<size_t>(max_distribution))
-            r.resize(static_cast<size_t>(max_distribution));
-        return r;
-    }
-};
-
 // ------------------------------------------------------------------ checks
 
 // The list equals `want` entry for entry; a ranked list also has its
 // counts in descending order.
-void check_list(const tavik_ngram_list &list, const std::vector<RefGram> &want, bool ranked) {
+void check_list(const tavik_ngram_list &list, const std::vector<tavik_ref::Gram> &want,
+                bool ranked) {
     check(list.count == want.size(), "wrong number of n-grams");
     check(list.count <= list.capacity, "count above capacity");
     for (size_t k = 0; k < want.size(); ++k) {
@@ -185,8 +52,8 @@ void check_list(const tavik_ngram_list &list, const std::vector<RefGram> &want, 
 
 // The query through the public functions: its accessors answer the
 // reference ranking, ranks are 1..count, and nothing is answered outside.
-void check_query(int32_t rc, const Reference &ref, const std::vector<RefGram> &want) {
-    if (ref.bad_utf8) {
+void check_query(int32_t rc, bool bad_utf8, const std::vector<tavik_ref::Gram> &want) {
+    if (bad_utf8) {
         check(rc == TAVIK_BAD_UTF8, "query: bad UTF-8 not reported");
         check(std::strcmp(tavik_last_error(), "bad utf8") == 0, "query: wrong error text");
         check(tavik_ngram_count() == 0 && tavik_ngram(0) == nullptr, "query left after failure");
@@ -233,17 +100,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         check(list.items == &marker && list.count == 0 && list.capacity == 7, "list touched");
         return 0;
     }
-    const Reference ref(text, max_len);
-    if (ref.bad_utf8) {
+    const std::optional<std::vector<tavik_ref::Gram>> ref = tavik_ref::extract(text, max_len);
+    if (!ref) {
         check(rc == TAVIK_BAD_UTF8, "bad UTF-8 not reported");
         check(list.items == nullptr && list.count == 0 && list.capacity == 0,
               "list not empty after failure");
         tavik_ngram_list_free(&list);
     } else {
         check(rc == TAVIK_OK, "extraction failed");
-        check_list(list, ref.grams, false);
+        check_list(list, *ref, false);
         tavik_ngram_prune_and_rank(&list, threshold, max_distribution);
-        check_list(list, ref.ranked(threshold, max_distribution), true);
+        check_list(list, tavik_ref::rank(*ref, threshold, max_distribution), true);
         tavik_ngram_list_free(&list);
         check(list.items == nullptr && list.count == 0 && list.capacity == 0,
               "release did not empty the list");
@@ -257,8 +124,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     tavik_set_max_distribution(max_distribution);
     tavik_set_occurance_threshold(threshold);
     const tavik_state *g = tavik_get_state();
-    const std::vector<RefGram> want = ref.ranked(g->occurance_threshold, g->max_distribution);
-    check_query(tavik_extract_ngrams(bytes.c_str()), ref, want);
+    const std::vector<tavik_ref::Gram> want =
+        ref ? tavik_ref::rank(*ref, g->occurance_threshold, g->max_distribution)
+            : std::vector<tavik_ref::Gram>{};
+    check_query(tavik_extract_ngrams(bytes.c_str()), !ref, want);
     tavik_free_profile();
     return 0;
 }

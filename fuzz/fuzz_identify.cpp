@@ -26,6 +26,7 @@
 #include <yyjson.h>
 
 #include "fuzz_util.h"
+#include "reference.h"
 #include "tavik/tavik_api.h"
 #include "tavik/utf8.h"
 
@@ -111,18 +112,12 @@ bool valid_utf8(const char *s) {
     return true;
 }
 
-// ---------------------------------------------------------------- reference
-
-double reference_distance(const tavik_lang &lang, const tavik_ngram_list &q, bool penalty_on,
-                          int64_t p) {
-    const auto nq = static_cast<int64_t>(q.count), np = static_cast<int64_t>(lang.ngrams.count);
-    if (nq == 0 && np == 0) return 0.0;
-    int64_t s = penalty_on ? std::abs(nq - np) * p : 0;
-    for (int64_t i = 1; i <= nq; ++i) {
-        const int64_t r = tavik_lang_lookup_rank(&lang, q.items[i - 1].text);
-        s += r == 0 ? p : std::abs(i - r);
-    }
-    return static_cast<double>(s) / static_cast<double>(std::max(nq, np));
+// The reference distance of `lang` from the current query under the
+// current settings.
+double reference_distance(const tavik_lang &lang) {
+    const tavik_state *g = tavik_get_state();
+    const int64_t penalty = g->max_distribution > 0 ? g->max_distribution : 4000;
+    return tavik_ref::distance(lang, tavik_ref::texts_of(g->query), g->size_penalty != 0, penalty);
 }
 
 // ---------------------------------------------------------------- documents
@@ -263,13 +258,11 @@ void check_results(int32_t rc) {
         return;
     }
     check(p != nullptr && n == p->lang_count, "not every language scored");
-    const int64_t penalty = g->max_distribution > 0 ? g->max_distribution : 4000;
     // Every language's distance is the reference sum; the results hold the
     // same (code, distance) pairs, sorted.
     std::vector<std::pair<double, std::string>> want, got;
     for (int32_t i = 0; i < n; ++i) {
-        want.emplace_back(reference_distance(p->langs[i], g->query, g->size_penalty != 0, penalty),
-                          p->langs[i].code);
+        want.emplace_back(reference_distance(p->langs[i]), p->langs[i].code);
         got.emplace_back(tavik_result_distance(i), tavik_result_code(i));
         check(std::isfinite(got.back().first) && got.back().first >= 0.0, "distance out of range");
         const double c = tavik_result_confidence(i);
@@ -342,11 +335,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     check_result_document();
     const int32_t langs = tavik_profile_language_count();
     const tavik_profile *p = g->profile;
-    const int64_t penalty = g->max_distribution > 0 ? g->max_distribution : 4000;
     for (int32_t i = -1; i <= langs; ++i) {
         double want = 0.0;
         if (p != nullptr && i >= 0 && i < langs && g->query_valid != 0)
-            want = reference_distance(p->langs[i], g->query, g->size_penalty != 0, penalty);
+            want = reference_distance(p->langs[i]);
         check_explanation(i, want);
     }
     tavik_free_profile();

@@ -8,6 +8,11 @@
 // empty where the function says so), nothing leaks (the sanitizer's leak
 // checker in the sanitizer build, valgrind's memcheck otherwise), and the
 // same call made again without a failure gives the full result.
+//
+// How many allocations a call makes is its own business, free to change
+// with the code: a test pins no count, and asks only that a function which
+// must allocate has failed in at least one round.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -348,9 +353,7 @@ TEST(FaultAlloc, LoadProfile) {
                 EXPECT_EQ(G.occurance_threshold, 2);
                 EXPECT_STREQ(tavik_last_error(), "");
             });
-        // The reader's record, text block, lists and lookups, the meta
-        // texts and the index: every one of them was made to fail.
-        EXPECT_GT(failures, 20);
+        EXPECT_GT(failures, 0);
     }
 }
 
@@ -367,7 +370,7 @@ TEST(FaultAlloc, ProfileReaders) {
         [&] { return tavik_profile_load_path(path.c_str(), &out); },
     };
     for (const auto &read : readers) {
-        fail_each_allocation(
+        const long failures = fail_each_allocation(
             [&] { out = &marker; }, read,
             [&](int32_t rc) {
                 EXPECT_EQ(rc, TAVIK_NO_MEMORY);
@@ -382,6 +385,7 @@ TEST(FaultAlloc, ProfileReaders) {
                 tavik_profile_free(out);
                 out = &marker;
             });
+        EXPECT_GT(failures, 0);
     }
 }
 
@@ -412,7 +416,7 @@ TEST(FaultAlloc, BuildLookup) {
             EXPECT_EQ(tavik_lang_lookup_rank(&lang, first), 1);
             release_table();
         });
-    EXPECT_EQ(failures, 3);  // the two slot arrays and the build's probe-skipping scratch
+    EXPECT_GT(failures, 0);
     tavik_ngram_list_free(&lang.ngrams);
 }
 
@@ -521,35 +525,29 @@ TEST(FaultAlloc, TrainSetMeta) {
                 EXPECT_EQ(rc, TAVIK_OK);
                 EXPECT_NE(t_state().find(std::string(c.key) + "=a value"), std::string::npos);
             });
-        EXPECT_EQ(failures, std::strcmp(c.key, "date") == 0 ? 1 : 2);
+        EXPECT_GT(failures, 0);  // the value is copied either way
     }
 }
 
-// Beginning takes a slot of the fixed table and allocates nothing; the loop
-// shows it (and would check a failure, should beginning ever allocate).
+// Beginning has no out-of-memory outcome: it takes a slot of the fixed
+// table, and whatever allocation might fail, the language is opened.
 TEST(FaultAlloc, TrainBegin) {
-    std::string before;
-    const long failures = fail_each_allocation(
-        [&] {
-            prepare_training();
-            before = t_state();
-        },
-        [] { return tavik_train_begin("new"); },
-        [&](int32_t rc) {
-            EXPECT_EQ(rc, TAVIK_NO_MEMORY);
-            EXPECT_EQ(t_state(), before);
-        },
-        [&](int32_t rc) {
-            EXPECT_EQ(rc, TAVIK_OK);
-            EXPECT_EQ(T.lang_count, 3);
-        });
-    EXPECT_EQ(failures, 0);
+    // After a failing run the call is made once more, opening one more.
+    auto opened = [](int32_t rc) {
+        EXPECT_EQ(rc, TAVIK_OK);
+        ASSERT_GE(T.lang_count, 3);
+        EXPECT_EQ(T.current, T.lang_count - 1);
+        EXPECT_STREQ(T.langs[T.current].code, "new");
+    };
+    fail_each_allocation(
+        prepare_training, [] { return tavik_train_begin("new"); }, opened, opened);
 }
 
 // Growth of the collected text: the first buffer of a language, and a
-// buffer that has to grow; the earlier text stays either way.
+// buffer that has to grow (the text fed is longer than the buffer holds);
+// the earlier text stays either way.
 TEST(FaultAlloc, TrainFeed) {
-    const std::string big(20000, 'x');
+    std::string big;
     const struct {
         const char *name;
         bool fresh_language;
@@ -563,6 +561,8 @@ TEST(FaultAlloc, TrainFeed) {
                 if (c.fresh_language) {
                     ASSERT_EQ(tavik_train_begin("new"), TAVIK_OK);
                 }
+                const uint64_t room = T.langs[T.current].text_cap;
+                big.assign(std::max<uint64_t>(room + 1, 20000), 'x');
                 before = t_state();
             },
             [&] { return tavik_train_feed(big.c_str()); },
@@ -575,7 +575,7 @@ TEST(FaultAlloc, TrainFeed) {
                 const tavik_train_lang &l = T.langs[T.current];
                 EXPECT_TRUE(std::string(l.text, l.text_len).ends_with(big + "\n"));
             });
-        EXPECT_EQ(failures, 1);
+        EXPECT_GT(failures, 0);
     }
 }
 
@@ -604,7 +604,7 @@ TEST(FaultAlloc, TrainEndLanguage) {
                        std::to_string(l.ngrams.items[k].count) + " ";
             EXPECT_EQ(got, want);
         });
-    EXPECT_GT(failures, 300);
+    EXPECT_GT(failures, 0);
 }
 
 // Writing first ends the open language: a failure there is its code with
@@ -665,7 +665,7 @@ TEST(FaultAlloc, TrainWriteProfile) {
             EXPECT_EQ(p->langs[1].ngrams.count, T.langs[1].ngrams.count);
             tavik_profile_free(p);
         });
-    EXPECT_GT(failures, ending);
+    EXPECT_GE(failures, ending);  // every allocation of the ending failed once
     tavik_train_reset();
 }
 

@@ -4,26 +4,24 @@
 #include <cstdlib>
 #include <cstring>
 #include <gtest/gtest.h>
-#include <map>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "reference.h"
 #include "tavik/tavik_api.h"
-#include "tavik/utf8.h"
+
+namespace tavik_ref {
+void PrintTo(const Gram &g, std::ostream *os) {
+    *os << "{\"" << g.text << "\", " << g.count << ", " << g.order << "}";
+}
+}  // namespace tavik_ref
 
 namespace {
 
-struct Entry {
-    std::string text;
-    int32_t count;
-    int32_t order;
-    bool operator==(const Entry &) const = default;
-};
-
-void PrintTo(const Entry &e, std::ostream *os) {
-    *os << "{\"" << e.text << "\", " << e.count << ", " << e.order << "}";
-}
+using Entry = tavik_ref::Gram;
+using tavik_ref::utf8;
 
 // A list that is released when the test leaves its scope.
 struct List {
@@ -52,104 +50,12 @@ std::vector<Entry> extract(const std::string &text, int32_t max_len) {
     return list.entries();
 }
 
-std::vector<std::string> ranked(const std::string &text, int32_t max_len, int32_t threshold,
-                                int32_t max_distribution) {
+std::vector<Entry> ranked(const std::string &text, int32_t max_len, int32_t threshold,
+                          int32_t max_distribution) {
     List list;
     EXPECT_EQ(tavik_ngram_extract(text.c_str(), max_len, &list.l), TAVIK_OK);
     tavik_ngram_prune_and_rank(&list.l, threshold, max_distribution);
-    return list.texts();
-}
-
-std::string utf8(const std::u32string &cps) {
-    std::string out;
-    for (char32_t c : cps) {
-        const auto cp = static_cast<uint32_t>(c);
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
-    }
-    return out;
-}
-
-// ------------------------------------------------------------ reference
-//
-// A deliberately plain extractor: code points in, words split by the letter
-// test (checked on its own in test_utf8), each framed, every run of 1..L code
-// points enumerated by end position and shortest first, counted in a
-// std::map.  No hashing, no byte slicing, no fixed buffers.
-
-constexpr size_t kWordLetterLimit = 4094;  // letters kept of one word
-
-struct RefCount {
-    int32_t count = 0;
-    int32_t order = 0;
-};
-
-void ref_word(const std::u32string &framed, int32_t max_len, std::map<std::u32string, RefCount> &m,
-              std::vector<std::u32string> &first_seen, int32_t &counter) {
-    const size_t L = static_cast<size_t>(std::min(max_len, 7));
-    for (size_t i = 0; i < framed.size(); ++i) {
-        for (size_t n = 1; n <= L && n <= i + 1; ++n) {
-            const std::u32string gram = framed.substr(i + 1 - n, n);
-            if (gram == U"_") continue;
-            RefCount &c = m[gram];
-            if (c.count == 0) {
-                c.order = counter;
-                first_seen.push_back(gram);
-            }
-            ++c.count;
-            ++counter;
-        }
-    }
-}
-
-std::vector<Entry> ref_extract(const std::u32string &text, int32_t max_len) {
-    std::map<std::u32string, RefCount> m;
-    std::vector<std::u32string> first_seen;
-    int32_t counter = 0;
-    std::vector<std::u32string> words(1);
-    for (char32_t c : text) {
-        if (tavik_utf8_is_letter(static_cast<uint32_t>(c)))
-            words.back() += c;
-        else if (!words.back().empty())
-            words.emplace_back();
-    }
-    for (const std::u32string &w : words) {
-        if (w.empty()) continue;
-        std::u32string framed = U"_" + w.substr(0, kWordLetterLimit);
-        if (w.size() < kWordLetterLimit) framed += U"_";
-        ref_word(framed, max_len, m, first_seen, counter);
-    }
-    std::vector<Entry> out;
-    for (const std::u32string &g : first_seen) out.push_back({utf8(g), m[g].count, m[g].order});
-    return out;
-}
-
-std::vector<std::string> ref_rank(std::vector<Entry> list, int32_t threshold,
-                                  int32_t max_distribution) {
-    if (threshold > 0) std::erase_if(list, [&](const Entry &e) { return e.count < threshold; });
-    std::sort(list.begin(), list.end(), [](const Entry &a, const Entry &b) {
-        if (a.count != b.count) return a.count > b.count;
-        if (a.order != b.order) return a.order < b.order;
-        return a.text < b.text;
-    });
-    if (max_distribution > 0 && list.size() > static_cast<size_t>(max_distribution))
-        list.resize(static_cast<size_t>(max_distribution));
-    std::vector<std::string> out;
-    for (const Entry &e : list) out.push_back(e.text);
-    return out;
+    return list.entries();
 }
 
 // Texts drawn from a fixed mix of letters of every class and separators.
@@ -388,13 +294,8 @@ TEST(NgramExtract, WordLengthLimit) {
         SCOPED_TRACE(c.letters);
         const std::u32string word = long_word(c.letters);
         const std::u32string kept = word.substr(0, std::min<size_t>(c.letters, 4094));
-        std::map<std::u32string, RefCount> m;
-        std::vector<std::u32string> first_seen;
-        int32_t counter = 0;
-        ref_word(U"_" + kept + (c.closed ? U"_" : U""), 7, m, first_seen, counter);
-        std::vector<Entry> want;
-        for (const std::u32string &g : first_seen)
-            want.push_back({utf8(g), m[g].count, m[g].order});
+        const std::vector<Entry> want =
+            tavik_ref::count_ngrams({U"_" + kept + (c.closed ? U"_" : U"")}, 7);
 
         const std::vector<Entry> got = extract(utf8(word), 7);
         EXPECT_EQ(got, want);
@@ -450,7 +351,7 @@ TEST(NgramReference, ExtractionMatchesAPlainExtractor) {
         SCOPED_TRACE(bytes.substr(0, 60));
         for (int32_t max_len = 1; max_len <= 8; ++max_len) {
             SCOPED_TRACE(max_len);
-            ASSERT_EQ(extract(bytes, max_len), ref_extract(text, max_len));
+            ASSERT_EQ(extract(bytes, max_len), tavik_ref::extract(bytes, max_len));
         }
     }
 }
@@ -463,12 +364,13 @@ TEST(NgramReference, RankingMatchesAPlainSort) {
         const std::string bytes = utf8(text);
         SCOPED_TRACE(bytes.substr(0, 60));
         for (int32_t max_len : {1, 3, 5, 7}) {
-            const std::vector<Entry> reference = ref_extract(text, max_len);
+            const std::optional<std::vector<Entry>> reference = tavik_ref::extract(bytes, max_len);
+            ASSERT_TRUE(reference.has_value());
             for (const Cut c : {Cut{0, 0}, Cut{2, 0}, Cut{0, 7}, Cut{3, 20}, Cut{-4, -4}}) {
                 SCOPED_TRACE(testing::Message() << "max_len " << max_len << " threshold "
                                                 << c.threshold << " cut " << c.max_distribution);
                 ASSERT_EQ(ranked(bytes, max_len, c.threshold, c.max_distribution),
-                          ref_rank(reference, c.threshold, c.max_distribution));
+                          tavik_ref::rank(*reference, c.threshold, c.max_distribution));
             }
         }
     }
