@@ -660,6 +660,15 @@ TEST(TrainerCli, UnreadableFileAndDirectory) {
     EXPECT_EQ(codes_of(*p), std::vector<std::string>{"eng"});
     EXPECT_GT(tavik_lang_lookup_rank(&p->langs[0], "open"), 0);
     EXPECT_EQ(tavik_lang_lookup_rank(&p->langs[0], "lock"), 0);
+
+    // An output folder the trainer may not write to stops it before training.
+    const std::string locked = tmp.file("locked");
+    fs::create_directories(locked);
+    fs::permissions(locked, fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+    const Outcome denied = run_trainer({corpus, locked + "/out.tavik"}, {}, true);
+    EXPECT_EQ(denied.code, 1);
+    EXPECT_EQ(denied.err,
+              "cannot write " + locked + "/out.tavik (folder " + locked + ": permission denied)\n");
 }
 
 // Directory descriptors for building entries whose paths are too long to name.

@@ -53,6 +53,8 @@ constexpr const char *kUsage =
     "Output (default: CODE<TAB>CONFIDENCE[<TAB>ambiguous|too-short|bad-utf8|error]):\n"
     "  ambiguous and too-short still name the closest language; a text without\n"
     "  any n-gram, malformed UTF-8 or another failure give \"und\".\n"
+    "  Tab, line feed, carriage return and backslash in a code are written as\n"
+    "  \\t, \\n, \\r and \\\\, as --list writes them: one line per text.\n"
     "  --json            the result document per text (JSON Lines with --lines)\n"
     "  --all             add the status word and every language's distance\n"
     "                    (CODE:DISTANCE, closest first)\n"
