@@ -2,6 +2,7 @@
 
 #include "tavik/profile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
@@ -35,14 +36,32 @@ uint32_t read_le32(const unsigned char *b) {
     return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
 }
 
+// Where a blob broke the format: the offset of the field, and whether the
+// blob ended inside it.
+struct Fault {
+    uint64_t offset = 0;
+    bool truncated = false;
+};
+
 // A forward cursor over the blob; every read first tests that the bytes
-// remain ("remaining >= needed"), so no pointer ever passes the end.
+// remain ("remaining >= needed"), so no pointer ever passes the end.  A
+// read past the end, or a field found wrong, is noted in `fault` if given.
 struct Cursor {
     const unsigned char *p;
     uint64_t left;
+    const unsigned char *start = nullptr;
+    Fault *fault = nullptr;
 
+    // Notes a fault in the field that ends `back` bytes before the cursor.
+    int32_t bad(uint64_t back, bool truncated = false) {
+        if (fault != nullptr) *fault = Fault{static_cast<uint64_t>(p - start) - back, truncated};
+        return TAVIK_BAD_PROFILE;
+    }
     bool take(uint64_t n, const unsigned char **out) {
-        if (left < n) return false;
+        if (left < n) {
+            bad(0, true);
+            return false;
+        }
         *out = p;
         p += n;
         left -= n;
@@ -115,12 +134,12 @@ int32_t read_lang(Cursor &c, bool has_values, Loaded &l, tavik_lang &lang) {
     uint32_t code_len, n;
     const unsigned char *code;
     RETURN_IF(!c.u8(&code_len), TAVIK_BAD_PROFILE);
-    RETURN_IF(code_len < 1 || code_len > 7, TAVIK_BAD_PROFILE);
+    RETURN_IF(code_len < 1 || code_len > 7, c.bad(1));
     RETURN_IF(!c.take(code_len, &code), TAVIK_BAD_PROFILE);
     std::memcpy(lang.code, code, code_len);
     lang.code[code_len] = '\0';
     RETURN_IF(!c.u32(&n), TAVIK_BAD_PROFILE);
-    RETURN_IF(n > TAVIK_MAX_LANG_NGRAMS, TAVIK_BAD_PROFILE);
+    RETURN_IF(n > TAVIK_MAX_LANG_NGRAMS, c.bad(4));
     auto *items = static_cast<NgramRec *>(mem_calloc(n == 0 ? 1 : n, sizeof(NgramRec)));
     RETURN_IF(items == nullptr, TAVIK_NO_MEMORY);
     lang.ngrams = tavik_ngram_list{items, n, n};
@@ -370,10 +389,14 @@ int32_t tavik_profile_write(const tavik_profile *profile, const char *path) {
     return f.commit() ? TAVIK_OK : TAVIK_INVALID;
 }
 
-int32_t tavik_profile_load(const void *data, uint64_t size, tavik_profile **out) {
+namespace {
+
+int32_t load(const void *data, uint64_t size, tavik_profile **out, Fault *fault) {
     const auto *bytes = static_cast<const unsigned char *>(data);
-    RETURN_IF(out == nullptr || size < kHeaderBytes || bytes == nullptr, TAVIK_BAD_PROFILE);
-    RETURN_IF(std::memcmp(bytes, kMagic, sizeof kMagic) != 0, TAVIK_BAD_PROFILE);
+    RETURN_IF(out == nullptr || bytes == nullptr, TAVIK_BAD_PROFILE);
+    Cursor header{bytes + std::min(size, kHeaderBytes), 0, bytes, fault};
+    RETURN_IF(size < kHeaderBytes, header.bad(size, true));
+    RETURN_IF(std::memcmp(bytes, kMagic, sizeof kMagic) != 0, header.bad(kHeaderBytes));
     auto *box = static_cast<Loaded *>(mem_calloc(1, sizeof(Loaded)));
     RETURN_IF(box == nullptr, TAVIK_NO_MEMORY);
     tavik_profile *p = &box->profile;
@@ -390,10 +413,16 @@ int32_t tavik_profile_load(const void *data, uint64_t size, tavik_profile **out)
     p->occurance_threshold = static_cast<int32_t>(read_le32(bytes + 24));
     const uint32_t langs = read_le32(bytes + 28), metas = read_le32(bytes + 32);
     int32_t rc = TAVIK_BAD_PROFILE;
+    if (p->version != 1)
+        header.bad(kHeaderBytes - 8);
+    else if (langs > TAVIK_MAX_LANGS)
+        header.bad(kHeaderBytes - 28);
+    else if (metas > TAVIK_MAX_META)
+        header.bad(kHeaderBytes - 32);
     if (langs <= TAVIK_MAX_LANGS && metas <= TAVIK_MAX_META && p->version == 1) {
         p->lang_count = static_cast<int32_t>(langs);
         p->meta_count = static_cast<int32_t>(metas);
-        Cursor c{bytes + kHeaderBytes, size - kHeaderBytes};
+        Cursor c{bytes + kHeaderBytes, size - kHeaderBytes, bytes, fault};
         rc = read_body(c, *p);
     }
     if (rc != TAVIK_OK) {
@@ -404,6 +433,25 @@ int32_t tavik_profile_load(const void *data, uint64_t size, tavik_profile **out)
                   p->lang_count);
     *out = p;
     return TAVIK_OK;
+}
+
+}  // namespace
+
+int32_t tavik_profile_load(const void *data, uint64_t size, tavik_profile **out) {
+    return load(data, size, out, nullptr);
+}
+
+int32_t tavik_profile_find_fault(const void *data, uint64_t size, uint64_t *offset,
+                                 int32_t *truncated) {
+    Fault fault;
+    tavik_profile *p = nullptr;
+    const int32_t rc = load(data, size, &p, &fault);
+    tavik_profile_free(p);
+    if (rc == TAVIK_BAD_PROFILE) {
+        if (offset != nullptr) *offset = fault.offset;
+        if (truncated != nullptr) *truncated = fault.truncated ? 1 : 0;
+    }
+    return rc;
 }
 
 int32_t tavik_profile_load_path(const char *path, tavik_profile **out) {

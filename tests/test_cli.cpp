@@ -13,6 +13,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 #include <vector>
 
 #include "testutil.h"
@@ -155,6 +156,9 @@ INSTANTIATE_TEST_SUITE_P(
         GoldenCase{"plain_empty_stdin", {}, "", 1, ""},
         GoldenCase{"plain_too_short", {"Haus"}, "", 1, ""},
         GoldenCase{"plain_no_ngrams", {"12 34 --"}, "", 1, ""},
+        // No n-gram, nothing to compare: "und" whatever the minimum says.
+        GoldenCase{"plain_no_ngrams_min0", {"--min-ngrams", "0", "123 !!!"}, "", 1, ""},
+        GoldenCase{"all_no_ngrams_min0", {"--all", "--min-ngrams", "0", "123 !!!"}, "", 1, ""},
         GoldenCase{"plain_ambiguous", {"--min-margin", "100", kGerman}, "", 1, ""},
         GoldenCase{
             "plain_malformed", {}, kMalformed, 1, "tavik: standard input: bad utf8 (status 5)\n"},
@@ -372,6 +376,18 @@ TEST(Cli, UsageAndInputErrorsExit2WithOneLine) {
     TempDir dir;
     write_file(dir.file("notab.tsv"), std::string("eng\t") + kEnglish + "\nengonly\n");
     write_file(dir.file("junk.tavik"), "TAVIK001 not really");
+    // The profile's first bytes: a 36-byte header, the meta pairs "source"
+    // (at 36) and "note" (at 64, its value's text at 72), then the first
+    // language's code length at 80.
+    const std::string good = read_file(profile_path());
+    ASSERT_EQ(good.substr(81, 3), "eng");
+    write_file(dir.file("cut.tavik"), good.substr(0, 75));
+    write_file(dir.file("version.tavik"), tavik_test::with_byte(good, 8, 2));
+    write_file(dir.file("code.tavik"), tavik_test::with_byte(good, 80, 8));
+    std::filesystem::create_directory(dir.file("dir.tavik"));
+    ASSERT_EQ(::mkfifo(dir.file("fifo.tavik").c_str(), 0644), 0);
+    write_file(dir.file("big.tavik"), "");
+    std::filesystem::resize_file(dir.file("big.tavik"), 67108865);
     const std::vector<ErrorCase> cases = {
         {{"--bogus"}, "tavik: unknown option --bogus (try --help)\n"},
         {{"-x", "text"}, "tavik: unknown option -x (try --help)\n"},
@@ -398,9 +414,24 @@ TEST(Cli, UsageAndInputErrorsExit2WithOneLine) {
         {{"--list", "text"}, "tavik: --list takes no text (try --help)\n"},
         {{"--explain", "xyz", "text"}, "tavik: the profile has no language xyz (see --list)\n"},
         {{"--profile", "@DIR@/none.tavik", "text"},
-         "tavik: cannot load profile @DIR@/none.tavik: bad profile file\n"},
+         "tavik: cannot load profile @DIR@/none.tavik: No such file or directory\n"},
+        {{"--profile", "@DIR@/dir.tavik", "text"},
+         "tavik: cannot load profile @DIR@/dir.tavik: not a regular file\n"},
+        {{"--profile", "@DIR@/fifo.tavik", "text"},
+         "tavik: cannot load profile @DIR@/fifo.tavik: not a regular file\n"},
+        {{"--profile", "@DIR@/big.tavik", "text"},
+         "tavik: cannot load profile @DIR@/big.tavik: too large: 67108865 bytes, limit "
+         "67108864\n"},
         {{"--profile", "@DIR@/junk.tavik", "text"},
-         "tavik: cannot load profile @DIR@/junk.tavik: bad profile file\n"},
+         "tavik: cannot load profile @DIR@/junk.tavik: truncated: the file ends at byte 19, "
+         "inside the field at byte offset 0\n"},
+        {{"--profile", "@DIR@/cut.tavik", "text"},
+         "tavik: cannot load profile @DIR@/cut.tavik: truncated: the file ends at byte 75, "
+         "inside the field at byte offset 72\n"},
+        {{"--profile", "@DIR@/version.tavik", "text"},
+         "tavik: cannot load profile @DIR@/version.tavik: malformed at byte offset 8\n"},
+        {{"--profile", "@DIR@/code.tavik", "text"},
+         "tavik: cannot load profile @DIR@/code.tavik: malformed at byte offset 80\n"},
         {{"eval"}, "tavik: eval needs one FILE.tsv (try --help)\n"},
         {{"eval", "a.tsv", "b.tsv"}, "tavik: eval needs one FILE.tsv (try --help)\n"},
         {{"eval", "--lines", "a.tsv"},
@@ -429,6 +460,65 @@ TEST(Cli, EvalIsTheFirstTextOnlyAndDoubleDashEndsOptions) {
     EXPECT_EQ(r.code, 1);
     EXPECT_TRUE(r.out.find("\ttoo-short\t") != std::string::npos) << r.out;
     EXPECT_EQ(tavik({"the", "eval"}).code, 1);
+}
+
+// Codes holding a line feed, a tab, a carriage return or a backslash are
+// escaped in every line-oriented output as --list escapes them, so that
+// 6000 input lines give 6000 output lines.
+TEST(Cli, CodesWithControlCharactersStayOnOneLine) {
+    TempDir dir;
+    const std::string path = dir.file("ctl.tavik");
+    tavik_train_reset();
+    const std::vector<std::pair<const char *, const char *>> langs = {
+        {"e\nn", kSamples[0].text}, {"d\te", kSamples[1].text}, {"f\r\\", kSamples[2].text}};
+    for (const auto &[code, text] : langs) {
+        ASSERT_EQ(tavik_train_begin(code), TAVIK_OK);
+        ASSERT_EQ(tavik_train_feed(text), TAVIK_OK);
+        ASSERT_EQ(tavik_train_end_language(), TAVIK_OK);
+    }
+    ASSERT_EQ(tavik_train_write_profile(path.c_str()), TAVIK_OK);
+    tavik_train_reset();
+    std::string input;
+    for (int i = 0; i < 2000; ++i)
+        input += std::string(kEnglish) + "\n" + kGerman + "\n" + kFrench + "\n";
+    for (const std::vector<std::string> &mode :
+         {std::vector<std::string>{}, std::vector<std::string>{"--all"}}) {
+        std::vector<std::string> args = {"--profile", path, "--lines"};
+        args.insert(args.end(), mode.begin(), mode.end());
+        const RunResult r = run_program(kTavik, args, input);
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(count_lines(r.out), 6000u);
+        EXPECT_TRUE(r.out.starts_with("e\\nn\t")) << r.out.substr(0, 200);
+        EXPECT_NE(r.out.find("\nd\\te\t"), std::string::npos);
+        EXPECT_NE(r.out.find("\nf\\r\\\\\t"), std::string::npos);
+    }
+    const RunResult one = run_program(kTavik, {"--profile", path, "--all", kGerman});
+    EXPECT_TRUE(one.out.starts_with("d\\te\t")) << one.out;
+    EXPECT_NE(one.out.find(" e\\nn:"), std::string::npos) << one.out;
+    EXPECT_EQ(count_lines(one.out), 1u);
+    // eval: the confusion of a text labelled "eng" names the escaped code.
+    write_file(dir.file("set.tsv"), std::string("eng\t") + kEnglish + "\n");
+    const RunResult eval = run_program(kTavik, {"--profile", path, "eval", dir.file("set.tsv")});
+    EXPECT_NE(eval.out.find("  eng -> e\\nn  1\n"), std::string::npos) << eval.out;
+}
+
+// Memory exhaustion ends the command with a message and status 2, not an
+// abort.  The address-space limit does not suit the sanitizers or valgrind.
+TEST(Cli, OutOfMemoryExitsTwoWithAMessage) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "an address-space limit breaks AddressSanitizer";
+#endif
+    const char *preload = std::getenv("LD_PRELOAD");
+    if (preload != nullptr && std::string_view(preload).find("vgpreload") != std::string_view::npos)
+        GTEST_SKIP() << "an address-space limit breaks valgrind";
+    const RunResult r = run_program(
+        "/bin/sh",
+        {"-c",
+         "ulimit -v 150000 && head -c 150000000 /dev/zero 2>/dev/null | \"$0\" --profile \"$1\"",
+         kTavik, profile_path()});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.err, "tavik: out of memory\n");
+    EXPECT_EQ(r.out, "");
 }
 
 // ------------------------------------------------------- embedded profile

@@ -39,6 +39,29 @@ Output &Output::put_json_string(std::string_view s) {
     return *this;
 }
 
+Output &Output::put_field(std::string_view s) {
+    for (const char c : s) {
+        switch (c) {
+        case '\t':
+            buf_.append("\\t");
+            break;
+        case '\n':
+            buf_.append("\\n");
+            break;
+        case '\r':
+            buf_.append("\\r");
+            break;
+        case '\\':
+            buf_.append("\\\\");
+            break;
+        default:
+            buf_.push_back(c);
+        }
+    }
+    if (buf_.size() >= kFlushAt) flush();
+    return *this;
+}
+
 Output &Output::put_fixed4(double v) {
     char b[64];
     std::snprintf(b, sizeof b, "%.4f", v);
@@ -74,7 +97,9 @@ int32_t Identifier::identify(std::string_view text) {
             }
         }
     }
-    return tavik_identify(buf_.c_str());
+    const int32_t rc = tavik_identify(buf_.c_str());
+    const bool scored = rc == TAVIK_OK || rc == TAVIK_AMBIGUOUS;
+    return scored && tavik_ngram_count() == 0 ? TAVIK_TOO_FEW_NGRAMS : rc;
 }
 
 namespace {
@@ -106,16 +131,16 @@ void Identifier::write_plain(Output &out, int32_t rc, bool all) {
         tavik_set_min_ngrams(min_ngrams);
     }
     const bool scored = (rc == TAVIK_OK || rc == TAVIK_AMBIGUOUS || rc == TAVIK_TOO_FEW_NGRAMS) &&
-                        tavik_result_count() > 0;
+                        tavik_ngram_count() > 0 && tavik_result_count() > 0;
     if (scored)
-        out.put(tavik_result_code(0)).put('\t').put_fixed4(tavik_result_confidence(0));
+        out.put_field(tavik_result_code(0)).put('\t').put_fixed4(tavik_result_confidence(0));
     else
         out.put("und\t").put_fixed4(0.0);
     if (all) {
         out.put('\t').put(status_word(rc)).put('\t');
         for (int32_t i = 0; scored && i < tavik_result_count(); ++i) {
             if (i > 0) out.put(' ');
-            out.put(tavik_result_code(i)).put(':').put_fixed4(tavik_result_distance(i));
+            out.put_field(tavik_result_code(i)).put(':').put_fixed4(tavik_result_distance(i));
         }
     } else if (rc != TAVIK_OK) {
         out.put('\t').put(status_word(rc));

@@ -33,6 +33,10 @@ public:
     }
     Output &put(long v) { return put(std::string_view(std::to_string(v))); }
     Output &put_json_string(std::string_view s);
+    // A profile text (code, meta key or value) on a tab-separated line: tab,
+    // line feed, carriage return and backslash are written as \t, \n, \r
+    // and \\, so that one record stays one line.
+    Output &put_field(std::string_view s);
     // A value in [0, 1] or a distance, with four decimals.
     Output &put_fixed4(double v);
     bool flush();
@@ -47,7 +51,9 @@ private:
 // Prepares texts for the library and identifies them.  NUL bytes become
 // spaces (the library reads a text up to its first NUL); with
 // replace_invalid every byte that does not start a well-formed UTF-8
-// sequence becomes a space as well.
+// sequence becomes a space as well.  A text without any n-gram is too short
+// whatever min_ngrams says: there is nothing to compare, so no language is
+// named.
 class Identifier {
 public:
     explicit Identifier(bool replace_invalid) : replace_invalid_(replace_invalid) {}

@@ -18,9 +18,11 @@
 #include <cstring>
 #include <fcntl.h>
 #include <map>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <utility>
@@ -51,6 +53,8 @@ constexpr const char *kUsage =
     "Output (default: CODE<TAB>CONFIDENCE[<TAB>ambiguous|too-short|bad-utf8|error]):\n"
     "  ambiguous and too-short still name the closest language; a text without\n"
     "  any n-gram, malformed UTF-8 or another failure give \"und\".\n"
+    "  Tab, line feed, carriage return and backslash in a code are written as\n"
+    "  \\t, \\n, \\r and \\\\, as --list writes them: one line per text.\n"
     "  --json            the result document per text (JSON Lines with --lines)\n"
     "  --all             add the status word and every language's distance\n"
     "                    (CODE:DISTANCE, closest first)\n"
@@ -244,15 +248,60 @@ void apply_settings(const Options &o) {
     }
 }
 
+// Why the profile file at `path` does not load, as closely as it can be
+// told: the system's reason, the kind or size of the file, or the offset at
+// which its bytes break the format.
+std::string profile_fault(const char *path) {
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return std::strerror(errno);
+    std::string why;
+    struct stat st;
+    std::string data;
+    if (::fstat(fd, &st) != 0) {
+        why = std::strerror(errno);
+    } else if (!S_ISREG(st.st_mode)) {
+        why = "not a regular file";
+    } else if (static_cast<uint64_t>(st.st_size) > TAVIK_MAX_PROFILE_BYTES) {
+        why = "too large: " + std::to_string(st.st_size) + " bytes, limit " +
+              std::to_string(TAVIK_MAX_PROFILE_BYTES);
+    } else {
+        const tavik::cli::ReadFn read = tavik::cli::fd_reader(fd);
+        char buf[1 << 16];
+        long n;
+        while ((n = read(buf, sizeof buf)) > 0) data.append(buf, static_cast<size_t>(n));
+        if (n < 0) why = std::strerror(errno);
+    }
+    ::close(fd);
+    if (!why.empty()) return why;
+    uint64_t offset = 0;
+    int32_t truncated = 0;
+    switch (tavik_profile_find_fault(data.data(), data.size(), &offset, &truncated)) {
+    case TAVIK_BAD_PROFILE:
+        if (truncated != 0)
+            return "truncated: the file ends at byte " + std::to_string(data.size()) +
+                   ", inside the field at byte offset " + std::to_string(offset);
+        return "malformed at byte offset " + std::to_string(offset);
+    case TAVIK_NO_MEMORY:
+        return "out of memory";
+    default:
+        return tavik_last_error();  // the file changed since the load
+    }
+}
+
 void load_profile(const Options &o) {
     if (o.profile != nullptr) {
-        if (tavik_load_profile(o.profile) != TAVIK_OK)
-            fatal(std::string("cannot load profile ") + o.profile + ": " + tavik_last_error());
+        const int32_t rc = tavik_load_profile(o.profile);
+        if (rc == TAVIK_NO_MEMORY) fatal("out of memory");
+        if (rc != TAVIK_OK)
+            fatal(std::string("cannot load profile ") + o.profile + ": " +
+                  profile_fault(o.profile));
         return;
     }
     const std::span<const unsigned char> blob = tavik::cli::embedded_profile();
     if (blob.empty()) fatal("no embedded profile in this build; use --profile FILE");
-    if (tavik_load_profile_memory(blob.data(), blob.size()) != TAVIK_OK)
+    const int32_t rc = tavik_load_profile_memory(blob.data(), blob.size());
+    if (rc == TAVIK_NO_MEMORY) fatal("out of memory");
+    if (rc != TAVIK_OK)
         fatal(std::string("cannot load the embedded profile: ") + tavik_last_error());
 }
 
@@ -340,43 +389,20 @@ private:
 
 // ----------------------------------------------------------------- output
 
-// A profile text on a tab-separated line: tab, line feed, carriage return
-// and backslash are written as \t, \n, \r and \\.
-void put_field(tavik::cli::Output &out, const char *text) {
-    for (const char *p = text != nullptr ? text : ""; *p != '\0'; ++p) {
-        switch (*p) {
-        case '\t':
-            out.put("\\t");
-            break;
-        case '\n':
-            out.put("\\n");
-            break;
-        case '\r':
-            out.put("\\r");
-            break;
-        case '\\':
-            out.put("\\\\");
-            break;
-        default:
-            out.put(*p);
-        }
-    }
-}
-
 void list_profile(tavik::cli::Output &out) {
     out.put("id\t");
-    put_field(out, tavik_profile_id());
+    out.put_field(tavik_profile_id());
     out.put('\n');
     for (int32_t i = 0; i < tavik_profile_language_count(); ++i) {
         out.put("language\t");
-        put_field(out, tavik_profile_language_code(i));
+        out.put_field(tavik_profile_language_code(i));
         out.put('\n');
     }
     for (int32_t i = 0; i < tavik_profile_meta_count(); ++i) {
         out.put("meta\t");
-        put_field(out, tavik_profile_meta_key(i));
-        out.put('\t');
-        put_field(out, tavik_profile_meta_value(i));
+        out.put_field(tavik_profile_meta_key(i));
+        out.put('	');
+        out.put_field(tavik_profile_meta_value(i));
         out.put('\n');
     }
 }
@@ -384,11 +410,29 @@ void list_profile(tavik::cli::Output &out) {
 // Reports a text the library refused (malformed UTF-8 and the like) on
 // standard error; ambiguous and too-short outcomes show on the output line.
 void report_failure(int32_t rc, const std::string &where) {
+    if (rc == TAVIK_NO_MEMORY) fatal("out of memory");
     if (rc != TAVIK_OK && rc != TAVIK_AMBIGUOUS && rc != TAVIK_TOO_FEW_NGRAMS)
         std::fprintf(stderr, "tavik: %s: %s (status %d)\n", where.c_str(), tavik_last_error(), rc);
 }
 
 // ------------------------------------------------------------------- eval
+
+// `text` as Output::put_field writes it.
+std::string escaped(std::string_view text) {
+    std::string s;
+    for (const char c : text) {
+        const char *esc = c == '\t'   ? "\\t"
+                          : c == '\n' ? "\\n"
+                          : c == '\r' ? "\\r"
+                          : c == '\\' ? "\\\\"
+                                      : nullptr;
+        if (esc != nullptr)
+            s += esc;
+        else
+            s += c;
+    }
+    return s;
+}
 
 struct Tally {
     long texts = 0, correct = 0;
@@ -493,8 +537,8 @@ int run_eval(const Options &o) {
             if (m.empty()) return;
             out.put(title).put('\n');
             for (const auto &[key, t] : m) {
-                std::snprintf(buf, sizeof buf, "  %-10s %7ld  %7.2f%%\n", key.c_str(), t.texts,
-                              percent(t.correct, t.texts));
+                std::snprintf(buf, sizeof buf, "  %-10s %7ld  %7.2f%%\n", escaped(key).c_str(),
+                              t.texts, percent(t.correct, t.texts));
                 out.put(buf);
             }
         };
@@ -502,8 +546,8 @@ int run_eval(const Options &o) {
         table("by label:", by_label);
         if (!top.empty()) out.put("confusions (expected -> got):\n");
         for (const auto &[n, pair] : top) {
-            std::snprintf(buf, sizeof buf, "  %s -> %s  %ld\n", pair.first.c_str(),
-                          pair.second.c_str(), -n);
+            out.put("  ").put_field(pair.first).put(" -> ").put_field(pair.second);
+            std::snprintf(buf, sizeof buf, "  %ld\n", -n);
             out.put(buf);
         }
     }
@@ -525,6 +569,10 @@ struct Run {
     // Identifies one text and writes its line; `where` names it in messages.
     void text(std::string_view text, const std::string &where) {
         const int32_t rc = id.identify(text);
+        if (rc == TAVIK_NO_MEMORY) {
+            out.flush();
+            fatal("out of memory");
+        }
         all_identified = all_identified && rc == TAVIK_OK;
         report_failure(rc, where);
         switch (o.mode) {
@@ -592,9 +640,7 @@ int run_identify(const Options &o) {
     return run.all_identified ? 0 : 1;
 }
 
-}  // namespace
-
-int main(int argc, char **argv) {
+int run(int argc, char **argv) {
     const Options o = parse_args(argc, argv);
     load_profile(o);
     apply_settings(o);
@@ -605,4 +651,18 @@ int main(int argc, char **argv) {
         return 0;
     }
     return o.eval ? run_eval(o) : run_identify(o);
+}
+
+}  // namespace
+
+// Running out of memory ends the command with a message and status 2, not
+// with an abort and a core.
+int main(int argc, char **argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc &) {
+        std::fflush(stdout);
+        std::fputs("tavik: out of memory\n", stderr);
+        return 2;
+    }
 }

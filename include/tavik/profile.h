@@ -105,6 +105,16 @@ TAVIK_API int32_t tavik_profile_write(const tavik_profile *profile, const char *
 TAVIK_API int32_t tavik_profile_load(const void *data, uint64_t size, tavik_profile **out);
 
 /*
+ * Says where tavik_profile_load rejects the `size` bytes at `data`: returns
+ * TAVIK_BAD_PROFILE with `*offset` the byte offset of the first field that
+ * breaks the format and `*truncated` 1 when the bytes end inside that field
+ * (0 when its value is wrong), TAVIK_OK when the bytes load, or
+ * TAVIK_NO_MEMORY.  Nothing is kept; NULL out-pointers are accepted.
+ */
+TAVIK_API int32_t tavik_profile_find_fault(const void *data, uint64_t size, uint64_t *offset,
+                                           int32_t *truncated);
+
+/*
  * Reads the whole file at `path` (at most 64 MiB) and parses it as
  * tavik_profile_load does.  Returns TAVIK_INVALID for a NULL path,
  * TAVIK_BAD_PROFILE when the file cannot be opened, sized or read whole or
