@@ -19,6 +19,7 @@
  * - Threads: the library starts none and takes no locks.  It serves one
  *   thread at a time; calls must not overlap.  Use one process per worker
  *   for parallelism.
+ *   For threads, see tavik_session.h (models shared, one session each).
  * - Status codes: functions that can fail return a tavik_status as int32_t.
  *   Identification-side failures also leave a fixed message that
  *   tavik_last_error returns; training never writes it.
