@@ -146,8 +146,8 @@ bool stream_lines(const ReadFn &read, const LineFn &fn) {
     std::vector<char> chunk(1 << 20);
     long number = 0;
     for (;;) {
-        // Whatever read(2) has is handled at once: a worker must answer the
-        // lines it got instead of waiting for a full chunk that may never come.
+        // Whatever read(2) has is handled at once instead of waiting for a
+        // full chunk that may never come.
         const long got = read(chunk.data(), chunk.size());
         if (got < 0) return false;
         if (got == 0) break;
