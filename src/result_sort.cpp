@@ -102,11 +102,15 @@ inline void sort_langs(const tavik_profile &p, int32_t n, LangOf lang_of, const 
         std::memcpy(&bits, &distances[l], sizeof bits);
         hits[k] = Hit{bits, uint64_t{code_order[l]} << kTieLangBits | static_cast<uint64_t>(k)};
     }
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
     // GCC cannot see that sort_hits reads only the n entries written above.
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
     sort_hits(hits, n, sorted);
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
     for (int32_t i = 0; i < n; ++i) {
         const int32_t lang = lang_of(static_cast<int32_t>(sorted[i].tie & kTieLangMask));
         tavik_result &r = out[i];
