@@ -412,9 +412,9 @@ TEST(Model, LivesAsLongAsItsLastSession) {
 // designed one.
 TEST(Threads, SessionsOnOneModelMatchTheSerialOutcome) {
     constexpr int kThreads = 8;
-    // ThreadSanitizer makes every identification some fifty times slower;
-    // a race shows on fewer texts as well.
-#if defined(__SANITIZE_THREAD__)
+    // The sanitizers make every identification tens of times slower; a race
+    // or a stray access shows on fewer texts as well.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
     const std::vector<std::string> texts = sample_texts(1000);
 #else
     const std::vector<std::string> texts = sample_texts(3000);
