@@ -12,12 +12,14 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <random>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
 #include "tavik/tavik_api.h"
+#include "tavik/tavik_session.h"
 
 namespace {
 
@@ -130,7 +132,8 @@ private:
 
 struct Fixture {
     std::vector<Language> languages;
-    std::string error;  // empty when the profile is loaded
+    tavik_model *model = nullptr;  // the same profile, for sessions
+    std::string error;             // empty when the profile is loaded
 };
 
 Fixture build() {
@@ -155,8 +158,9 @@ Fixture build() {
     const int32_t written = tavik_train_write_profile(path.c_str());
     tavik_train_reset();
     const int32_t loaded = written == TAVIK_OK ? tavik_load_profile(path.c_str()) : written;
+    const int32_t opened = loaded == TAVIK_OK ? tavik_model_open(path.c_str(), &f.model) : loaded;
     ::unlink(path.c_str());
-    if (loaded != TAVIK_OK) {
+    if (opened != TAVIK_OK) {
         f.error = "profile not written or loaded";
         return f;
     }
@@ -175,7 +179,10 @@ const Fixture &fixture() {
 }
 
 // One text of `chars` characters per language, none of them seen in training.
+// Threads of one benchmark may ask at once.
 const std::vector<std::string> &queries(size_t chars) {
+    static std::mutex m;
+    const std::lock_guard lock(m);
     static std::map<size_t, std::vector<std::string>> pools;
     std::vector<std::string> &pool = pools[chars];
     if (pool.empty())
@@ -231,5 +238,57 @@ void BM_Extract(benchmark::State &state) {
     state.SetBytesProcessed(bytes);
 }
 BENCHMARK(BM_Extract)->ArgName("chars")->Arg(400);
+
+// The same identification through a session of the handle-based interface.
+void BM_SessionIdentify(benchmark::State &state) {
+    const Fixture &f = fixture();
+    if (!f.error.empty()) {
+        state.SkipWithError(f.error.c_str());
+        return;
+    }
+    const auto &pool = queries(static_cast<size_t>(state.range(0)));
+    tavik_session *s = nullptr;
+    if (tavik_session_new(f.model, &s) != TAVIK_OK) {
+        state.SkipWithError("no session");
+        return;
+    }
+    tavik_session_set_min_ngrams(s, 0);
+    int64_t bytes = 0;
+    size_t i = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(tavik_session_identify(s, pool[i].data(), pool[i].size()));
+        bytes += static_cast<int64_t>(pool[i].size());
+        i = i + 1 == pool.size() ? 0 : i + 1;
+    }
+    tavik_session_free(s);
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+    state.SetBytesProcessed(bytes);
+}
+BENCHMARK(BM_SessionIdentify)->ArgName("chars")->Arg(30)->Arg(100)->Arg(400)->Arg(4000);
+
+// Threads sharing one model, each with a session of its own, timed on the
+// wall clock: the rate of all threads together.
+void BM_SharedModel(benchmark::State &state) {
+    const Fixture &f = fixture();
+    if (!f.error.empty()) {
+        state.SkipWithError(f.error.c_str());
+        return;
+    }
+    const auto &pool = queries(static_cast<size_t>(state.range(0)));
+    tavik_session *s = nullptr;
+    if (tavik_session_new(f.model, &s) != TAVIK_OK) {
+        state.SkipWithError("no session");
+        return;
+    }
+    tavik_session_set_min_ngrams(s, 0);
+    size_t i = static_cast<size_t>(state.thread_index()) * 17 % pool.size();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(tavik_session_identify(s, pool[i].data(), pool[i].size()));
+        i = i + 1 == pool.size() ? 0 : i + 1;
+    }
+    tavik_session_free(s);
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+}
+BENCHMARK(BM_SharedModel)->ArgName("chars")->Arg(100)->Threads(1)->Threads(2)->UseRealTime();
 
 }  // namespace

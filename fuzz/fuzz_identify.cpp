@@ -12,7 +12,10 @@
 // distances are those of a plain reference sum, margin and confidence
 // follow from the two best; the query's ranks are 1..count with positive,
 // sorted counts; both documents parse back (yyjson) and agree with the
-// accessors, and asking twice gives the same bytes.
+// accessors, and asking twice gives the same bytes.  A session on a model
+// of the same profile, under the same settings, gives the same outcome for
+// the text up to its first NUL byte; and for the whole text, the outcome
+// of the text with every NUL byte made a space.
 
 #include <algorithm>
 #include <cmath>
@@ -28,6 +31,7 @@
 #include "fuzz_util.h"
 #include "reference.h"
 #include "tavik/tavik_api.h"
+#include "tavik/tavik_session.h"
 #include "tavik/utf8.h"
 
 namespace {
@@ -293,6 +297,85 @@ void check_results(int32_t rc) {
           "best code");
 }
 
+// ---------------------------------------------------------------- sessions
+
+std::string bits_of(double d) {
+    uint64_t b;
+    std::memcpy(&b, &d, sizeof b);
+    return std::to_string(b);
+}
+
+// Everything the designed interface shows of its last identification.
+std::string global_outcome(int32_t rc) {
+    std::string s = std::to_string(rc) + " " + std::to_string(tavik_get_state()->status) + " " +
+                    tavik_last_error() + "\n";
+    for (int32_t i = 0; i < tavik_ngram_count(); ++i) s += std::string(tavik_ngram(i)) + " ";
+    for (int32_t i = 0; i < tavik_result_count(); ++i)
+        s += std::string(tavik_result_code(i)) + ":" + bits_of(tavik_result_distance(i)) + ":" +
+             bits_of(tavik_result_confidence(i)) + " ";
+    const char *best = tavik_best_code();
+    s += std::string("\n") + (best != nullptr ? best : "NULL") + "\n" + tavik_result_json();
+    for (int32_t i = -1; i <= tavik_profile_language_count(); ++i)
+        s += "\n" + std::string(tavik_explain(i));
+    return s;
+}
+
+// The same of a session.
+std::string session_outcome(tavik_session *ss, int32_t rc) {
+    std::string s = std::to_string(rc) + " " + std::to_string(tavik_session_status(ss)) + " " +
+                    tavik_session_last_error(ss) + "\n";
+    for (int32_t i = 0; i < tavik_session_ngram_count(ss); ++i)
+        s += std::string(tavik_session_ngram(ss, i)) + " ";
+    for (int32_t i = 0; i < tavik_session_result_count(ss); ++i)
+        s += std::string(tavik_session_result_code(ss, i)) + ":" +
+             bits_of(tavik_session_result_distance(ss, i)) + ":" +
+             bits_of(tavik_session_result_confidence(ss, i)) + " ";
+    const char *best = tavik_session_best_code(ss);
+    s += std::string("\n") + (best != nullptr ? best : "NULL") + "\n" +
+         tavik_session_result_json(ss);
+    for (int32_t i = -1; i <= tavik_session_language_count(ss); ++i)
+        s += "\n" + std::string(tavik_session_explain(ss, i));
+    return s;
+}
+
+// A session on a model of profile `which`, with the settings of the input.
+struct Session {
+    tavik_model *model = nullptr;
+    tavik_session *s = nullptr;
+    Session(const std::string &profile, const uint8_t *data) {
+        check(tavik_model_open_memory(profile.data(), profile.size(), &model) == TAVIK_OK,
+              "fixed profile rejected by the model");
+        check(tavik_session_new(model, &s) == TAVIK_OK, "no session");
+        tavik_session_set_min_ngrams(s, signed8(data[1]));
+        tavik_session_set_min_margin(s, signed8(data[2]) / 4.0);
+        tavik_session_set_size_penalty(s, data[3] & 1);
+        tavik_session_set_max_ngram_length(s, signed8(data[4]));
+        tavik_session_set_max_distribution(s, static_cast<int16_t>(data[5] | data[6] << 8));
+        tavik_session_set_occurance_threshold(s, signed8(data[7]));
+    }
+    ~Session() {
+        tavik_model_free(model);
+        tavik_session_free(s);
+    }
+    Session(const Session &) = delete;
+    Session &operator=(const Session &) = delete;
+};
+
+void check_session(const std::string &profile, const uint8_t *data, const std::string &text,
+                   const std::string &global) {
+    Session a(profile, data);
+    const size_t head = std::strlen(text.c_str());
+    check(session_outcome(a.s, tavik_session_identify(a.s, text.data(), head)) == global,
+          "session outcome differs from the designed interface");
+    if (head == text.size()) return;
+    std::string spaced = text;
+    std::replace(spaced.begin(), spaced.end(), '\0', ' ');
+    Session b(profile, data);
+    check(session_outcome(a.s, tavik_session_identify(a.s, text.data(), text.size())) ==
+              session_outcome(b.s, tavik_session_identify(b.s, spaced.data(), spaced.size())),
+          "a NUL byte is not a separator");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -341,6 +424,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             want = reference_distance(p->langs[i]);
         check_explanation(i, want);
     }
+    if (have_profile && !null_text) check_session(profile, data, text, global_outcome(rc));
     tavik_free_profile();
     return 0;
 }

@@ -1,12 +1,10 @@
-// api_identify.cpp - identification through the process-wide state, and the
-// result accessors.  The scoring itself is in score.cpp (plain) and its fast
-// paths.
+// api_identify.cpp - identification through the process-wide state, the
+// result accessors and the documents.  The engine (engine.h) does the work.
 
 #include <cstdint>
+#include <cstring>
 
 #include "api_internal.h"
-#include "result_sort.h"
-#include "score.h"
 
 using tavik::G;
 
@@ -20,40 +18,8 @@ extern "C" {
 
 int32_t tavik_identify(const char *text) {
     tavik::ensure_defaults();
-    G.result_count = 0;
-    G.status = TAVIK_NO_PROFILE;
-    if (G.profile == nullptr) {
-        tavik::set_error("no profile");
-        return TAVIK_NO_PROFILE;
-    }
-    if (text == nullptr) {
-        tavik::set_error("null text");
-        return TAVIK_INVALID;
-    }
-    const int32_t rc = tavik_extract_ngrams(text);
-    if (rc != TAVIK_OK) {
-        G.status = rc;
-        return rc;
-    }
-    if (static_cast<int32_t>(G.query.count) < G.min_ngrams) {
-        G.status = TAVIK_TOO_FEW_NGRAMS;
-        tavik::set_error("too few ngrams");
-        return TAVIK_TOO_FEW_NGRAMS;
-    }
-    const tavik_profile &p = *G.profile;
-    double distances[TAVIK_MAX_LANGS];
-    tavik::index_score(tavik::g_index, p, distances);
-    tavik::sort_results(p, distances, tavik::index_code_order(tavik::g_index), G.results);
-    G.result_count = p.lang_count;
-    const double margin = tavik::rank_results(G.results, G.result_count);
-    if (G.result_count >= 2 && margin < G.min_margin) {
-        G.status = TAVIK_AMBIGUOUS;
-        tavik::set_error("ambiguous");
-        return TAVIK_AMBIGUOUS;
-    }
-    tavik::set_error(nullptr);
-    G.status = TAVIK_OK;
-    return TAVIK_OK;
+    return tavik::engine_identify(tavik::global_engine(), text,
+                                  text != nullptr ? std::strlen(text) : 0);
 }
 
 int32_t tavik_result_count(void) { return G.result_count; }
@@ -72,6 +38,12 @@ double tavik_result_confidence(int32_t index) {
 
 const char *tavik_best_code(void) {
     return G.status == TAVIK_OK && G.result_count > 0 ? G.results[0].code : nullptr;
+}
+
+const char *tavik_result_json(void) { return tavik::engine_result_json(tavik::global_engine()); }
+
+const char *tavik_explain(int32_t index) {
+    return tavik::engine_explain(tavik::global_engine(), index);
 }
 
 }  // extern "C"

@@ -25,16 +25,6 @@ void ensure_defaults() {
     G.occurance_threshold = kDefaultOccuranceThreshold;
 }
 
-void set_error(const char *message) {
-    if (message == nullptr) {
-        G.error[0] = '\0';
-        return;
-    }
-    const size_t n = strnlen(message, sizeof G.error - 1);
-    std::memcpy(G.error, message, n);
-    G.error[n] = '\0';
-}
-
 }  // namespace tavik
 
 using tavik::ensure_defaults;

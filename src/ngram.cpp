@@ -317,7 +317,10 @@ void strmap_release(StrMap &map) {
 }
 
 int32_t strmap_count_text(StrMap &map, const char *text, int32_t max_len) {
-    const uint64_t len = std::strlen(text);
+    return strmap_count_bytes(map, text, std::strlen(text), max_len);
+}
+
+int32_t strmap_count_bytes(StrMap &map, const char *text, uint64_t len, int32_t max_len) {
     map.count = 0;
     map.arena_len = 0;
     map.ranked_count = 0;

@@ -61,6 +61,10 @@ void strmap_release(StrMap &map);
 // `max_len` >= 1 and `text` != NULL are the caller's to check.
 int32_t strmap_count_text(StrMap &map, const char *text, int32_t max_len);
 
+// The same for the `len` bytes at `text`, where a NUL byte is a separator
+// like any other non-letter.
+int32_t strmap_count_bytes(StrMap &map, const char *text, uint64_t len, int32_t max_len);
+
 // Ranks the counted entries into map.ranked: counts below `threshold`
 // dropped (when > 0), the higher count first, the earlier first occurrence
 // on equal counts, cut to `max_distribution` (when > 0).  TAVIK_OK or

@@ -51,8 +51,8 @@ inline int32_t emit_from_token(const WordBuffer &w, int max_len, Sink &sink) {
     return 0;
 }
 
-// Walks the `len` bytes of text (its part before the first NUL) and hands
-// every framed word to word_sink(const WordBuffer &); returns 0,
+// Walks the `len` bytes of text (a NUL among them is a separator, being no
+// letter) and hands every framed word to word_sink(const WordBuffer &); returns 0,
 // TAVIK_BAD_UTF8 or the sink's status.
 template <class WordSink>
 inline int32_t scan_words(const char *text, uint64_t len, WordBuffer &w, WordSink &word_sink) {

@@ -82,29 +82,57 @@ void code_places(const tavik_profile &p, uint8_t *places) {
     }
 }
 
-void sort_results(const tavik_profile &p, const double *distances, const uint8_t *code_order,
-                  tavik_result *out) {
-    const int32_t n = p.lang_count;
+namespace {
+
+// Sorts the `n` languages lang_of(0) .. lang_of(n - 1), ascending profile
+// places, into `out`.  The tie word holds k, whose order is that of the
+// places.
+template <class LangOf>
+inline void sort_langs(const tavik_profile &p, int32_t n, LangOf lang_of, const double *distances,
+                       const uint8_t *code_order, tavik_result *out) {
     uint8_t places[TAVIK_MAX_LANGS];
     if (code_order == nullptr) {
         code_places(p, places);
         code_order = places;
     }
     Hit hits[TAVIK_MAX_LANGS], sorted[TAVIK_MAX_LANGS];
-    for (int32_t i = 0; i < n; ++i) {
+    for (int32_t k = 0; k < n; ++k) {
+        const int32_t l = lang_of(k);
         uint64_t bits;
-        std::memcpy(&bits, &distances[i], sizeof bits);
-        hits[i] = Hit{bits, uint64_t{code_order[i]} << kTieLangBits | static_cast<uint64_t>(i)};
+        std::memcpy(&bits, &distances[l], sizeof bits);
+        hits[k] = Hit{bits, uint64_t{code_order[l]} << kTieLangBits | static_cast<uint64_t>(k)};
     }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+    // GCC cannot see that sort_hits reads only the n entries written above.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
     sort_hits(hits, n, sorted);
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
     for (int32_t i = 0; i < n; ++i) {
-        const auto lang = static_cast<int32_t>(sorted[i].tie & kTieLangMask);
+        const int32_t lang = lang_of(static_cast<int32_t>(sorted[i].tie & kTieLangMask));
         tavik_result &r = out[i];
         std::memcpy(r.code, p.langs[lang].code, sizeof r.code);
         r.code[sizeof r.code - 1] = '\0';
         r.confidence = 0.0;
         r.distance = distances[lang];
     }
+}
+
+}  // namespace
+
+void sort_results(const tavik_profile &p, const double *distances, const uint8_t *code_order,
+                  tavik_result *out) {
+    sort_langs(
+        p, p.lang_count, [](int32_t k) { return k; }, distances, code_order, out);
+}
+
+void sort_results_of(const tavik_profile &p, const int32_t *langs, int32_t n,
+                     const double *distances, const uint8_t *code_order, tavik_result *out) {
+    sort_langs(
+        p, n, [langs](int32_t k) { return langs[k]; }, distances, code_order, out);
 }
 
 }  // namespace tavik

@@ -23,6 +23,11 @@ void code_places(const tavik_profile &profile, uint8_t *places);
 void sort_results(const tavik_profile &profile, const double *distances, const uint8_t *code_order,
                   tavik_result *out);
 
+// The same for the `n` languages at profile places langs[0 .. n - 1]
+// (ascending) alone: the order a profile holding only them gives.
+void sort_results_of(const tavik_profile &profile, const int32_t *langs, int32_t n,
+                     const double *distances, const uint8_t *code_order, tavik_result *out);
+
 }  // namespace tavik
 
 #endif  // TAVIK_RESULT_SORT_H

@@ -156,7 +156,9 @@ __attribute__((target("avx2"))) void add_avx2(const uint16_t *const *rows, const
 }
 #endif
 
-// Whether the AVX2 build can run here; asked once per process.  The builds
+// Whether the AVX2 build can run here; asked once per process, by the
+// first call from any thread (a function-local static is initialised
+// exactly once even when threads reach it together, and read-only after).  The builds
 // are called directly rather than through a pointer, which sanitizers
 // would check against a C++ runtime that C programs do not link.
 bool has_avx2() {

@@ -21,7 +21,7 @@
 #include <cstring>
 
 #include "alloc.h"
-#include "api_internal.h"
+#include "engine.h"
 #include "hash.h"
 #include "result_sort.h"
 #include "score_dense_rows.h"
@@ -348,23 +348,22 @@ void index_free(ProfileIndex *ix) {
     mem_free(ix);
 }
 
-void index_score(const ProfileIndex *ix, const tavik_profile &p, double *distances) {
-    const tavik_ngram_list &query = G.query;
-    const int32_t penalty = absent_penalty();
+void index_score(const ProfileIndex *ix, const tavik_profile &p, const tavik_ngram_list &query,
+                 const QueryEntries *entries, int32_t size_penalty, int32_t penalty,
+                 double *distances) {
     const uint64_t q = query.count;
-    QueryEntries qe{};  // keys made once, during extraction
-    const bool have_keys = query_entries(&qe);
     // Sums stay exact in a double below 2^53 (kept below 2^52, a bit to
     // spare); beyond that only the one-by-one reference gives the same
     // rounding.
     const double qd = static_cast<double>(q);
     const double bound = qd * (qd + TAVIK_MAX_LANG_NGRAMS) +
                          (2.0 * qd + TAVIK_MAX_LANG_NGRAMS) * static_cast<double>(penalty);
-    if (ix == nullptr || !have_keys || bound >= kExactSumBound) {
+    if (ix == nullptr || entries == nullptr || bound >= kExactSumBound) {
         for (int32_t l = 0; l < p.lang_count; ++l)
-            distances[l] = calc_distance(p.langs[l], query, G.size_penalty, penalty);
+            distances[l] = calc_distance(p.langs[l], query, size_penalty, penalty);
         return;
     }
+    const QueryEntries qe = *entries;  // keys made once, during extraction
     // A language starts charged P for every query n-gram; each n-gram it
     // holds then trades its P for |i - r|.  Postings add to one accumulator
     // per language; rows are summed by the vector kernel as long as query
@@ -435,7 +434,7 @@ void index_score(const ProfileIndex *ix, const tavik_profile &p, double *distanc
         const int64_t held = static_cast<int64_t>(dense_hits - dense.absent[l]);
         int64_t s = sum[l] + static_cast<int64_t>(dense.sum[l]) - held * p64 +
                     static_cast<int64_t>(q) * p64;
-        if (G.size_penalty != 0) {
+        if (size_penalty != 0) {
             const int64_t diff = static_cast<int64_t>(q) - static_cast<int64_t>(n);
             s += (diff < 0 ? -diff : diff) * penalty;
         }

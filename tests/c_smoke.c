@@ -6,6 +6,7 @@
 /* The module-level functions are behind a fence; this test uses them too. */
 #define TAVIK_MODULE_API
 #include "tavik/tavik_api.h"
+#include "tavik/tavik_session.h"
 
 static int failures = 0;
 
@@ -40,6 +41,41 @@ int main(void) {
     CHECK(strcmp(tavik_last_error(), "no profile") == 0);
     CHECK(strcmp(tavik_result_json(),
                  "{\"status\":3,\"best\":\"\",\"ngrams\":15,\"results\":[]}") == 0);
+
+    /* The handle-based interface: a model from a profile of two languages,
+     * one session, candidates, and a text that is not NUL-terminated. */
+    {
+        static const unsigned char profile[] = {'T', 'A', 'V', 'I', 'K', '0', '0', '1', 1, 0,
+                                                0,   0,   1,   0,   0,   0,   1,   0,   0, 0,
+                                                100, 0,   0,   0,   0,   0,   0,   0,   2, 0,
+                                                0,   0,   0,   0,   0,   0, /* header: 2 langs */
+                                                3,   'a', 'a', 'a', 1,   0,   0,   0,   1, 0,
+                                                'a', 1,   0,   0,   0, /* aaa: "a" */
+                                                3,   'b', 'b', 'b', 1,   0,   0,   0,   1, 0,
+                                                'b', 1,   0,   0,   0}; /* bbb: "b" */
+        const char text[] = {'a', ' ', 'a', '\0', 'b', 'X'};
+        tavik_model *model = NULL;
+        tavik_session *session = NULL;
+        CHECK(tavik_model_open_memory(profile, sizeof profile, &model) == TAVIK_OK);
+        CHECK(tavik_model_language_count(model) == 2);
+        CHECK(strcmp(tavik_model_language_code(model, 1), "bbb") == 0);
+        CHECK(tavik_session_new(model, &session) == TAVIK_OK);
+        tavik_model_free(model); /* the session keeps it */
+        tavik_session_set_min_ngrams(session, 0);
+        CHECK(tavik_session_identify(session, text, 5) == TAVIK_AMBIGUOUS);
+        CHECK(tavik_session_ngram_count(session) == 2);
+        CHECK(strcmp(tavik_session_ngram(session, 0), "a") == 0);
+        CHECK(tavik_session_set_candidates(session, "bbb,ccc") == TAVIK_INVALID);
+        CHECK(strcmp(tavik_session_last_error(session), "unknown language code 'ccc'") == 0);
+        CHECK(tavik_session_set_candidates(session, "aaa") == TAVIK_OK);
+        CHECK(tavik_session_identify(session, text, 3) == TAVIK_OK);
+        CHECK(strcmp(tavik_session_best_code(session), "aaa") == 0);
+        CHECK(tavik_session_result_count(session) == 1);
+        CHECK(strcmp(tavik_session_result_json(session),
+                     "{\"status\":0,\"best\":\"aaa\",\"ngrams\":1,\"results\":[{\"code\":"
+                     "\"aaa\",\"distance\":0.0,\"confidence\":1.0}]}") == 0);
+        tavik_session_free(session);
+    }
 
     if (failures == 0) printf("c_smoke: ok\n");
     return failures == 0 ? 0 : 1;

@@ -670,3 +670,186 @@ TEST(FaultAlloc, TrainWriteProfile) {
 }
 
 }  // namespace
+
+// ------------------------------------------------------ models and sessions
+
+namespace {
+
+// A session's record as g_state writes G's, with its model's count and
+// its candidates.
+std::string s_state(const tavik_session *s, bool docs = true) {
+    const tavik_state &st = s->st;
+    std::string t = "model " + ptr_text(s->model) + " refs " +
+                    std::to_string(s->model->refs.load()) + " candidates " +
+                    std::to_string(s->only.count);
+    t += "\nsettings " + std::to_string(st.min_ngrams) + " " + std::to_string(st.min_margin) + " " +
+         std::to_string(st.size_penalty) + " " + std::to_string(st.max_ngram_length) + " " +
+         std::to_string(st.max_distribution) + " " + std::to_string(st.occurance_threshold);
+    t += "\nquery " + ptr_text(st.query.items) + " valid " + std::to_string(st.query_valid) + " " +
+         list_text(st.query);
+    t += "\nresults " + std::to_string(st.result_count) + " status " + std::to_string(st.status);
+    for (int32_t i = 0; i < st.result_count; ++i)
+        t += " " + std::string(st.results[i].code) + ":" + std::to_string(st.results[i].distance) +
+             ":" + std::to_string(st.results[i].confidence);
+    t += "\nerror \"" + std::string(st.error) + "\"";
+    if (docs) t += "\njson " + ptr_text(st.json) + " explain " + ptr_text(st.explain_json);
+    return t;
+}
+
+// A model of sample_profile() and a session on it, released at the end.
+struct SessionFixture {
+    std::string profile = sample_profile();
+    tavik_model *model = nullptr;
+    tavik_session *session = nullptr;
+    SessionFixture() {
+        EXPECT_EQ(tavik_model_open_memory(profile.data(), profile.size(), &model), TAVIK_OK);
+        EXPECT_EQ(tavik_session_new(model, &session), TAVIK_OK);
+    }
+    ~SessionFixture() {
+        tavik_session_free(session);
+        tavik_model_free(model);
+    }
+    SessionFixture(const SessionFixture &) = delete;
+    SessionFixture &operator=(const SessionFixture &) = delete;
+
+    // A scored query, both documents, two candidates and an error text:
+    // every part a failing call must leave alone.
+    void prepare() {
+        tavik_session_set_min_ngrams(session, 1);
+        ASSERT_EQ(tavik_session_set_candidates(session, "eng,fra"), TAVIK_OK);
+        const std::string text = "the lazy dog jumps over the fox";
+        ASSERT_GE(tavik_session_identify(session, text.data(), text.size()), TAVIK_OK);
+        ASSERT_NE(std::string(tavik_session_result_json(session)), "{}");
+        ASSERT_NE(std::string(tavik_session_explain(session, 0)), "{}");
+        ASSERT_EQ(tavik_session_set_candidates(session, "xyz"), TAVIK_INVALID);
+    }
+};
+
+}  // namespace
+
+// A model is whole or not there: `*out` is NULL after a failure.
+TEST(FaultAlloc, ModelOpen) {
+    const std::string blob = sample_profile();
+    TempDir tmp;
+    const std::string path = tmp.file("p.tavik");
+    write_file(path, blob);
+    tavik_model *out = nullptr;
+    const std::function<int32_t()> openers[] = {
+        [&] { return tavik_model_open_memory(blob.data(), blob.size(), &out); },
+        [&] { return tavik_model_open(path.c_str(), &out); },
+    };
+    for (const auto &open : openers) {
+        const long failures =
+            fail_each_allocation([&] { out = reinterpret_cast<tavik_model *>(&out); }, open,
+                                 [&](int32_t rc) {
+                                     EXPECT_EQ(rc, TAVIK_NO_MEMORY);
+                                     EXPECT_EQ(out, nullptr);
+                                 },
+                                 [&](int32_t rc) {
+                                     ASSERT_EQ(rc, TAVIK_OK);
+                                     EXPECT_EQ(tavik_model_language_count(out), 3);
+                                     EXPECT_STREQ(tavik_model_meta(out, "source"), "fault test");
+                                     tavik_model_free(out);
+                                     out = nullptr;
+                                 });
+        EXPECT_GT(failures, 20);  // the reader's, the index's and the model's own
+    }
+}
+
+// A session that cannot be made takes no reference to its model.
+TEST(FaultAlloc, SessionNew) {
+    SessionFixture f;
+    tavik_session *out = nullptr;
+    const long failures = fail_each_allocation(
+        [&] { out = reinterpret_cast<tavik_session *>(&out); },
+        [&] { return tavik_session_new(f.model, &out); },
+        [&](int32_t rc) {
+            EXPECT_EQ(rc, TAVIK_NO_MEMORY);
+            EXPECT_EQ(out, nullptr);
+            EXPECT_EQ(f.model->refs.load(), 2);  // the caller's and the fixture's session
+        },
+        [&](int32_t rc) {
+            ASSERT_EQ(rc, TAVIK_OK);
+            EXPECT_EQ(f.model->refs.load(), 3);
+            tavik_session_free(out);
+            out = nullptr;
+        });
+    EXPECT_EQ(failures, 1);
+}
+
+// As the designed identification: "extract failed", status 7, no results,
+// no query; the documents, settings, candidates and model stay.
+TEST(FaultAlloc, SessionIdentify) {
+    SessionFixture f;
+    std::string before;
+    const long failures = fail_each_allocation(
+        [&] {
+            f.prepare();
+            before = s_state(f.session);
+        },
+        [&] { return tavik_session_identify(f.session, kText, std::strlen(kText)); },
+        [&](int32_t rc) {
+            EXPECT_EQ(rc, TAVIK_NO_MEMORY);
+            EXPECT_EQ(tavik_session_status(f.session), TAVIK_NO_MEMORY);
+            EXPECT_EQ(tavik_session_best_code(f.session), nullptr);
+            std::string want =
+                with_line(before, "query ", "query " + ptr_text(nullptr) + " valid 0 [0/0]");
+            want = with_line(want, "results ", "results 0 status 7");
+            EXPECT_EQ(s_state(f.session), with_line(want, "error ", "error \"extract failed\""));
+        },
+        [&](int32_t rc) {
+            EXPECT_TRUE(rc == TAVIK_OK || rc == TAVIK_AMBIGUOUS) << rc;
+            EXPECT_EQ(tavik_session_result_count(f.session), 2);
+        });
+    EXPECT_GT(failures, 0);
+}
+
+// Candidates live in the session's fixed table: nothing to fail.
+TEST(FaultAlloc, SessionSetCandidates) {
+    SessionFixture f;
+    const long failures = fail_each_allocation(
+        [&] { f.prepare(); }, [&] { return tavik_session_set_candidates(f.session, "deu,fra"); },
+        [](int32_t rc) { EXPECT_EQ(rc, TAVIK_NO_MEMORY); },
+        [&](int32_t rc) {
+            EXPECT_EQ(rc, TAVIK_OK);
+            EXPECT_EQ(tavik_session_language_count(f.session), 2);
+        });
+    EXPECT_EQ(failures, 0);
+}
+
+TEST(FaultAlloc, SessionDocuments) {
+    SessionFixture f;
+    const struct {
+        const char *name;
+        std::function<const char *()> make;
+        char **slot;
+    } docs[] = {
+        {"result document", [&] { return tavik_session_result_json(f.session); },
+         &f.session->st.json},
+        {"explanation", [&] { return tavik_session_explain(f.session, 1); },
+         &f.session->st.explain_json},
+    };
+    for (const auto &d : docs) {
+        SCOPED_TRACE(d.name);
+        f.prepare();
+        const std::string full = d.make();
+        std::string before;
+        char *other = nullptr;
+        char **other_slot =
+            d.slot == &f.session->st.json ? &f.session->st.explain_json : &f.session->st.json;
+        const long failures = fail_each_allocation(
+            [&] {
+                f.prepare();
+                before = s_state(f.session, false);
+                other = *other_slot;
+            },
+            d.make,
+            [&](const char *got) {
+                expect_partial_document(got, *d.slot, full);
+                EXPECT_EQ(s_state(f.session, false), before);
+                EXPECT_EQ(*other_slot, other);
+            },
+            [&](const char *got) { EXPECT_EQ(std::string(got), full); });
+        EXPECT_GT(failures, 0);
+    }
+}

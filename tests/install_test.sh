@@ -31,7 +31,8 @@ prefix=$tmp/prefix
 
 # The layout: programs, headers, libraries with their CMake package and
 # pkg-config file.  GNUInstallDirs picks lib or lib/<multiarch>.
-for f in bin/tavik bin/tavik-train include/tavik/tavik_api.h include/tavik/tavik_export.h include/tavik/status.h \
+for f in bin/tavik bin/tavik-train include/tavik/tavik_api.h include/tavik/tavik_session.h \
+    include/tavik/tavik_export.h include/tavik/status.h \
     include/tavik/utf8.h include/tavik/ngram.h include/tavik/profile.h; do
     [[ -e $prefix/$f ]] || fail "not installed: $f"
 done

@@ -294,30 +294,55 @@ std::multiset<std::string> lines_of(const std::string &s) {
     return lines;
 }
 
-TEST(Cli, JobsGiveTheSameBytesAsOneProcess) {
+// Threads, by default as many as the processors, answer in input order
+// with the bytes of one thread, lines and whole files alike.
+TEST(Cli, JobsGiveTheSameBytesAsOneThread) {
     const std::string input = many_lines();
     for (const char *mode : {"--all", "--json"}) {
-        const RunResult one = tavik({"--lines", mode}, input);
+        const RunResult one = tavik({"--lines", mode, "-j", "1"}, input);
         EXPECT_EQ(one.code, 1);
         EXPECT_EQ(count_lines(one.out), 9002u);
-        for (const char *jobs : {"2", "3"}) {
-            const RunResult many = tavik({"--lines", mode, "--jobs", jobs}, input);
-            EXPECT_EQ(many.code, one.code) << mode << " --jobs " << jobs;
-            EXPECT_TRUE(many.out == one.out) << mode << " --jobs " << jobs;
-            // Workers report malformed lines by their input line number, in
-            // no fixed order among the workers.
-            EXPECT_EQ(lines_of(many.err), lines_of(one.err)) << mode << " --jobs " << jobs;
+        for (const std::vector<std::string> &jobs :
+             {std::vector<std::string>{"--jobs", "2"}, {"-j", "3"}, {}}) {
+            std::vector<std::string> args = {"--lines", mode};
+            args.insert(args.end(), jobs.begin(), jobs.end());
+            const RunResult many = tavik(args, input);
+            const std::string name = std::string(mode) + " " + (jobs.empty() ? "" : jobs[1]);
+            EXPECT_EQ(many.code, one.code) << name;
+            EXPECT_TRUE(many.out == one.out) << name;
+            // Threads report malformed lines by their input line number, in
+            // no fixed order among them.
+            EXPECT_EQ(lines_of(many.err), lines_of(one.err)) << name;
         }
     }
-    // Files are dealt to the workers as one stream, like standard input.
+    // Files are dealt to the threads as one stream, like standard input;
+    // without --lines each file is one text.
     TempDir dir;
     write_file(dir.file("in.txt"), input);
-    const RunResult one = tavik({"--lines", "--file", dir.file("in.txt"), dir.file("in.txt")});
-    const RunResult two =
-        tavik({"--lines", "--jobs", "2", "--file", dir.file("in.txt"), dir.file("in.txt")});
-    EXPECT_EQ(count_lines(one.out), 2 * 9002u);
-    EXPECT_TRUE(two.out == one.out);
-    EXPECT_EQ(two.code, one.code);
+    for (const char *lines : {"--lines", "--all"}) {
+        const std::vector<std::string> files = {"--file", dir.file("in.txt"), dir.file("in.txt")};
+        std::vector<std::string> args1 = {lines, "-j", "1"}, args2 = {lines, "-j", "2"};
+        args1.insert(args1.end(), files.begin(), files.end());
+        args2.insert(args2.end(), files.begin(), files.end());
+        const RunResult one = tavik(args1), two = tavik(args2);
+        EXPECT_EQ(count_lines(one.out), std::string(lines) == "--lines" ? 2 * 9002u : 2u);
+        EXPECT_TRUE(two.out == one.out) << lines;
+        EXPECT_EQ(two.code, one.code) << lines;
+    }
+}
+
+// Candidate languages: only they are scored, on every number of threads.
+TEST(Cli, OnlyScoresTheNamedLanguages) {
+    const RunResult r = tavik({"--all", "--only", "fra,eng", kGerman});
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out.find("deu"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(" eng:"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\tfra:"), std::string::npos) << r.out;
+    EXPECT_EQ(tavik({"--all", "--only", "eng,fra", kGerman}).out, r.out);
+    EXPECT_NE(tavik({"--all", kGerman}).out, r.out);
+    const std::string input = many_lines();
+    EXPECT_TRUE(tavik({"--lines", "--only", "deu,fra", "-j", "2"}, input).out ==
+                tavik({"--lines", "--only", "deu,fra", "-j", "1"}, input).out);
 }
 
 TEST(Cli, JobsWithAllTextsIdentifiedExitZero) {
@@ -394,7 +419,12 @@ TEST(Cli, UsageAndInputErrorsExit2WithOneLine) {
         {{"--explain"}, "tavik: --explain needs a language code (try --help)\n"},
         {{"--jobs"}, "tavik: --jobs needs a number (try --help)\n"},
         {{"--jobs", "0", "--lines"}, "tavik: --jobs needs 1 to 256 (try --help)\n"},
-        {{"--jobs", "2", "text"}, "tavik: --jobs needs --lines (try --help)\n"},
+        {{"--jobs", "2", "text"}, "tavik: --jobs needs --lines or --file (try --help)\n"},
+        {{"-j", "257", "--lines"}, "tavik: -j needs 1 to 256 (try --help)\n"},
+        {{"--only", "eng,xyz", "text"},
+         "tavik: --only: unknown language code 'xyz' (try --help)\n"},
+        {{"--only", "eng,eng", "text"},
+         "tavik: --only: repeated language code 'eng' (try --help)\n"},
         {{"--min-ngrams"}, "tavik: --min-ngrams needs an integer (try --help)\n"},
         {{"--min-ngrams", "4x"}, "tavik: --min-ngrams needs an integer, not '4x' (try --help)\n"},
         {{"--min-margin", "inf"}, "tavik: --min-margin needs a number, not 'inf' (try --help)\n"},

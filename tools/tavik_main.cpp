@@ -18,6 +18,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <map>
+#include <memory>
 #include <new>
 #include <optional>
 #include <string>
@@ -31,6 +32,7 @@
 #include "cli_output.h"
 #include "embedded_profile.h"
 #include "tavik/tavik_api.h"
+#include "tavik/tavik_session.h"
 
 namespace {
 
@@ -48,7 +50,8 @@ constexpr const char *kUsage =
     "                    each one text; one output line per file, in order\n"
     "  --lines           every input line is a text; one output line per input line\n"
     "  --replace-invalid replace malformed UTF-8 by spaces instead of reporting it\n"
-    "  --jobs N          with --lines: N worker processes, output in input order\n"
+    "  -j, --jobs N      with --lines or --file: N threads sharing one profile, output\n"
+    "                    in input order (default: the processors this process may use)\n"
     "NUL bytes count as spaces.\n"
     "Output (default: CODE<TAB>CONFIDENCE[<TAB>ambiguous|too-short|bad-utf8|error]):\n"
     "  ambiguous and too-short still name the closest language; a text without\n"
@@ -62,6 +65,7 @@ constexpr const char *kUsage =
     "  --list            the profile's identifier, languages and meta pairs\n"
     "Profile and settings:\n"
     "  --profile FILE    use FILE instead of the embedded profile\n"
+    "  --only CODES      consider only these languages (comma-separated codes)\n"
     "  --min-ngrams N  --min-margin X  --size-penalty 0|1  --max-ngram-length 1..7\n"
     "  --max-distribution N  --occurrence-threshold N\n"
     "  --help, --version\n"
@@ -91,8 +95,9 @@ struct Options {
     bool list = false;
     bool replace_invalid = false;
     bool eval = false;
-    int jobs = 1;
+    int jobs = 0;  // 0: as many as the processors this process may use
     const char *profile = nullptr;
+    const char *only = nullptr;  // candidate languages
     const char *explain_code = nullptr;
     std::vector<Setting> settings;  // in command-line order
     std::vector<const char *> args;
@@ -106,6 +111,16 @@ struct Options {
 [[noreturn]] void fatal(const std::string &message) {
     std::fprintf(stderr, "tavik: %s\n", message.c_str());
     std::exit(2);
+}
+
+// Out of memory while identifying: what was answered so far is written,
+// then the command ends with status 2.  _Exit rather than exit, since
+// worker threads may still be running.
+[[noreturn]] void out_of_memory(tavik::cli::Output &out) {
+    out.flush();
+    std::fflush(stdout);
+    std::fputs("tavik: out of memory\n", stderr);
+    std::_Exit(2);
 }
 
 bool parse_int(const char *s, long lo, long hi, long *out) {
@@ -190,9 +205,12 @@ Options parse_args(int argc, char **argv) {
             if (o.mode == Mode::Json) usage_error("--json and --explain exclude each other");
             o.mode = Mode::Explain;
             o.explain_code = value("a language code");
-        } else if (a == "--jobs") {
+        } else if (a == "--only") {
+            o.only = value("language codes");
+        } else if (a == "--jobs" || a == "-j") {
             long n;
-            if (!parse_int(value("a number"), 1, 256, &n)) usage_error("--jobs needs 1 to 256");
+            if (!parse_int(value("a number"), 1, 256, &n))
+                usage_error(std::string(a) + " needs 1 to 256");
             o.jobs = static_cast<int>(n);
         } else if (const SettingOption *opt = find_setting(a)) {
             const char *text = value(opt->wants);
@@ -216,12 +234,13 @@ Options parse_args(int argc, char **argv) {
     if (o.list && (!o.args.empty() || o.files || o.lines)) usage_error("--list takes no text");
     if (o.all && o.mode != Mode::Plain) usage_error("--all applies to the plain output only");
     if (o.files && o.args.empty()) usage_error("--file needs at least one file");
-    if (o.jobs > 1 && !o.lines) usage_error("--jobs needs --lines");
+    if (o.jobs > 1 && !o.lines && !o.files) usage_error("--jobs needs --lines or --file");
     if (o.lines && !o.files && !o.args.empty())
         usage_error("--lines reads standard input or --file, not text arguments");
     return o;
 }
 
+// The designed interface's settings, for --list.
 void apply_settings(const Options &o) {
     for (const Setting &s : o.settings) {
         const auto v = static_cast<int32_t>(s.n);
@@ -305,9 +324,78 @@ void load_profile(const Options &o) {
         fatal(std::string("cannot load the embedded profile: ") + tavik_last_error());
 }
 
-int32_t explain_index(const char *code) {
-    for (int32_t i = 0; i < tavik_profile_language_count(); ++i)
-        if (std::strcmp(tavik_profile_language_code(i), code) == 0) return i;
+// The model identification shares between threads, from the profile
+// load_profile would load, with its messages.
+tavik_model *open_model(const Options &o) {
+    tavik_model *model = nullptr;
+    if (o.profile != nullptr) {
+        const int32_t rc = tavik_model_open(o.profile, &model);
+        if (rc == TAVIK_NO_MEMORY) fatal("out of memory");
+        if (rc != TAVIK_OK)
+            fatal(std::string("cannot load profile ") + o.profile + ": " +
+                  profile_fault(o.profile));
+        return model;
+    }
+    const std::span<const unsigned char> blob = tavik::cli::embedded_profile();
+    if (blob.empty()) fatal("no embedded profile in this build; use --profile FILE");
+    const int32_t rc = tavik_model_open_memory(blob.data(), blob.size(), &model);
+    if (rc == TAVIK_NO_MEMORY) fatal("out of memory");
+    if (rc != TAVIK_OK) fatal("cannot load the embedded profile: bad profile memory");
+    return model;
+}
+
+// The settings' value of min_ngrams, which plain output lifts for a while.
+int32_t min_ngrams_of(const Options &o) {
+    int32_t n = 40;
+    for (const Setting &s : o.settings)
+        if (s.kind == Setting::MinNgrams) n = static_cast<int32_t>(s.n);
+    return n;
+}
+
+// A session on `model` with the settings and candidates of the command line.
+tavik_session *new_session(tavik_model *model, const Options &o) {
+    tavik_session *s = nullptr;
+    if (tavik_session_new(model, &s) != TAVIK_OK) fatal("out of memory");
+    for (const Setting &st : o.settings) {
+        const auto v = static_cast<int32_t>(st.n);
+        switch (st.kind) {
+        case Setting::MinNgrams:
+            tavik_session_set_min_ngrams(s, v);
+            break;
+        case Setting::MinMargin:
+            tavik_session_set_min_margin(s, st.x);
+            break;
+        case Setting::SizePenalty:
+            tavik_session_set_size_penalty(s, v);
+            break;
+        case Setting::MaxNgramLength:
+            tavik_session_set_max_ngram_length(s, v);
+            break;
+        case Setting::MaxDistribution:
+            tavik_session_set_max_distribution(s, v);
+            break;
+        case Setting::Threshold:
+            tavik_session_set_occurance_threshold(s, v);
+            break;
+        }
+    }
+    if (tavik_session_set_candidates(s, o.only) != TAVIK_OK)
+        usage_error(std::string("--only: ") + tavik_session_last_error(s));
+    return s;
+}
+
+// One session per caller, released with it.
+struct SessionRef {
+    tavik_session *s;
+    SessionRef(tavik_model *model, const Options &o) : s(new_session(model, o)) {}
+    ~SessionRef() { tavik_session_free(s); }
+    SessionRef(const SessionRef &) = delete;
+    SessionRef &operator=(const SessionRef &) = delete;
+};
+
+int32_t explain_index(const tavik_session *s, const char *code) {
+    for (int32_t i = 0; i < tavik_session_language_count(s); ++i)
+        if (std::strcmp(tavik_session_language_code(s, i), code) == 0) return i;
     fatal(std::string("the profile has no language ") + code + " (see --list)");
 }
 
@@ -409,10 +497,11 @@ void list_profile(tavik::cli::Output &out) {
 
 // Reports a text the library refused (malformed UTF-8 and the like) on
 // standard error; ambiguous and too-short outcomes show on the output line.
-void report_failure(int32_t rc, const std::string &where) {
+void report_failure(int32_t rc, const std::string &where, const tavik_session *s) {
     if (rc == TAVIK_NO_MEMORY) fatal("out of memory");
     if (rc != TAVIK_OK && rc != TAVIK_AMBIGUOUS && rc != TAVIK_TOO_FEW_NGRAMS)
-        std::fprintf(stderr, "tavik: %s: %s (status %d)\n", where.c_str(), tavik_last_error(), rc);
+        std::fprintf(stderr, "tavik: %s: %s (status %d)\n", where.c_str(),
+                     tavik_session_last_error(s), rc);
 }
 
 // ------------------------------------------------------------------- eval
@@ -442,7 +531,7 @@ double percent(long part, long whole) {
     return whole == 0 ? 0.0 : 100.0 * static_cast<double>(part) / static_cast<double>(whole);
 }
 
-int run_eval(const Options &o) {
+int run_eval(const Options &o, tavik_model *model) {
     const char *path = o.args[0];
     const bool is_stdin = std::strcmp(path, "-") == 0;
     const int fd = is_stdin ? STDIN_FILENO : ::open(path, O_RDONLY | O_CLOEXEC);
@@ -451,7 +540,8 @@ int run_eval(const Options &o) {
     long ambiguous = 0, too_short = 0, malformed = 0;
     std::map<std::string, Tally> by_lang, by_label;
     std::map<std::pair<std::string, std::string>, long> confusions;
-    tavik::cli::Identifier id(o.replace_invalid);
+    const SessionRef session(model, o);
+    tavik::cli::Identifier id(session.s, o.replace_invalid, min_ngrams_of(o));
     const bool read_ok = tavik::cli::stream_lines(
         tavik::cli::fd_reader(fd), [&](std::string_view line, long line_no) {
             if (line.empty()) return;
@@ -467,8 +557,8 @@ int run_eval(const Options &o) {
                 text = text.substr(0, t2);
             }
             const int32_t rc = id.identify(text);
-            report_failure(rc, std::string(path) + ":" + std::to_string(line_no));
-            const char *best = tavik_best_code();
+            report_failure(rc, std::string(path) + ":" + std::to_string(line_no), session.s);
+            const char *best = tavik_session_best_code(session.s);
             const bool ok = rc == TAVIK_OK && best != nullptr && code == best;
             ambiguous += rc == TAVIK_AMBIGUOUS;
             too_short += rc == TAVIK_TOO_FEW_NGRAMS;
@@ -557,61 +647,111 @@ int run_eval(const Options &o) {
 
 // ------------------------------------------------------------ identifying
 
+// One thread's identification: its session, and the line of each text.
 struct Run {
     const Options &o;
+    SessionRef session;
     tavik::cli::Identifier id;
-    tavik::cli::Output out{stdout};
     int32_t explain = -1;
-    bool all_identified = true;
 
-    explicit Run(const Options &opts) : o(opts), id(opts.replace_invalid) {}
+    Run(tavik_model *model, const Options &opts)
+        : o(opts), session(model, opts), id(session.s, opts.replace_invalid, min_ngrams_of(opts)) {
+        if (o.mode == Mode::Explain) explain = explain_index(session.s, o.explain_code);
+    }
 
-    // Identifies one text and writes its line; `where` names it in messages.
-    void text(std::string_view text, const std::string &where) {
+    // Identifies one text and writes its line; `where` names it in
+    // messages.  False when the text was not identified.
+    bool text(std::string_view text, const std::string &where, tavik::cli::Output &out) {
         const int32_t rc = id.identify(text);
-        if (rc == TAVIK_NO_MEMORY) {
-            out.flush();
-            fatal("out of memory");
-        }
-        all_identified = all_identified && rc == TAVIK_OK;
-        report_failure(rc, where);
+        if (rc == TAVIK_NO_MEMORY) out_of_memory(out);
+        report_failure(rc, where, session.s);
         switch (o.mode) {
         case Mode::Json:
-            out.put(tavik_result_json()).put('\n');
+            out.put(tavik_session_result_json(session.s)).put('\n');
             break;
         case Mode::Explain:
-            out.put(tavik_explain(explain)).put('\n');
+            out.put(tavik_session_explain(session.s, explain)).put('\n');
             break;
         case Mode::Plain:
             id.write_plain(out, rc, o.all);
             break;
         }
-    }
-    void line(std::string_view content, long number) {
-        text(content, "line " + std::to_string(number));
+        return rc == TAVIK_OK;
     }
 };
 
-int run_identify(const Options &o) {
-    Run run(o);
-    if (o.mode == Mode::Explain) run.explain = explain_index(o.explain_code);
+std::string line_name(long number) { return "line " + std::to_string(number); }
+
+std::string file_name(const char *path) {
+    return std::strcmp(path, "-") == 0 ? "standard input" : path;
+}
+
+// --lines and --file on `jobs` threads, each with a Run of its own.
+int run_threads(const Options &o, tavik_model *model, int jobs, tavik::cli::Output &out) {
+    std::vector<std::unique_ptr<Run>> runs;
+    std::vector<tavik::cli::TextFn> workers;
+    for (int k = 0; k < jobs; ++k) {
+        Run &run = *runs.emplace_back(std::make_unique<Run>(model, o));
+        if (o.lines)
+            workers.emplace_back([&run](std::string_view text, long n, tavik::cli::Output &to) {
+                return run.text(text, line_name(n), to);
+            });
+        else
+            workers.emplace_back([&run, &o](std::string_view text, long n, tavik::cli::Output &to) {
+                return run.text(text, file_name(o.args[static_cast<size_t>(n - 1)]), to);
+            });
+    }
+    FileChain files(o.args);
+    std::string read_error;
+    tavik::cli::FillFn fill;
+    if (o.lines) {
+        fill = tavik::cli::line_batches(o.files ? tavik::cli::ReadFn([&](char *buf, size_t size) {
+            return files.read(buf, size);
+        })
+                                                : tavik::cli::fd_reader(STDIN_FILENO));
+    } else {
+        // One file per batch, read whole.
+        size_t next = 0;
+        fill = [&o, &read_error, next](tavik::cli::Batch &b) mutable -> int {
+            if (next == o.args.size()) return 0;
+            const char *path = o.args[next++];
+            b.bytes.clear();
+            b.ends.clear();
+            b.first = static_cast<long>(next);
+            if (!read_whole(path, &b.bytes)) {
+                read_error = errno_text(path);
+                return -1;
+            }
+            b.ends.push_back(b.bytes.size());
+            return 1;
+        };
+    }
+    std::string error;
+    const int status = tavik::cli::run_jobs(fill, workers, out, &error);
+    if (!files.error().empty()) error = files.error();
+    if (!read_error.empty()) error = read_error;
+    if (status == 2) fatal(error);
+    return status;
+}
+
+int run_identify(const Options &o, tavik_model *model) {
+    tavik::cli::Output out(stdout);
+    const int jobs = o.jobs > 0 ? o.jobs : tavik::cli::usable_cores();
+    if ((o.lines || o.files) && jobs > 1) return run_threads(o, model, jobs, out);
+    Run run(model, o);
+    bool all_identified = true;
+    auto text = [&](std::string_view t, const std::string &where) {
+        all_identified = run.text(t, where, out) && all_identified;
+    };
     if (o.lines) {
         FileChain files(o.args);
         const tavik::cli::ReadFn read =
             o.files
                 ? tavik::cli::ReadFn([&](char *buf, size_t size) { return files.read(buf, size); })
                 : tavik::cli::fd_reader(STDIN_FILENO);
-        const tavik::cli::LineFn each = [&](std::string_view line, long n) { run.line(line, n); };
-        if (o.jobs > 1) {
-            std::string error;
-            const int status =
-                tavik::cli::run_jobs(o.jobs, read, each, run.out, &run.all_identified, &error);
-            if (!files.error().empty()) error = files.error();
-            if (status == 2) fatal(error);
-            return status;
-        }
-        if (!tavik::cli::stream_lines(read, each)) {
-            run.out.flush();
+        if (!tavik::cli::stream_lines(
+                read, [&](std::string_view line, long n) { text(line, line_name(n)); })) {
+            out.flush();
             fatal(o.files ? files.error() : errno_text("standard input"));
         }
     } else if (o.files) {
@@ -619,38 +759,42 @@ int run_identify(const Options &o) {
             std::string data;
             if (!read_whole(path, &data)) {
                 const std::string why = errno_text(path);
-                run.out.flush();
+                out.flush();
                 fatal(why);
             }
-            run.text(data, std::strcmp(path, "-") == 0 ? "standard input" : path);
+            text(data, file_name(path));
         }
     } else if (!o.args.empty()) {
-        std::string text;
+        std::string joined;
         for (size_t i = 0; i < o.args.size(); ++i) {
-            if (i > 0) text += ' ';
-            text += o.args[i];
+            if (i > 0) joined += ' ';
+            joined += o.args[i];
         }
-        run.text(text, "argument text");
+        text(joined, "argument text");
     } else {
         std::string data;
         if (!read_whole("-", &data)) fatal(errno_text("standard input"));
-        run.text(data, "standard input");
+        text(data, "standard input");
     }
-    if (!run.out.flush()) fatal("cannot write standard output");
-    return run.all_identified ? 0 : 1;
+    if (!out.flush()) fatal("cannot write standard output");
+    return all_identified ? 0 : 1;
 }
 
 int run(int argc, char **argv) {
     const Options o = parse_args(argc, argv);
-    load_profile(o);
-    apply_settings(o);
     if (o.list) {
+        load_profile(o);
+        apply_settings(o);
         tavik::cli::Output out(stdout);
         list_profile(out);
         if (!out.flush()) fatal("cannot write standard output");
         return 0;
     }
-    return o.eval ? run_eval(o) : run_identify(o);
+    // Identification runs on sessions over one model, on one thread or many.
+    tavik_model *model = open_model(o);
+    const int status = o.eval ? run_eval(o, model) : run_identify(o, model);
+    tavik_model_free(model);
+    return status;
 }
 
 }  // namespace

@@ -46,7 +46,9 @@
  *   settings take their defaults on the first call of a function that needs
  *   them; nothing must be called at exit.
  * - Threads: the library starts none and takes no locks.  This interface
- *   serves one thread at a time; calls must not overlap.
+ *   serves one thread at a time; calls must not overlap, but it may run
+ *   beside sessions (tavik_session.h) on other threads.  For threads, use
+ *   tavik_session.h: one model shared by all, one session per thread.
  * - Status codes (status.h): functions that can fail return a tavik_status
  *   as int32_t.  Identification-side failures also leave a fixed message
  *   that tavik_last_error returns; training never writes it.

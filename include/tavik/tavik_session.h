@@ -1,0 +1,180 @@
+/*
+ * tavik_session.h - the tavik language identifier, handle-based C interface.
+ *
+ * The same identification as tavik_api.h, without the process-wide state:
+ * a model holds a loaded profile, a session holds what one caller changes.
+ * A program may hold several models at once, and identify on as many
+ * threads as it has sessions.  Both interfaces may be used in one process;
+ * they share nothing mutable.
+ *
+ * Conventions
+ * -----------
+ * - tavik_model: a loaded profile with everything derived from it.  It is
+ *   never changed after tavik_model_open* returns it, so any number of
+ *   threads may use one model at once (open sessions on it, read its
+ *   languages) without locks.
+ * - tavik_session: the six settings, the candidate languages, the last
+ *   query, results, status, error text, both JSON documents and the scratch
+ *   storage identification reuses.  A session serves one thread at a time:
+ *   calls on one session must not overlap (use one session per thread, or
+ *   lock around it).  Calls on distinct sessions never interfere, whether
+ *   their models are the same or not.
+ * - Ownership: tavik_model_open* and tavik_session_new hand the caller one
+ *   reference, dropped with tavik_model_free / tavik_session_free (NULL is
+ *   accepted by both).  A session holds a reference to its model (an
+ *   atomic count): tavik_model_free drops only the caller's, and the model
+ *   is released with the last session on it.  A session may thus outlive
+ *   the caller's reference, and the model may be freed on another thread
+ *   while its sessions run.
+ * - Returned texts point into storage the library owns; never release or
+ *   modify them.  A model's texts (codes, meta values, identifier) live as
+ *   long as the model.  A session's texts live until the next call on that
+ *   session that replaces them (named with each function) or its
+ *   tavik_session_free; the error text is a copy of a fixed text.
+ * - Status codes as in tavik_api.h, returned as int32_t.  Accessors answer
+ *   a missing index with 0, NULL, -1.0 or 0.0; the JSON functions answer
+ *   any refusal or failure with the static text "{}"; NULL handles are
+ *   refused likewise, never dereferenced.
+ * - Failure leaves no partial result: a failing function releases what it
+ *   allocated; no model is ever half-built.  No C++ exception crosses this
+ *   interface.
+ * - Texts to identify are length-delimited UTF-8: no terminator is needed,
+ *   and a NUL byte is a separator like any other non-letter.  For a text
+ *   without NUL bytes every outcome (status, results and their order,
+ *   distances bit for bit, confidence, query n-grams, both documents)
+ *   equals that of tavik_identify under the same settings.
+ *
+ * This header compiles as C11 and as C++.
+ */
+#ifndef TAVIK_SESSION_H
+#define TAVIK_SESSION_H
+
+#include <stdint.h>
+
+#include "status.h"
+#include "tavik_export.h"
+
+TAVIK_EXTERN_C_BEGIN
+
+typedef struct tavik_model tavik_model;
+typedef struct tavik_session tavik_session;
+
+/* ---------------------------------------------------------------- models */
+
+/*
+ * Reads the profile file at `path` (at most 64 MiB) into a new model in
+ * `*out`.  Validates exactly as tavik_load_profile does and returns the
+ * same codes: TAVIK_OK, TAVIK_INVALID (NULL path or out), TAVIK_BAD_PROFILE
+ * or TAVIK_NO_MEMORY; on failure `*out` is set to NULL (unless out is
+ * NULL).  No error text is kept: a model has none.
+ */
+TAVIK_API int32_t tavik_model_open(const char *path, tavik_model **out);
+
+/* As tavik_model_open, from `size` bytes at `data` (copied; the caller may
+ * release them on return). */
+TAVIK_API int32_t tavik_model_open_memory(const void *data, uint64_t size, tavik_model **out);
+
+/* Drops the caller's reference; the model goes once no session holds it. */
+TAVIK_API void tavik_model_free(tavik_model *model);
+
+/* Languages of the model, 0 for NULL; the code of language `index` in file
+ * order, or NULL. */
+TAVIK_API int32_t tavik_model_language_count(const tavik_model *model);
+TAVIK_API const char *tavik_model_language_code(const tavik_model *model, int32_t index);
+
+/* Value of the first meta pair whose key equals `key`, or NULL; the
+ * model's identifier (such as "tavik-v1-L12"), or NULL. */
+TAVIK_API const char *tavik_model_meta(const tavik_model *model, const char *key);
+TAVIK_API const char *tavik_model_id(const tavik_model *model);
+
+/* -------------------------------------------------------------- sessions */
+
+/*
+ * A new session on `model` in `*out`, holding a reference to it.  Its
+ * settings are the defaults of tavik_api.h, with the profile header's
+ * max_ngram_length and max_distribution when non-zero and its
+ * occurance_threshold always, as tavik_load_profile sets them.  Every
+ * language is a candidate.  Returns TAVIK_OK, TAVIK_INVALID (NULL model or
+ * out) or TAVIK_NO_MEMORY; on failure `*out` is set to NULL.
+ */
+TAVIK_API int32_t tavik_session_new(tavik_model *model, tavik_session **out);
+
+/* Releases the session and everything it returned, and drops its
+ * reference to the model.  NULL is accepted. */
+TAVIK_API void tavik_session_free(tavik_session *session);
+
+/* The six settings, with the ranges and clamping of the tavik_set_*
+ * functions of tavik_api.h.  A NULL session is ignored. */
+TAVIK_API void tavik_session_set_min_ngrams(tavik_session *session, int32_t count);
+TAVIK_API void tavik_session_set_min_margin(tavik_session *session, double margin);
+TAVIK_API void tavik_session_set_size_penalty(tavik_session *session, int32_t enabled);
+TAVIK_API void tavik_session_set_max_ngram_length(tavik_session *session, int32_t length);
+TAVIK_API void tavik_session_set_max_distribution(tavik_session *session, int32_t count);
+TAVIK_API void tavik_session_set_occurance_threshold(tavik_session *session, int32_t count);
+
+/*
+ * Restricts identification to the languages named in `codes`, a
+ * comma-separated list of the model's codes ("eng,fra,deu"); NULL or ""
+ * restores every language.  Results, best code, confidence, ambiguity and
+ * both documents are then computed as if the profile held only these
+ * languages (in its own order); a code the model holds more than once
+ * selects each of its languages.  Returns TAVIK_OK (the error text is left
+ * as it was), or TAVIK_INVALID for a NULL session, or for an unknown,
+ * empty or repeated code, with an error text naming it; the candidates in
+ * force before stay.  Takes effect from the next identification.
+ */
+TAVIK_API int32_t tavik_session_set_candidates(tavik_session *session, const char *codes);
+
+/* Languages identification scores (the candidates, or every language of
+ * the model), and the code of the k-th of them in file order, or NULL.
+ * tavik_session_explain counts languages this way. */
+TAVIK_API int32_t tavik_session_language_count(const tavik_session *session);
+TAVIK_API const char *tavik_session_language_code(const tavik_session *session, int32_t index);
+
+/*
+ * Identifies the `length` bytes at `text` (NULL is accepted with length 0
+ * and is then an empty text).  Returns and records the status as
+ * tavik_identify does: TAVIK_OK, TAVIK_AMBIGUOUS ("ambiguous"),
+ * TAVIK_TOO_FEW_NGRAMS ("too few ngrams"; the query stays),
+ * TAVIK_BAD_UTF8 ("bad utf8") or the extractor's other code ("extract
+ * failed"); TAVIK_INVALID with "null text" for a NULL text of non-zero
+ * length (the status then reads TAVIK_NO_PROFILE and the query is left
+ * untouched, as in tavik_identify).  A NULL session returns TAVIK_INVALID.
+ * Replaces the query, results, status and error text.
+ */
+TAVIK_API int32_t tavik_session_identify(tavik_session *session, const char *text, uint64_t length);
+
+/* The status of the last identification (TAVIK_NO_PROFILE before the
+ * first), and the last error text ("" when there is none).  Never NULL,
+ * also for a NULL session (TAVIK_INVALID and ""). */
+TAVIK_API int32_t tavik_session_status(const tavik_session *session);
+TAVIK_API const char *tavik_session_last_error(const tavik_session *session);
+
+/* Results of the last identification, as tavik_result_count,
+ * tavik_result_code, tavik_result_distance, tavik_result_confidence and
+ * tavik_best_code answer them.  Codes live until the next identification. */
+TAVIK_API int32_t tavik_session_result_count(const tavik_session *session);
+TAVIK_API const char *tavik_session_result_code(const tavik_session *session, int32_t index);
+TAVIK_API double tavik_session_result_distance(const tavik_session *session, int32_t index);
+TAVIK_API double tavik_session_result_confidence(const tavik_session *session, int32_t index);
+TAVIK_API const char *tavik_session_best_code(const tavik_session *session);
+
+/* The query n-grams: their number (0 while there is no valid query) and the
+ * one at `position` (0 = rank 1), or NULL.  Valid until the next
+ * identification. */
+TAVIK_API int32_t tavik_session_ngram_count(const tavik_session *session);
+TAVIK_API const char *tavik_session_ngram(const tavik_session *session, int32_t position);
+
+/* The result document of tavik_result_json for the session's last
+ * identification.  Valid until the next call of this function on the
+ * session. */
+TAVIK_API const char *tavik_session_result_json(tavik_session *session);
+
+/* The explanation document of tavik_explain for language `index`, counted
+ * as tavik_session_language_code counts.  Valid until the next call of
+ * this function on the session. */
+TAVIK_API const char *tavik_session_explain(tavik_session *session, int32_t index);
+
+TAVIK_EXTERN_C_END
+
+#endif /* TAVIK_SESSION_H */

@@ -1,0 +1,129 @@
+// engine.h - the identification engine behind both interfaces.
+//
+// Everything one identification reads or writes is reached through an
+// Engine: a record of the designed shape (tavik_state: settings, query,
+// results, status, error text, documents), the scratch storage the query
+// lives in, the derived index of the profile the record points to, and an
+// optional set of candidate languages.  The designed interface runs it on
+// G with scratch of its own; a session runs it on its own record.  There is
+// one implementation of extraction, scoring and the documents, and it keeps
+// no state of its own: two engines over distinct records may run on two
+// threads at once, sharing one profile and index, which they only read.
+//
+// Not installed.
+#ifndef TAVIK_ENGINE_H
+#define TAVIK_ENGINE_H
+
+#include <atomic>
+#include <cstdint>
+
+#include "ngram_count.h"
+#include "score.h"
+#include "tavik/tavik_api.h"
+#include "tavik/tavik_session.h"
+
+namespace tavik {
+
+// The query's storage: the counting map with its text arena, the entry
+// array the record's query borrows, and each entry's key for scoring.  An
+// extraction allocates nothing once the storage has grown to the texts
+// seen.
+struct QueryScratch {
+    StrMap map;
+    struct tavik_ngram *items = nullptr;
+    uint64_t cap = 0;
+};
+
+// Gives the storage back; a query that borrowed it must be cleared first.
+void scratch_release(QueryScratch &scratch);
+
+// The entry of the query n-gram at rank k + 1 is entries[ranked[k]], with
+// the key extraction made for it.
+struct QueryEntries {
+    const Counted *entries;
+    const uint32_t *ranked;
+};
+
+// Derived data of a profile (score_index.cpp): built once, read-only after.
+struct ProfileIndex;
+ProfileIndex *index_build(const tavik_profile &profile);  // nullptr when out of memory
+void index_free(ProfileIndex *index);
+
+// The codes' places (code_places, result_sort.h) the index keeps, or
+// nullptr without an index.
+const uint8_t *index_code_order(const ProfileIndex *index);
+
+// Scores every language of `profile` against `query` into `distances`
+// (profile order), exactly as calc_distance would.  `entries`: the query's
+// keys, or nullptr to score one language at a time.
+void index_score(const ProfileIndex *index, const tavik_profile &profile,
+                 const tavik_ngram_list &query, const QueryEntries *entries, int32_t size_penalty,
+                 int32_t penalty, double *distances);
+
+// A subset of a profile's languages, in profile order; count 0 means all.
+struct Candidates {
+    int32_t count = 0;
+    int32_t langs[TAVIK_MAX_LANGS] = {};
+};
+
+struct Engine {
+    tavik_state &st;
+    QueryScratch &scratch;
+    const ProfileIndex *index;
+    const Candidates *only;  // nullptr or count 0: every language
+};
+
+// Writes a fixed message into the record's error text (cut to 255 bytes);
+// nullptr empties it.
+void record_error(tavik_state &st, const char *message);
+
+// The query becomes empty and not valid; its storage is kept.
+void query_clear(tavik_state &st);
+
+// Replaces the query with the ranked n-grams of the `len` bytes at `text`,
+// as tavik_extract_ngrams does (a NUL byte is a separator like any other
+// non-letter).  `text` != nullptr is the caller's to check.
+int32_t engine_extract(const Engine &e, const char *text, uint64_t len);
+
+// Identifies the `len` bytes at `text` as tavik_identify does; `text` may be
+// nullptr (refused as "null text").
+int32_t engine_identify(const Engine &e, const char *text, uint64_t len);
+
+// The documents of the record, as tavik_result_json and tavik_explain write
+// them; `index` counts the candidate languages in profile order.
+const char *engine_result_json(const Engine &e);
+const char *engine_explain(const Engine &e, int32_t index);
+
+// Languages the engine scores, and the profile place of the k-th.
+int32_t engine_language_count(const Engine &e);
+int32_t engine_language(const Engine &e, int32_t k);
+
+}  // namespace tavik
+
+// A loaded profile with everything derived from it.  Never changed after
+// it is opened; the count is the only thing threads write.
+struct tavik_model {
+    std::atomic<int64_t> refs;
+    tavik_profile *profile;
+    tavik::ProfileIndex *index;
+};
+
+// One caller's identification state: a record of the designed shape over
+// the model's profile, its scratch, and its candidate languages.
+struct tavik_session {
+    tavik_model *model;
+    tavik_state st;
+    tavik::QueryScratch scratch;
+    tavik::Candidates only;
+};
+
+namespace tavik {
+
+// Opens a model over a freshly read profile (taken over, also on failure).
+int32_t model_from_profile(tavik_profile *profile, tavik_model **out);
+void model_retain(tavik_model *model);
+void model_release(tavik_model *model);
+
+}  // namespace tavik
+
+#endif  // TAVIK_ENGINE_H

@@ -1,0 +1,85 @@
+// engine_documents.cpp - the result document and the explanation document
+// of an engine's record.
+
+#include <yyjson.h>
+
+#include "alloc.h"
+#include "engine.h"
+
+namespace {
+
+constexpr const char *kEmptyDoc = "{}";
+
+#if defined(TAVIK_FAULT_INJECTION)
+// The failure-injecting test build routes the documents' memory, the written
+// text included, through the library's allocator; it ends in the C heap, so
+// the text is still released with free.
+void *alc_malloc(void *, size_t n) { return tavik::mem_malloc(n); }
+void *alc_realloc(void *, void *p, size_t, size_t n) { return tavik::mem_realloc(p, n); }
+void alc_free(void *, void *p) { tavik::mem_free(p); }
+const yyjson_alc kFaultAlc = {alc_malloc, alc_realloc, alc_free, nullptr};
+const yyjson_alc *const kAlc = &kFaultAlc;
+#else
+const yyjson_alc *const kAlc = nullptr;  // yyjson's default allocator, the C heap
+#endif
+
+// Writes `doc` compactly, frees it, and stores the text in `*slot`.
+const char *finish(yyjson_mut_doc *doc, char **slot) {
+    *slot = yyjson_mut_write_opts(doc, 0, kAlc, nullptr, nullptr);
+    yyjson_mut_doc_free(doc);
+    return *slot != nullptr ? *slot : kEmptyDoc;
+}
+
+}  // namespace
+
+namespace tavik {
+
+const char *engine_result_json(const Engine &e) {
+    tavik_state &st = e.st;
+    mem_free(st.json);
+    st.json = nullptr;
+    yyjson_mut_doc *doc = yyjson_mut_doc_new(kAlc);
+    if (doc == nullptr) return kEmptyDoc;
+    yyjson_mut_val *root = yyjson_mut_obj(doc);
+    yyjson_mut_doc_set_root(doc, root);
+    yyjson_mut_obj_add_int(doc, root, "status", st.status);
+    const bool has_best = st.status == TAVIK_OK && st.result_count > 0;
+    yyjson_mut_obj_add_str(doc, root, "best", has_best ? st.results[0].code : "");
+    yyjson_mut_obj_add_int(doc, root, "ngrams",
+                           st.query_valid != 0 ? static_cast<int64_t>(st.query.count) : 0);
+    yyjson_mut_val *results = yyjson_mut_obj_add_arr(doc, root, "results");
+    for (int32_t i = 0; i < st.result_count; ++i) {
+        yyjson_mut_val *r = yyjson_mut_arr_add_obj(doc, results);
+        yyjson_mut_obj_add_strcpy(doc, r, "code", st.results[i].code);
+        yyjson_mut_obj_add_real(doc, r, "distance", st.results[i].distance);
+        yyjson_mut_obj_add_real(doc, r, "confidence", st.results[i].confidence);
+    }
+    return finish(doc, &st.json);
+}
+
+const char *engine_explain(const Engine &e, int32_t index) {
+    tavik_state &st = e.st;
+    mem_free(st.explain_json);
+    st.explain_json = nullptr;
+    if (index < 0 || index >= engine_language_count(e) || st.query_valid == 0) return kEmptyDoc;
+    const int32_t penalty = absent_penalty_for(st.max_distribution);
+    yyjson_mut_doc *doc = yyjson_mut_doc_new(kAlc);
+    if (doc == nullptr) return kEmptyDoc;
+    const tavik_lang &lang = st.profile->langs[engine_language(e, index)];
+    yyjson_mut_val *root = yyjson_mut_obj(doc);
+    yyjson_mut_doc_set_root(doc, root);
+    yyjson_mut_obj_add_strcpy(doc, root, "code", lang.code);
+    yyjson_mut_obj_add_real(doc, root, "distance",
+                            calc_distance(lang, st.query, st.size_penalty, penalty));
+    yyjson_mut_val *ngrams = yyjson_mut_obj_add_arr(doc, root, "ngrams");
+    for (uint64_t i = 1; i <= st.query.count && i <= 64; ++i) {
+        const char *text = st.query.items[i - 1].text;
+        yyjson_mut_val *g = yyjson_mut_arr_add_obj(doc, ngrams);
+        yyjson_mut_obj_add_strcpy(doc, g, "ngram", text);
+        yyjson_mut_obj_add_int(doc, g, "query_rank", static_cast<int64_t>(i));
+        yyjson_mut_obj_add_int(doc, g, "profile_rank", tavik_lang_lookup_rank(&lang, text));
+    }
+    return finish(doc, &st.explain_json);
+}
+
+}  // namespace tavik

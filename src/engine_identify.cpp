@@ -1,0 +1,137 @@
+// engine_identify.cpp - extraction and identification on an engine's
+// record.  The scoring itself is in score.cpp (plain) and its fast paths.
+
+#include <cstring>
+
+#include "alloc.h"
+#include "engine.h"
+#include "result_sort.h"
+
+namespace tavik {
+
+namespace {
+
+using NgramRec = struct tavik_ngram;
+
+// Lends the ranked entries of the map to the record's query.
+int32_t publish(tavik_state &st, QueryScratch &q, uint64_t n) {
+    if (n > q.cap) {
+        auto *items = static_cast<NgramRec *>(mem_realloc(q.items, n * sizeof(NgramRec)));
+        if (items == nullptr) return TAVIK_NO_MEMORY;
+        q.items = items;
+        q.cap = n;
+    }
+    for (uint64_t k = 0; k < n; ++k) {
+        const Counted &c = q.map.entries[q.map.ranked[k]];
+        q.items[k] = NgramRec{q.map.arena + c.off, c.count, c.order};
+    }
+    st.query = tavik_ngram_list{n != 0 ? q.items : nullptr, n, n != 0 ? q.cap : 0};
+    return TAVIK_OK;
+}
+
+bool all_languages(const Engine &e) { return e.only == nullptr || e.only->count == 0; }
+
+// Scores the query against the engine's languages into the record's
+// results, and returns the winner's margin.
+double score(const Engine &e) {
+    tavik_state &st = e.st;
+    const tavik_profile &p = *st.profile;
+    const QueryEntries qe{e.scratch.map.entries, e.scratch.map.ranked};
+    double distances[TAVIK_MAX_LANGS];
+    index_score(e.index, p, st.query, &qe, st.size_penalty, absent_penalty_for(st.max_distribution),
+                distances);
+    const uint8_t *code_order = index_code_order(e.index);
+    if (all_languages(e)) {
+        sort_results(p, distances, code_order, st.results);
+        st.result_count = p.lang_count;
+    } else {
+        sort_results_of(p, e.only->langs, e.only->count, distances, code_order, st.results);
+        st.result_count = e.only->count;
+    }
+    return rank_results(st.results, st.result_count);
+}
+
+}  // namespace
+
+void scratch_release(QueryScratch &scratch) {
+    strmap_release(scratch.map);
+    mem_free(scratch.items);
+    scratch = QueryScratch{};
+}
+
+void record_error(tavik_state &st, const char *message) {
+    if (message == nullptr) {
+        st.error[0] = '\0';
+        return;
+    }
+    const size_t n = strnlen(message, sizeof st.error - 1);
+    std::memcpy(st.error, message, n);
+    st.error[n] = '\0';
+}
+
+void query_clear(tavik_state &st) {
+    st.query = tavik_ngram_list{nullptr, 0, 0};
+    st.query_valid = 0;
+}
+
+int32_t engine_extract(const Engine &e, const char *text, uint64_t len) {
+    tavik_state &st = e.st;
+    QueryScratch &q = e.scratch;
+    query_clear(st);
+    int32_t rc = st.max_ngram_length < 1
+                     ? TAVIK_INVALID
+                     : strmap_count_bytes(q.map, text, len, st.max_ngram_length);
+    if (rc == TAVIK_OK) rc = strmap_rank(q.map, st.occurance_threshold, st.max_distribution);
+    if (rc == TAVIK_OK) rc = publish(st, q, q.map.ranked_count);
+    if (rc != TAVIK_OK) {
+        query_clear(st);
+        record_error(st, rc == TAVIK_BAD_UTF8 ? "bad utf8" : "extract failed");
+        return rc;
+    }
+    st.query_valid = 1;
+    return TAVIK_OK;
+}
+
+int32_t engine_identify(const Engine &e, const char *text, uint64_t len) {
+    tavik_state &st = e.st;
+    st.result_count = 0;
+    st.status = TAVIK_NO_PROFILE;
+    if (st.profile == nullptr) {
+        record_error(st, "no profile");
+        return TAVIK_NO_PROFILE;
+    }
+    if (text == nullptr) {
+        record_error(st, "null text");
+        return TAVIK_INVALID;
+    }
+    const int32_t rc = engine_extract(e, text, len);
+    if (rc != TAVIK_OK) {
+        st.status = rc;
+        return rc;
+    }
+    if (static_cast<int32_t>(st.query.count) < st.min_ngrams) {
+        st.status = TAVIK_TOO_FEW_NGRAMS;
+        record_error(st, "too few ngrams");
+        return TAVIK_TOO_FEW_NGRAMS;
+    }
+    const double margin = score(e);
+    if (st.result_count >= 2 && margin < st.min_margin) {
+        st.status = TAVIK_AMBIGUOUS;
+        record_error(st, "ambiguous");
+        return TAVIK_AMBIGUOUS;
+    }
+    record_error(st, nullptr);
+    st.status = TAVIK_OK;
+    return TAVIK_OK;
+}
+
+int32_t engine_language_count(const Engine &e) {
+    if (e.st.profile == nullptr) return 0;
+    return all_languages(e) ? e.st.profile->lang_count : e.only->count;
+}
+
+int32_t engine_language(const Engine &e, int32_t k) {
+    return all_languages(e) ? k : e.only->langs[k];
+}
+
+}  // namespace tavik
