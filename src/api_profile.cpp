@@ -89,6 +89,18 @@ const char *tavik_profile_meta(const char *key) {
     return nullptr;
 }
 
+int32_t tavik_profile_meta_count(void) { return G.profile != nullptr ? G.profile->meta_count : 0; }
+
+const char *tavik_profile_meta_key(int32_t index) {
+    if (index < 0 || G.profile == nullptr || index >= G.profile->meta_count) return nullptr;
+    return G.profile->meta[index].key;
+}
+
+const char *tavik_profile_meta_value(int32_t index) {
+    if (index < 0 || G.profile == nullptr || index >= G.profile->meta_count) return nullptr;
+    return G.profile->meta[index].value;
+}
+
 const char *tavik_profile_id(void) { return G.profile != nullptr ? G.profile->id : nullptr; }
 
 }  // extern "C"

@@ -17,12 +17,12 @@ int32_t once = 0;
 void ensure_defaults() {
     if (once != 0) return;
     once = 1;
-    G.min_ngrams = 40;
-    G.min_margin = 2.0;
-    G.size_penalty = 0;
-    G.max_ngram_length = 5;
-    G.max_distribution = 4000;
-    G.occurance_threshold = 0;
+    G.min_ngrams = kDefaultMinNgrams;
+    G.min_margin = kDefaultMinMargin;
+    G.size_penalty = kDefaultSizePenalty;
+    G.max_ngram_length = kDefaultMaxNgramLength;
+    G.max_distribution = kDefaultMaxDistribution;
+    G.occurance_threshold = kDefaultOccuranceThreshold;
 }
 
 }  // namespace tavik

@@ -3,6 +3,7 @@
 #include "tavik/ngram.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 
 #include "alloc.h"
@@ -105,6 +106,9 @@ struct Tally {
           shift(32 - static_cast<uint32_t>(__builtin_ctzll(m.size))), entries(m.entries),
           arena(m.arena), count(m.count), arena_len(m.arena_len) {}
     void commit(StrMap &m) const {
+        // strmap_room made room for every occurrence before counting began;
+        // the counting itself never checks.
+        assert(count + 1 <= m.entry_cap && arena_len <= m.arena_cap);
         m.count = count;
         m.arena_len = arena_len;
     }
@@ -172,10 +176,10 @@ __attribute__((noinline)) void count_keys(Tally &tally, const Key *keys, uint32_
 }
 
 // The most bytes the new texts of one word can take: each occurrence at
-// most the word or 28 bytes, and a NUL.
+// most the word or kMaxNgramBytes, and a NUL.
 uint64_t word_text_bound(const WordBuffer &w, uint32_t occurrences) {
     const uint32_t word = w.offset[w.count];
-    return uint64_t{occurrences} * ((word < 28 ? word : 28) + 1);
+    return uint64_t{occurrences} * ((word < kMaxNgramBytes ? word : kMaxNgramBytes) + 1);
 }
 
 // Counts the occurrences of one framed word, `weight` times each, the

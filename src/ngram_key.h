@@ -16,6 +16,8 @@
 namespace tavik {
 
 constexpr uint32_t kKeyBytes = 16;  // bytes held in lo and hi
+// The longest n-gram text: 7 code points of at most 4 bytes each.
+constexpr uint32_t kMaxNgramBytes = 7 * 4;
 
 // kKeyMask[n]: n bytes of 0xFF, then zeros.
 struct KeyMasks {

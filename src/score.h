@@ -14,9 +14,17 @@
 
 namespace tavik {
 
+// The defaults of the six settings.
+inline constexpr int32_t kDefaultMinNgrams = 40;
+inline constexpr double kDefaultMinMargin = 2.0;  // percent
+inline constexpr int32_t kDefaultSizePenalty = 0;
+inline constexpr int32_t kDefaultMaxNgramLength = 5;
+inline constexpr int32_t kDefaultMaxDistribution = 4000;
+inline constexpr int32_t kDefaultOccuranceThreshold = 0;
+
 // The rank charged for a query n-gram a language lacks, when the setting
-// max_distribution is 0 (unlimited): the designed default list length.
-inline constexpr int32_t kDefaultAbsentPenalty = 4000;
+// max_distribution is 0 (unlimited): the default list length.
+inline constexpr int32_t kDefaultAbsentPenalty = kDefaultMaxDistribution;
 
 // The absent penalty for a max_distribution setting.
 inline int32_t absent_penalty_for(int32_t max_distribution) {

@@ -5,6 +5,7 @@
 
 #include "score_dense_rows.h"
 
+#include <cassert>
 #include <cstring>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -171,6 +172,7 @@ bool has_avx2() {
 
 void dense_add(const uint16_t *const *rows, const uint32_t *ranks, size_t n, uint32_t lanes,
                uint32_t flush, DenseSums &out) {
+    assert(flush >= 1);  // a flush of 0 would never spill the 16-bit lanes
     static const bool avx2 = has_avx2();
 #ifdef TAVIK_DENSE_X86
     if (avx2) {

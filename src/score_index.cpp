@@ -16,6 +16,7 @@
 // are answered from the tags alone.  The slots are larger than the caches,
 // so scoring fetches them a few n-grams ahead.
 
+#include <cassert>
 #include <cstdint>
 #include <cstring>
 
@@ -38,7 +39,8 @@ constexpr uint32_t kLangBits = 6;  // 64 languages
 constexpr uint32_t kLangMask = (1u << kLangBits) - 1;
 constexpr uint32_t kLastPosting = 1u << kLangBits;
 constexpr uint32_t kRankShift = kLangBits + 1;
-constexpr uint32_t kDense = 0x80000000u;   // a slot's ref: dense row, not postings
+constexpr double kExactSumBound = 4503599627370496.0;  // 2^52
+constexpr uint32_t kDense = 0x80000000u;               // a slot's ref: dense row, not postings
 constexpr uint32_t kMaxRowRank = 0x7FFFu;  // the vector kernel's lanes hold less than 2^15
 
 // A slot of the index.  A key of at most 16 bytes is its two words (its
@@ -153,16 +155,19 @@ __attribute__((noinline)) void add_postings(const uint32_t *postings, const uint
 // What the build learns of each distinct text before laying the index out.
 struct KeyStat {
     Key key;
-    uint32_t first;     // its first instance: language << 17 | position
+    uint32_t first;     // its first instance: language << kFirstLangShift | position
     uint32_t max_rank;  // the largest of its languages' (lowest) ranks
     uint32_t ref;       // the slot's ref, once laid out
     uint16_t langs;     // languages holding it
     uint8_t mark;       // last language counted + 1
 };
-static_assert(TAVIK_MAX_LANG_NGRAMS < (1 << 17));
+constexpr uint32_t kFirstLangShift = 17;
+constexpr uint32_t kFirstPositionMask = (1u << kFirstLangShift) - 1;
+static_assert(TAVIK_MAX_LANG_NGRAMS <= kFirstPositionMask);
+static_assert(TAVIK_MAX_LANGS <= (1u << (32 - kFirstLangShift)));
 
 const char *text_of(const tavik_profile &p, uint32_t first) {
-    return p.langs[first >> 17].ngrams.items[first & 0x1FFFFu].text;
+    return p.langs[first >> kFirstLangShift].ngrams.items[first & kFirstPositionMask].text;
 }
 
 // The scratch of a build, released whatever happens.
@@ -224,7 +229,8 @@ bool gather(Build &b, const tavik_profile &p, uint64_t total) {
             while (b.table[i] != 0 && !same_key(p, b.stats[b.table[i] - 1], k, text))
                 i = (i + 1) & (size - 1);
             if (b.table[i] == 0) {
-                b.stats[b.keys] = KeyStat{k, l << 17 | static_cast<uint32_t>(r), 0, 0, 0, 0};
+                b.stats[b.keys] =
+                    KeyStat{k, l << kFirstLangShift | static_cast<uint32_t>(r), 0, 0, 0, 0};
                 b.table[i] = static_cast<uint32_t>(++b.keys);
             }
             const uint32_t key = b.table[i] - 1;
@@ -346,12 +352,13 @@ void index_score(const ProfileIndex *ix, const tavik_profile &p, const tavik_ngr
                  const QueryEntries *entries, int32_t size_penalty, int32_t penalty,
                  double *distances) {
     const uint64_t q = query.count;
-    // Sums stay exact in a double below 2^53; beyond that only the
-    // one-by-one reference gives the same rounding.
+    // Sums stay exact in a double below 2^53 (kept below 2^52, a bit to
+    // spare); beyond that only the one-by-one reference gives the same
+    // rounding.
     const double qd = static_cast<double>(q);
     const double bound = qd * (qd + TAVIK_MAX_LANG_NGRAMS) +
                          (2.0 * qd + TAVIK_MAX_LANG_NGRAMS) * static_cast<double>(penalty);
-    if (ix == nullptr || entries == nullptr || bound >= 4503599627370496.0) {
+    if (ix == nullptr || entries == nullptr || bound >= kExactSumBound) {
         for (int32_t l = 0; l < p.lang_count; ++l)
             distances[l] = calc_distance(p.langs[l], query, size_penalty, penalty);
         return;
@@ -366,6 +373,10 @@ void index_score(const ProfileIndex *ix, const tavik_profile &p, const tavik_ngr
     const bool vector_rows = q <= kMaxRowRank;
     const uint32_t widest = q > ix->max_row_rank ? static_cast<uint32_t>(q) : ix->max_row_rank;
     const uint32_t flush = widest > 0 ? 0xFFFFu / widest : 0xFFFFu;
+    // Each row adds at most `widest` to a 16-bit lane, so `flush` rows fit
+    // before the lanes must be spilled; a row rank past 16 bits never takes
+    // the vector path.
+    assert(!vector_rows || (widest <= 0xFFFFu && flush >= 1));
     DenseSums dense{};
     uint64_t dense_hits = 0;
     constexpr uint64_t kChunk = 128;

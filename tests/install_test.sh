@@ -98,4 +98,17 @@ read -r -a extra <<<"$cflags"
     "${pc_flags[@]}" || fail "consumer build with pkg-config flags failed: ${pc_flags[*]}"
 LD_LIBRARY_PATH=$libdir check_consumer pkg-config "$tmp/pc-consumer"
 
+[[ $(pkg-config --variable=pkgdatadir tavik) -ef $prefix/share/tavik ]] ||
+    [[ ! -e $prefix/share/tavik ]] ||
+    fail "pkg-config's pkgdatadir is $(pkg-config --variable=pkgdatadir tavik)"
+
+# Through add_subdirectory of the source tree: the library alone, no tests.
+"$cmake" -S "$source/tests/subdir_consumer" -B "$tmp/subdir-build" -DCMAKE_BUILD_TYPE=Release \
+    -DTAVIK_SOURCE="$source" -DCMAKE_C_COMPILER="$cc" -DCMAKE_C_FLAGS="$cflags" \
+    -DCMAKE_CXX_FLAGS="$cflags" >"$tmp/subdir.log" 2>&1 ||
+    fail "add_subdirectory consumer configure failed: $(cat "$tmp/subdir.log")"
+"$cmake" --build "$tmp/subdir-build" -j2 --target consumer >>"$tmp/subdir.log" 2>&1 ||
+    fail "add_subdirectory consumer build failed: $(cat "$tmp/subdir.log")"
+check_consumer add_subdirectory "$tmp/subdir-build/consumer"
+
 echo "install_test: passed"

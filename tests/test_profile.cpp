@@ -791,6 +791,18 @@ TEST(Accessors, AnswerFromTheLoadedProfile) {
     EXPECT_STREQ(tavik_profile_meta(""), "empty key");
     EXPECT_EQ(tavik_profile_meta("DATE"), nullptr);
     EXPECT_EQ(tavik_profile_meta(nullptr), nullptr);
+    // Listing gives every pair in file order, repeated keys included.
+    const std::vector<std::pair<std::string, std::string>> pairs = {
+        {"date", "first"}, {"Date", "case"}, {"", "empty key"}, {"date", "second"}};
+    ASSERT_EQ(tavik_profile_meta_count(), 4);
+    for (int32_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(tavik_profile_meta_key(i), pairs[static_cast<size_t>(i)].first);
+        EXPECT_EQ(tavik_profile_meta_value(i), pairs[static_cast<size_t>(i)].second);
+    }
+    for (const int32_t i : {-1, 4}) {
+        EXPECT_EQ(tavik_profile_meta_key(i), nullptr);
+        EXPECT_EQ(tavik_profile_meta_value(i), nullptr);
+    }
 
     tavik_free_profile();
     EXPECT_EQ(tavik_get_state()->profile, nullptr);
@@ -798,6 +810,8 @@ TEST(Accessors, AnswerFromTheLoadedProfile) {
     EXPECT_EQ(tavik_profile_id(), nullptr);
     EXPECT_EQ(tavik_profile_language_code(0), nullptr);
     EXPECT_EQ(tavik_profile_meta("date"), nullptr);
+    EXPECT_EQ(tavik_profile_meta_count(), 0);
+    EXPECT_EQ(tavik_profile_meta_key(0), nullptr);
     tavik_free_profile();
 }
 

@@ -446,12 +446,11 @@ void list_profile(tavik::cli::Output &out) {
         put_field(out, tavik_profile_language_code(i));
         out.put('\n');
     }
-    const tavik_profile *p = tavik_get_state()->profile;
-    for (int32_t i = 0; i < p->meta_count; ++i) {
+    for (int32_t i = 0; i < tavik_profile_meta_count(); ++i) {
         out.put("meta\t");
-        put_field(out, p->meta[i].key);
+        put_field(out, tavik_profile_meta_key(i));
         out.put('\t');
-        put_field(out, p->meta[i].value);
+        put_field(out, tavik_profile_meta_value(i));
         out.put('\n');
     }
 }

@@ -6,7 +6,36 @@
  * by frequency, and compares that ranking with the ranked n-grams of every
  * language of a profile by an out-of-place rank distance.  Profiles are
  * trained from sample texts with the tavik_train_* functions (or the
- * tavik-train program) and stored in a small binary file.
+ * tavik-train program) and stored in a small binary file
+ * (docs/profile-format.md).
+ *
+ * A worked example
+ * ----------------
+ *     #include <tavik/tavik_api.h>
+ *
+ *     if (tavik_load_profile("/usr/share/tavik/default.tavik") != TAVIK_OK) {
+ *         fprintf(stderr, "load: %s\n", tavik_last_error());
+ *         return 1;
+ *     }
+ *     switch (tavik_identify("Der schnelle braune Fuchs springt.")) {
+ *     case TAVIK_OK:              // a clear winner
+ *         printf("%s %.3f\n", tavik_best_code(), tavik_result_confidence(0));
+ *         break;
+ *     case TAVIK_AMBIGUOUS:       // results complete, winner too close
+ *         printf("%s? (or %s)\n", tavik_result_code(0), tavik_result_code(1));
+ *         break;
+ *     case TAVIK_TOO_FEW_NGRAMS:  // too little text: no results
+ *         break;
+ *     default:                    // TAVIK_BAD_UTF8, TAVIK_NO_MEMORY, ...
+ *         fprintf(stderr, "identify: %s\n", tavik_last_error());
+ *     }
+ *     for (int32_t i = 0; i < tavik_result_count(); ++i)
+ *         printf("%s %.4f\n", tavik_result_code(i), tavik_result_distance(i));
+ *     tavik_free_profile();  // optional: gives the memory back early
+ *
+ * The installed default profile's path: the CMake package sets
+ * tavik_DEFAULT_PROFILE (and tavik_DATADIR), pkg-config gives
+ * `pkg-config --variable=pkgdatadir tavik`/default.tavik.
  *
  * Conventions
  * -----------
@@ -16,13 +45,13 @@
  *   record (see tavik_get_state).  Training keeps its own record.  The
  *   settings take their defaults on the first call of a function that needs
  *   them; nothing must be called at exit.
- * - Threads: the library starts none and takes no locks.  It serves one
- *   thread at a time; calls must not overlap.  Use one process per worker
- *   for parallelism.
- *   For threads, see tavik_session.h (models shared, one session each).
- * - Status codes: functions that can fail return a tavik_status as int32_t.
- *   Identification-side failures also leave a fixed message that
- *   tavik_last_error returns; training never writes it.
+ * - Threads: the library starts none and takes no locks.  This interface
+ *   serves one thread at a time; calls must not overlap, but it may run
+ *   beside sessions (tavik_session.h) on other threads.  For threads, use
+ *   tavik_session.h: one model shared by all, one session per thread.
+ * - Status codes (status.h): functions that can fail return a tavik_status
+ *   as int32_t.  Identification-side failures also leave a fixed message
+ *   that tavik_last_error returns; training never writes it.
  * - Accessors answer an index or key that is not there with 0, NULL, -1.0
  *   or 0.0, never with a status.  The JSON functions answer any refusal or
  *   failure with the static text "{}".  Setters ignore or clamp values out
@@ -39,6 +68,47 @@
  *   normalisation, no scripts beyond Latin, Greek, Cyrillic, CJK, kana and
  *   Hangul (others act as word separators), no logging, no configuration
  *   file.
+ * - Stability: every function declared in this header, the records it
+ *   declares and the codes of status.h are the stable interface.  The module
+ *   headers it includes (ngram.h, profile.h, utf8.h) contribute the records
+ *   the state embeds; their functions are exported for advanced use but sit
+ *   behind TAVIK_MODULE_API (define it before including to see them) and may
+ *   change between minor versions.
+ *
+ * The six settings
+ * ----------------
+ *   setting              default  range                     a profile load
+ *   min_ngrams           40       any; fewer query n-grams  keeps it
+ *                                 give TAVIK_TOO_FEW_NGRAMS
+ *   min_margin           2.0      any, in percent           keeps it
+ *   size_penalty         0        0 or non-zero             keeps it
+ *   max_ngram_length     5        >= 1 (at most 7 used)     replaces it when
+ *                                                           the file's is > 0
+ *   max_distribution     4000     >= 1                      replaces it when
+ *                                                           the file's is > 0
+ *   occurance_threshold  0        >= 0                      always replaces it
+ *
+ * max_distribution is both the length a ranked list is cut to and the rank
+ * charged for a query n-gram a language lacks (the "absent penalty").
+ *
+ * Distance, margin and confidence
+ * -------------------------------
+ * For a query of q ranked n-grams and a language of p ranked n-grams, the
+ * distance is  (sum over query ranks i of |i - r(i)|, with r(i) the n-gram's
+ * rank in the language or, when the language lacks it, the absent penalty
+ * in place of the term; plus |q - p| * penalty when size_penalty is on)
+ * divided by max(q, p).  Lower is closer; 0 is identical.
+ *
+ * Results are sorted by distance, then code bytewise.  With d1 <= d2 the two
+ * best distances, the winner's lead is g = (d2 - d1) / d2:
+ *   margin     = 100 * g (percent); below min_margin the outcome is
+ *                TAVIK_AMBIGUOUS;
+ *   confidence = g clamped to [0, 1], given to the winner only (every other
+ *                result has 0.0); 1.0 for a profile of one language or a
+ *                runner-up at distance 0 (or below 1e-12).
+ * The confidence is the winner's relative lead over the runner-up, not a
+ * probability: a clear sentence may lead by no more than 0.1, and the
+ * number does not say how likely the answer is to be right.
  *
  * This header compiles as C11 and as C++.
  */
@@ -188,6 +258,15 @@ TAVIK_API const char *tavik_profile_language_code(int32_t index);
 
 /* Value of the first meta pair whose key equals `key` byte for byte, or NULL. */
 TAVIK_API const char *tavik_profile_meta(const char *key);
+
+/* Number of meta pairs of the loaded profile, in file order; 0 when none is
+ * loaded. */
+TAVIK_API int32_t tavik_profile_meta_count(void);
+
+/* Key and value of meta pair `index` (file order), or NULL when out of range
+ * or no profile is loaded.  Valid as long as the profile's codes are. */
+TAVIK_API const char *tavik_profile_meta_key(int32_t index);
+TAVIK_API const char *tavik_profile_meta_value(int32_t index);
 
 /* Identifier of the loaded profile, such as "tavik-v1-L12", or NULL. */
 TAVIK_API const char *tavik_profile_id(void);

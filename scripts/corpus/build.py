@@ -13,6 +13,7 @@ Everything is deterministic: the same packages give the same bytes.
 import argparse
 import hashlib
 import os
+import pickle
 import random
 import sys
 from collections import defaultdict
@@ -287,7 +288,7 @@ def make_samples(code, dev_docs, kinds_share, rng):
 
 # ------------------------------------------------------------------- main
 
-def main():
+def parse_args():
     ap = argparse.ArgumentParser()
     here = os.path.dirname(os.path.abspath(__file__))
     top = os.path.dirname(os.path.dirname(here))
@@ -299,55 +300,63 @@ def main():
     ap.add_argument("--stats", default=None, help="write per-language bytes of all candidates")
     ap.add_argument("--debug", default=None, help="write cleaning details to this file")
     ap.add_argument("--cache", default=None, help="pickle of the raw documents (for quicker reruns)")
-    args = ap.parse_args()
+    return ap.parse_args()
 
-    if args.langs == "default":
+
+def choose_langs(spec):
+    """The sorted language codes named by --langs."""
+    if spec == "default":
         langs = list(DEFAULT)
-    elif args.langs == "all":
+    elif spec == "all":
         langs = sorted(LANGS)
     else:
-        langs = args.langs.split(",")
-    langs = sorted(set(langs))
-    want = set(langs)
+        langs = spec.split(",")
+    return sorted(set(langs))
 
-    # 1. read and clean every document
+
+def read_sources(src, udhr, want, cache=None):
+    """Raw documents of the languages in want, by language. A cache, once
+    written, stands in for the sources."""
     raw = defaultdict(list)
-    if args.cache and os.path.exists(args.cache):
-        import pickle
-        with open(args.cache, "rb") as f:
+    if cache and os.path.exists(cache):
+        with open(cache, "rb") as f:
             for doc in pickle.load(f):
                 if doc.lang in want:
                     raw[doc.lang].append(doc)
-    else:
-        docs = list(read_all(args.src, args.udhr, want))
-        if args.cache:
-            import pickle
-            with open(args.cache, "wb") as f:
-                pickle.dump(docs, f)
-        for doc in docs:
-            raw[doc.lang].append(doc)
-        del docs
+        return raw
+    docs = list(read_all(src, udhr, want))
+    if cache:
+        with open(cache, "wb") as f:
+            pickle.dump(docs, f)
+    for doc in docs:
+        raw[doc.lang].append(doc)
+    return raw
+
+
+def clean_all(raw, langs):
+    """{code: {(kind, pkg, doc): [cleaned lines]}}."""
     clean = {}
     for code in langs:
-        lf = LineFilter(LANGS[code][1], is_english=(code == "eng"))
+        lf = LineFilter(LANGS[code].script, is_english=(code == "eng"))
         docs = {}
         for doc in raw[code]:
             key = (doc.kind, doc.pkg, doc.doc)
             docs.setdefault(key, []).extend(clean_doc(doc, lf))
         clean[code] = docs
-    del raw
+    return clean
 
-    # 2. drop tokens common to the Latin-script languages, and lines of
-    # English left untranslated inside other languages
+
+def drop_shared_words(clean, langs, debug):
+    """Drop, in place, tokens common to the Latin-script languages and lines
+    of English left untranslated inside other languages."""
     drop = common_tokens(clean, langs)
     en_freq = word_freq(clean["eng"]) if "eng" in clean else {}
-    debug = open(args.debug, "w", encoding="utf-8") if args.debug else None
     if debug:
         debug.write("common tokens: %s\n" % " ".join(sorted(drop)))
     for code in langs:
-        lf = LineFilter(LANGS[code][1], is_english=(code == "eng"), drop_words=drop)
+        lf = LineFilter(LANGS[code].script, is_english=(code == "eng"), drop_words=drop)
         english = set()
-        if code != "eng" and LANGS[code][1] == "Latn" and en_freq:
+        if code != "eng" and LANGS[code].script == "Latn" and en_freq:
             english = english_words(en_freq, word_freq(clean[code]))
         dropped = 0
         for key, lines in clean[code].items():
@@ -365,8 +374,11 @@ def main():
         if debug:
             debug.write("%s: %d lines dropped as English\n" % (code, dropped))
 
-    # 3. hold out documents, then remove duplicate lines (dev keeps only
-    # lines that training never sees)
+
+def hold_out(clean, langs):
+    """Split every language into training text {kind: {pkg: [lines]}} and
+    held-out documents {kind: [[lines]]}, then remove duplicate lines: the
+    held-out text keeps only lines that training never sees."""
     train = {}
     dev = {}
     for code in langs:
@@ -391,27 +403,34 @@ def main():
                 dv[key[0]].append(kept)
         train[code] = tr
         dev[code] = dv
+    return train, dev
 
-    if args.stats:
-        with open(args.stats, "w", encoding="utf-8") as f:
-            f.write("code\tkind\tpackage\ttrain_bytes\tdev_bytes\n")
-            for code in langs:
-                for kind in KINDS:
-                    for pkg in sorted(train[code].get(kind, {})):
-                        b = sum(blen(l) for l in train[code][kind][pkg])
-                        f.write("%s\t%s\t%s\t%d\t\n" % (code, kind, pkg, b))
-                    if dev[code].get(kind):
-                        f.write("%s\t%s\t*\t\t%d\n" % (code, kind, sum(blen(l) for d in dev[code][kind] for l in d)))
-        print("wrote", args.stats)
-        return
 
-    # 4. balance and write the training corpus
-    avail = {c: {k: {p: sum(blen(l) for l in ls) for p, ls in train[c][k].items()}
-                 for k in KINDS if train[c].get(k)} for c in langs}
-    plan = make_plan(langs, avail)
-    os.makedirs(args.out, exist_ok=True)
-    for name in sorted(os.listdir(args.out)):
-        p = os.path.join(args.out, name)
+def write_candidates(path, langs, train, dev):
+    """The --stats table: bytes of every candidate package before balancing."""
+    with open(path, "w", encoding="utf-8") as f:
+        f.write("code\tkind\tpackage\ttrain_bytes\tdev_bytes\n")
+        for code in langs:
+            for kind in KINDS:
+                for pkg in sorted(train[code].get(kind, {})):
+                    b = sum(blen(l) for l in train[code][kind][pkg])
+                    f.write("%s\t%s\t%s\t%d\t\n" % (code, kind, pkg, b))
+                if dev[code].get(kind):
+                    f.write("%s\t%s\t*\t\t%d\n" % (code, kind, sum(blen(l) for d in dev[code][kind] for l in d)))
+
+
+def available_bytes(train, langs):
+    """{code: {kind: {pkg: bytes}}} of the training text."""
+    return {c: {k: {p: sum(blen(l) for l in ls) for p, ls in train[c][k].items()}
+                for k in KINDS if train[c].get(k)} for c in langs}
+
+
+def prepare_out(out, want):
+    """Create the corpus folder and remove the languages of an earlier build
+    that this one does not write."""
+    os.makedirs(out, exist_ok=True)
+    for name in sorted(os.listdir(out)):
+        p = os.path.join(out, name)
         if not os.path.isdir(p) or name in want or name.startswith("."):
             continue
         if name in LANGS:  # a language of an earlier build
@@ -421,9 +440,14 @@ def main():
         else:
             print("warning: %s is not a language of this corpus; the trainer "
                   "would read it as one" % p, file=sys.stderr)
+
+
+def write_corpus(out, langs, train, plan):
+    """Write corpus/<code>/<kind>.txt as planned; returns the rows of
+    STATS.tsv: (code, kind, pkg, bytes written)."""
     stats = []
     for code in langs:
-        d = os.path.join(args.out, code)
+        d = os.path.join(out, code)
         os.makedirs(d, exist_ok=True)
         for fn in os.listdir(d):
             os.remove(os.path.join(d, fn))
@@ -443,24 +467,36 @@ def main():
             for pkg in sorted(by_pkg):
                 if by_pkg[pkg]:
                     stats.append((code, kind, pkg, by_pkg[pkg]))
-    with open(os.path.join(args.out, "STATS.tsv"), "w", encoding="utf-8") as f:
+    return stats
+
+
+def write_stats(out, stats):
+    with open(os.path.join(out, "STATS.tsv"), "w", encoding="utf-8") as f:
         f.write("code\tkind\tpackage\tbytes\n")
         for row in stats:
             f.write("%s\t%s\t%s\t%d\n" % row)
 
-    # 5. the development set
+
+def make_dev_set(langs, dev, plan):
+    """Development samples (code, length, text) of every language, its
+    source kinds weighted by their share of the training text."""
     samples = []
     for code in langs:
         share = {k: sum(v.values()) for k, v in plan[code].items()}
         rng = random.Random("%d/dev/%s" % (SEED, code))
         samples.extend(make_samples(code, dev[code], share, rng))
-    os.makedirs(os.path.dirname(args.dev), exist_ok=True)
-    with open(args.dev, "w", encoding="utf-8", newline="\n") as f:
+    return samples
+
+
+def write_dev(path, samples):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "w", encoding="utf-8", newline="\n") as f:
         for code, n, text in samples:
             text = text.replace("\t", " ").replace("\n", " ")
             f.write("%s\t%s\t%d\n" % (code, text, n))
 
-    # summary
+
+def print_summary(langs, stats, samples, out, dev_path):
     total = defaultdict(int)
     kinds = defaultdict(int)
     for code, kind, pkg, b in stats:
@@ -468,7 +504,7 @@ def main():
         kinds[kind] += b
     print("corpus: %d languages, %d bytes (%s) in %s" % (
         len(langs), sum(total.values()),
-        ", ".join("%s %d" % (k, kinds[k]) for k in KINDS if kinds[k]), args.out))
+        ", ".join("%s %d" % (k, kinds[k]) for k in KINDS if kinds[k]), out))
     row = []
     for code in langs:
         row.append("%s %dK" % (code, round(total[code] / 1000)))
@@ -481,7 +517,35 @@ def main():
     for _c, n, _t in samples:
         by_len[n] += 1
     print("dev set: %d samples (%s) in %s" % (
-        len(samples), ", ".join("%d at %d" % (by_len[n], n) for n in DEV_LENGTHS), args.dev))
+        len(samples), ", ".join("%d at %d" % (by_len[n], n) for n in DEV_LENGTHS), dev_path))
+
+
+def main():
+    args = parse_args()
+    langs = choose_langs(args.langs)
+    want = set(langs)
+
+    clean = clean_all(read_sources(args.src, args.udhr, want, args.cache), langs)
+    if args.debug:
+        with open(args.debug, "w", encoding="utf-8") as debug:
+            drop_shared_words(clean, langs, debug)
+    else:
+        drop_shared_words(clean, langs, None)
+    train, dev = hold_out(clean, langs)
+    del clean
+
+    if args.stats:
+        write_candidates(args.stats, langs, train, dev)
+        print("wrote", args.stats)
+        return
+
+    plan = make_plan(langs, available_bytes(train, langs))
+    prepare_out(args.out, want)
+    stats = write_corpus(args.out, langs, train, plan)
+    write_stats(args.out, stats)
+    samples = make_dev_set(langs, dev, plan)
+    write_dev(args.dev, samples)
+    print_summary(langs, stats, samples, args.out, args.dev)
 
 
 if __name__ == "__main__":

@@ -11,13 +11,13 @@ import html
 import re
 import unicodedata
 
-# The letter table of the identifier, as closed code point ranges.
+# The letter table of the identifier, as closed code point ranges: a copy of
+# kLetterRanges in src/letter_table.h (test_corpus.py holds the two equal).
 LETTER_RANGES = [
     (0x0041, 0x005A), (0x0061, 0x007A), (0x00C0, 0x00D6), (0x00D8, 0x00F6),
-    (0x00F8, 0x00FF), (0x0100, 0x024F), (0x0370, 0x052F), (0x2E80, 0x2FFF),
-    (0x3040, 0x318F), (0x3400, 0x4DBF), (0x4E00, 0x9FFF), (0xAC00, 0xD7AF),
-    (0xF900, 0xFAFF), (0xFF21, 0xFF3A), (0xFF41, 0xFF5A), (0xFF66, 0xFF9D),
-    (0x20000, 0x2CEAF),
+    (0x00F8, 0x024F), (0x0370, 0x052F), (0x2E80, 0x2FFF), (0x3040, 0x318F),
+    (0x3400, 0x4DBF), (0x4E00, 0x9FFF), (0xAC00, 0xD7AF), (0xF900, 0xFAFF),
+    (0xFF21, 0xFF3A), (0xFF41, 0xFF5A), (0xFF66, 0xFF9D), (0x20000, 0x2CEAF),
 ]
 
 
@@ -67,22 +67,67 @@ ALLOWED = {
 }
 
 # Markup, placeholders and the like.
-URL_RE = re.compile(r"(?:\b(?:https?|ftps?|file|mailto|irc|news|git|ssh|sftp|smb|nfs|ldap)s?:/*[^\s<>\"']*|\bwww\.[^\s<>\"']+|[\w.+-]+@[\w-]+\.[\w.-]+)", re.I)
-TAG_RE = re.compile(r"</?[A-Za-z][A-Za-z0-9:_-]*(?:\s[^<>]*)?/?>|<!--.*?-->", re.S)
+URL_RE = re.compile(r"""
+    (?:
+        # a scheme and whatever follows it up to a space, bracket or quote
+        \b(?:https?|ftps?|file|mailto|irc|news|git|ssh|sftp|smb|nfs|ldap)s?
+        :/*[^\s<>"']*
+      | \bwww\.[^\s<>"']+             # an address without a scheme
+      | [\w.+-]+@[\w-]+\.[\w.-]+       # a mail address
+    )
+""", re.I | re.X)
+TAG_RE = re.compile(r"""
+    </?[A-Za-z][A-Za-z0-9:_-]*        # an opening or closing tag's name
+    (?:\s[^<>]*)?/?>                  # its attributes; "/>" closes it at once
+  | <!--.*?-->                        # a comment, across lines
+""", re.S | re.X)
 ENTITY_RE = re.compile(r"&(?:#\d+|#x[0-9A-Fa-f]+|[A-Za-z][A-Za-z0-9]*);")
-PRINTF_RE = re.compile(r"%(?:\d+\$)?[-+#0']*(?:\d+|\*)?(?:\.(?:\d+|\*))?(?:hh|h|ll|l|L|q|j|z|t|I|I64|I32)?[diouxXeEfFgGaAcspnSCm%]|%\([A-Za-z0-9_]+\)[A-Za-z]|%\{[^{}]*\}|%[A-Za-z_][A-Za-z0-9_]*%|%\d+|%[A-Z_]{2,}\b")
-BRACE_RE = re.compile(r"\{\{?[^{}]*\}?\}|\$\{[^{}]*\}|\$[0-9]+|\$[A-Za-z_][A-Za-z0-9_]*\b|\\[nrt]")
+PRINTF_RE = re.compile(r"""
+    # C and gettext: position, flags, width, precision, size, conversion
+    %(?:\d+\$)?[-+#0']*(?:\d+|\*)?(?:\.(?:\d+|\*))?
+    (?:hh|h|ll|l|L|q|j|z|t|I|I64|I32)?[diouxXeEfFgGaAcspnSCm%]
+  | %\([A-Za-z0-9_]+\)[A-Za-z]          # Python: %(name)s
+  | %\{[^{}]*\}                        # %{name}
+  | %[A-Za-z_][A-Za-z0-9_]*%            # Windows-style %NAME%
+  | %\d+                               # Qt and KDE: %1
+  | %[A-Z_]{2,}\b                      # %NAME
+""", re.X)
+BRACE_RE = re.compile(r"""
+    \{\{?[^{}]*\}?\}       # {0}, {name}, {{name}}
+  | \$\{[^{}]*\}          # ${name}
+  | \$[0-9]+              # $1
+  | \$[A-Za-z_][A-Za-z0-9_]*\b   # $name
+  | \\[nrt]              # an escape left in the text: \n, \r, \t
+""", re.X)
 # Accelerator marks: "(_O)", "(&O)" after CJK labels; "_" or "&" before a letter.
 ACCEL_PAREN_RE = re.compile(r"\s*[(（][_&][A-Za-z0-9][)）]")
-ACCEL_RE = re.compile(r"(?<![\w&])[_&](?=\w)|(?<=\w)&(?=\w)")
+ACCEL_RE = re.compile(r"""
+    (?<![\w&])[_&](?=\w)    # "_" or "&" that starts a word
+  | (?<=\w)&(?=\w)          # "&" inside a word
+""", re.X)
 UNDERSCORE_WORDS_RE = re.compile(r"\b\w+_\w+\b")
 INVISIBLE_RE = re.compile("[\u00ad\u200b\u200c\u200d\u2060\ufeff\u200e\u200f\u202a-\u202e\u2066-\u2069]")
 SPACES_RE = re.compile(r"[ \t\u00a0\u2000-\u200a\u202f\u205f\u3000]+")
 # Technical tokens: file names, paths, options, identifiers with digits.
-PATH_RE = re.compile(r"(?<![\w/])(?:~|\.{1,2})?/[\w.\-/~*]+|\b\w+\.(?:png|jpe?g|gif|svg|txt|xml|html?|css|js|json|conf|cfg|ini|desktop|so|exe|py|pl|sh|mo|po|deb|rpm|iso|zip|gz|tar|php|md|pdf|odt|ods)\b|(?<!\w)--?[A-Za-z][\w-]*", re.I)
-CAMEL_RE = re.compile(r"\b[A-Za-z]+[0-9][A-Za-z0-9]*\b|\b[0-9]+[A-Za-z][A-Za-z0-9]*\b|\b[a-z]+[A-Z][A-Za-z]*\b|#[0-9A-Fa-f]{3,8}\b")
+PATH_RE = re.compile(r"""
+    (?<![\w/])(?:~|\.{1,2})?/[\w.\-/~*]+    # /usr/bin, ~/x, ../y
+  | \b\w+\.                                 # a file name by its extension
+    (?:png|jpe?g|gif|svg|txt|xml|html?|css|js|json|conf|cfg|ini|desktop|so|exe
+      |py|pl|sh|mo|po|deb|rpm|iso|zip|gz|tar|php|md|pdf|odt|ods)\b
+  | (?<!\w)--?[A-Za-z][\w-]*                 # a command-line option
+""", re.I | re.X)
+CAMEL_RE = re.compile(r"""
+    \b[A-Za-z]+[0-9][A-Za-z0-9]*\b     # letters, then digits: utf8, mp3
+  | \b[0-9]+[A-Za-z][A-Za-z0-9]*\b     # digits, then letters: 3D, 64bit
+  | \b[a-z]+[A-Z][A-Za-z]*\b           # camelCase
+  | \#[0-9A-Fa-f]{3,8}\b               # a colour: #8A2BE2
+""", re.X)
 # Quotes and brackets left empty where a placeholder was removed.
-EMPTY_PAIR_RE = re.compile("[\"\u201c\u201d\u201e\u00ab\u00bb\u2018\u2019\u201a'\u300c\u300e(\\[\uff08]\\s*[\"\u201c\u201d\u00bb\u00ab\u2019\u2018'\u300d\u300f)\\]\uff09]")
+EMPTY_PAIR_RE = re.compile(r"""
+    ["\u201c\u201d\u201e\u00ab\u00bb\u2018\u2019\u201a'\u300c\u300e(\[\uff08]   # an opening mark
+    \s*
+    ["\u201c\u201d\u00bb\u00ab\u2019\u2018'\u300d\u300f)\]\uff09]               # a closing one
+""", re.X)
 # Filler text of designers and typographers.
 FILLER_RE = re.compile(r"\b(?:lorem|ipsum|consectetur|adipiscing|eiusmod|tempor)\b", re.I)
 

