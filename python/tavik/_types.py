@@ -34,6 +34,11 @@ class Error(Exception):
         text = message if index is None else f"item {index}: {message}"
         super().__init__(text)
 
+    def __reduce__(self):
+        # Rebuilt from its fields, so that errors cross process boundaries
+        # (multiprocessing, Dask workers) as themselves.
+        return (type(self), (int(self.status), self.message, self.index))
+
 
 class BadProfileError(Error):
     """A profile file or bytes that are malformed, missing or unreadable."""

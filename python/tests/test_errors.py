@@ -1,4 +1,6 @@
 # SPDX-License-Identifier: MIT
+import pickle
+
 import pytest
 
 import tavik
@@ -53,6 +55,8 @@ def test_identify_many_names_the_failing_item(model, bad, error, jobs):
     with pytest.raises(error) as info:
         model.identify_many(texts, jobs=jobs)
     assert info.value.index == 37 and "item 37" in str(info.value)
+    again = pickle.loads(pickle.dumps(info.value))
+    assert type(again) is error and again.index == 37 and again.status == info.value.status
     got = model.identify_many(texts, jobs=jobs, errors="none")
     assert got[37] is None
     assert got[:37] + got[38:] == model.identify_many(texts[:37] + texts[38:], jobs=jobs)
