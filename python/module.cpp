@@ -7,6 +7,8 @@
 // identify_many releases it and runs one session per thread.  Failures
 // travel as Failure and become tavik.Error subclasses, built by
 // tavik._types so that the classes live in Python where users see them.
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -129,6 +131,23 @@ SessionPtr new_session(const ModelPtr &model, const Settings &s) {
     return session;
 }
 
+// One scored language.  Codes are at most 7 bytes: a fixed array keeps a
+// result to one allocation, which identify_many makes per text.
+struct Entry {
+    std::array<char, 8> code{};
+    double distance = 0.0;
+
+    std::string_view name() const { return code.data(); }
+    bool operator==(const Entry &) const = default;
+};
+
+Entry make_entry(std::string_view code, double distance) {
+    Entry e;
+    code.copy(e.code.data(), std::min(code.size(), e.code.size() - 1));
+    e.distance = distance;
+    return e;
+}
+
 // One identification's outcome, copied out of the session so that it
 // outlives the next call.
 struct Result {
@@ -136,7 +155,7 @@ struct Result {
     double confidence = 0.0;
     int32_t status = TAVIK_NO_PROFILE;
     int32_t ngrams = 0;
-    std::vector<std::pair<std::string, double>> results;
+    std::vector<Entry> results;
 };
 
 bool identified(int32_t status) {
@@ -156,8 +175,8 @@ std::optional<Failure> identify_into(tavik_session *s, std::string_view text, Re
     out.confidence = n > 0 ? tavik_session_result_confidence(s, 0) : 0.0;
     out.results.reserve(static_cast<std::size_t>(n));
     for (int32_t i = 0; i < n; ++i)
-        out.results.emplace_back(tavik_session_result_code(s, i),
-                                 tavik_session_result_distance(s, i));
+        out.results.push_back(
+            make_entry(tavik_session_result_code(s, i), tavik_session_result_distance(s, i)));
     return std::nullopt;
 }
 
@@ -452,10 +471,16 @@ void train(const std::vector<TrainLanguage> &langs,
     if (st != TAVIK_OK) fail(st, "cannot write profile '" + path + "'");
 }
 
+py::list results_list(const Result &r) {
+    py::list out(r.results.size());
+    for (std::size_t i = 0; i < r.results.size(); ++i)
+        out[i] = py::make_tuple(py::str(r.results[i].name().data(), r.results[i].name().size()),
+                                r.results[i].distance);
+    return out;
+}
+
 py::tuple result_state(const Result &r) {
-    py::list res;
-    for (const auto &[c, d] : r.results) res.append(py::make_tuple(c, d));
-    return py::make_tuple(r.code, r.confidence, r.status, r.ngrams, res);
+    return py::make_tuple(r.code, r.confidence, r.status, r.ngrams, results_list(r));
 }
 
 }  // namespace
@@ -482,13 +507,7 @@ PYBIND11_MODULE(_tavik, m) {
                 return py::module_::import("tavik._types").attr("Status")(r.status);
             })
         .def_readonly("ngrams", &Result::ngrams)
-        .def_property_readonly("results",
-                               [](const Result &r) {
-                                   py::list out;
-                                   for (const auto &[c, d] : r.results)
-                                       out.append(py::make_tuple(c, d));
-                                   return out;
-                               })
+        .def_property_readonly("results", &results_list)
         .def_property_readonly("is_ambiguous",
                                [](const Result &r) { return r.status == TAVIK_AMBIGUOUS; })
         .def_property_readonly("is_too_short",
@@ -500,9 +519,7 @@ PYBIND11_MODULE(_tavik, m) {
                  d["confidence"] = r.confidence;
                  d["status"] = r.status;
                  d["ngrams"] = r.ngrams;
-                 py::list res;
-                 for (const auto &[c, dist] : r.results) res.append(py::make_tuple(c, dist));
-                 d["results"] = res;
+                 d["results"] = results_list(r);
                  return d;
              })
         .def("__eq__",
@@ -518,11 +535,11 @@ PYBIND11_MODULE(_tavik, m) {
              [](const Result &r) {
                  const std::string status = py::str(
                      py::module_::import("tavik._types").attr("Status")(r.status).attr("name"));
+                 const py::list all = results_list(r);
                  std::string top;
                  for (std::size_t i = 0; i < r.results.size() && i < 3; ++i) {
                      if (i) top += ", ";
-                     top += py::repr(py::make_tuple(r.results[i].first, r.results[i].second))
-                                .cast<std::string>();
+                     top += py::repr(all[i]).cast<std::string>();
                  }
                  if (r.results.size() > 3) top += ", ...";
                  return "Result(code=" + py::repr(py::cast(r.code)).cast<std::string>() +
@@ -537,7 +554,9 @@ PYBIND11_MODULE(_tavik, m) {
                             r.confidence = t[1].cast<double>();
                             r.status = t[2].cast<int32_t>();
                             r.ngrams = t[3].cast<int32_t>();
-                            r.results = t[4].cast<std::vector<std::pair<std::string, double>>>();
+                            for (const auto &[c, d] :
+                                 t[4].cast<std::vector<std::pair<std::string, double>>>())
+                                r.results.push_back(make_entry(c, d));
                             return r;
                         }));
     py::object result_type = m.attr("Result");
