@@ -242,8 +242,11 @@ class Model {
 public:
     explicit Model(ModelPtr m) : model_(std::move(m)) {}
 
-    static Model open(const std::optional<std::string> &path,
-                      const std::optional<py::bytes> &data) {
+    static Model open(const py::object &path_like, const std::optional<py::bytes> &data) {
+        // Any path-like object, as open() takes it.
+        std::optional<std::string> path;
+        if (!path_like.is_none())
+            path = py::module_::import("os").attr("fspath")(path_like).cast<std::string>();
         if (path && data) throw py::value_error("give a path or data, not both");
         tavik_model *raw = nullptr;
         int32_t st = TAVIK_OK;

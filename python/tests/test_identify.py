@@ -1,5 +1,6 @@
 # SPDX-License-Identifier: MIT
 import ctypes
+import pathlib
 import pickle
 import threading
 import time
@@ -78,6 +79,7 @@ def test_model_properties_and_settings(model, default_profile):
     with open(default_profile, "rb") as f:
         assert tavik.Model(data=f.read()).languages == model.languages
     assert tavik.Model(default_profile).id == model.id
+    assert tavik.Model(pathlib.Path(default_profile)).id == model.id
 
     only = model.identify(TEXTS[7], candidates=["nob", "nno"])
     assert [c for c, _ in only.results] == sorted(c for c, _ in only.results) or len(only.results) == 2
