@@ -2,7 +2,6 @@
 # The suite runs against the build folder's package (PYTHONPATH), the
 # library and the tavik command of the same build, named by CTest.
 import os
-import shutil
 
 import pytest
 
@@ -67,6 +66,3 @@ def lines_dir(tmp_path_factory):
                 out.write(f"{text} {i % 7 * 'x'}\n" if i % 5 == 0 else text + "\n")
     return root
 
-
-def have(exe):
-    return shutil.which(exe) is not None

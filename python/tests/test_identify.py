@@ -82,7 +82,6 @@ def test_model_properties_and_settings(model, default_profile):
     assert tavik.Model(pathlib.Path(default_profile)).id == model.id
 
     only = model.identify(TEXTS[7], candidates=["nob", "nno"])
-    assert [c for c, _ in only.results] == sorted(c for c, _ in only.results) or len(only.results) == 2
     assert {c for c, _ in only.results} == {"nob", "nno"}
     session = model.session(candidates=["dan", "nob"], min_margin=0.0)
     assert session.languages == ["dan", "nob"]
