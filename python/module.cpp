@@ -11,6 +11,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -138,8 +139,10 @@ struct Entry {
     double distance = 0.0;
 
     std::string_view name() const { return code.data(); }
-    bool operator==(const Entry &) const = default;
+    // By the code's text: bytes after its NUL carry no meaning.
+    bool operator==(const Entry &o) const { return name() == o.name() && distance == o.distance; }
 };
+static_assert(sizeof(tavik_result::code) == sizeof(Entry::code));
 
 Entry make_entry(std::string_view code, double distance) {
     Entry e;
@@ -173,10 +176,15 @@ std::optional<Failure> identify_into(tavik_session *s, std::string_view text, Re
     if (best != nullptr) out.code = best;
     const int32_t n = tavik_session_result_count(s);
     out.confidence = n > 0 ? tavik_session_result_confidence(s, 0) : 0.0;
-    out.results.reserve(static_cast<std::size_t>(n));
-    for (int32_t i = 0; i < n; ++i)
-        out.results.push_back(
-            make_entry(tavik_session_result_code(s, i), tavik_session_result_distance(s, i)));
+    // Read straight from the session's record, as the accessors do: one
+    // pass over at most 64 fixed-size entries instead of three calls each.
+    const std::span<const tavik_result> scored(s->st.results, static_cast<std::size_t>(n));
+    out.results.resize(scored.size());
+    for (std::size_t i = 0; i < scored.size(); ++i) {
+        std::memcpy(out.results[i].code.data(), scored[i].code, sizeof scored[i].code);
+        out.results[i].code.back() = '\0';
+        out.results[i].distance = scored[i].distance;
+    }
     return std::nullopt;
 }
 
