@@ -96,8 +96,14 @@ private:
 // ------------------------------------------------------------ set-up
 
 void print_usage(const char *program) {
-    std::fprintf(stderr, "usage: %s <corpus_dir> <out.tavik>\n", program);
+    std::fprintf(stderr,
+                 "usage: %s [--letters designed|unicode] [--fold-case] [--nfc] <corpus_dir> "
+                 "<out.tavik>\n",
+                 program);
     std::fputs("  corpus_dir/<iso639-2T>/*.txt\n", stderr);
+    std::fputs("  --letters unicode  letters are every code point of category L or M\n", stderr);
+    std::fputs("  --fold-case        fold letters by Unicode simple case folding\n", stderr);
+    std::fputs("  --nfc              bring texts to NFC first\n", stderr);
 }
 
 // TAVIK_TRAIN_DATE if it exists, else SOURCE_DATE_EPOCH; an empty or absent
@@ -109,6 +115,25 @@ std::array<char, kMaxDateBytes + 1> train_date() {
     if (chosen == nullptr || chosen[0] == '\0') chosen = "unset";
     std::memcpy(date.data(), chosen, strnlen(chosen, kMaxDateBytes));
     return date;
+}
+
+// The text model the profile declares (tavik.* meta pairs); nothing is
+// declared unless an option asks for it.
+struct TextModelOptions {
+    const char *letters = nullptr;
+    bool fold_case = false;
+    bool nfc = false;
+};
+
+bool set_text_model(const TextModelOptions &opts) {
+    if (opts.letters != nullptr &&
+        tavik_train_set_meta("tavik.letters", opts.letters) != TAVIK_OK) {
+        std::fprintf(stderr, "unknown --letters value: %s\n", opts.letters);
+        return false;
+    }
+    if (opts.fold_case) tavik_train_set_meta("tavik.case", "fold");
+    if (opts.nfc) tavik_train_set_meta("tavik.normalize", "nfc");
+    return true;
 }
 
 void set_up_training(const char *corpus) {
@@ -262,8 +287,9 @@ bool train_language(const char *corpus, const char *code) {
     return tavik_train_end_language() == TAVIK_OK;
 }
 
-int train(const char *corpus, const char *out) {
+int train(const char *corpus, const char *out, const TextModelOptions &opts) {
     set_up_training(corpus);
+    if (!set_text_model(opts)) return 1;
     Languages langs;
     {
         const Dir dir(::opendir(corpus));
@@ -299,9 +325,26 @@ int train(const char *corpus, const char *out) {
 }  // namespace
 
 int main(int argc, char **argv) {
-    if (argc < 3) {
-        print_usage(argc > 0 && argv[0] != nullptr ? argv[0] : "tavik-train");
+    const char *program = argc > 0 && argv[0] != nullptr ? argv[0] : "tavik-train";
+    TextModelOptions opts;
+    int at = 1;
+    for (; at < argc && std::strncmp(argv[at], "--", 2) == 0; ++at) {
+        const std::string_view opt = argv[at];
+        if (opt == "--letters" && at + 1 < argc) {
+            opts.letters = argv[++at];
+        } else if (opt == "--fold-case") {
+            opts.fold_case = true;
+        } else if (opt == "--nfc") {
+            opts.nfc = true;
+        } else {
+            std::fprintf(stderr, "unknown option: %s\n", argv[at]);
+            print_usage(program);
+            return 1;
+        }
+    }
+    if (argc - at < 2) {
+        print_usage(program);
         return 1;
     }
-    return train(argv[1], argv[2]);
+    return train(argv[at], argv[at + 1], opts);
 }

@@ -66,7 +66,10 @@ typedef struct tavik_session tavik_session;
  * `*out`.  Validates exactly as tavik_load_profile does and returns the
  * same codes: TAVIK_OK, TAVIK_INVALID (NULL path or out), TAVIK_BAD_PROFILE
  * or TAVIK_NO_MEMORY; on failure `*out` is set to NULL (unless out is
- * NULL).  No error text is kept: a model has none.
+ * NULL).  No error text is kept: a model has none.  The profile's text
+ * model (the reserved "tavik." meta pairs, see tavik_train_set_meta) is
+ * applied to every text its sessions identify; a profile whose text model
+ * tavik does not know is refused with TAVIK_BAD_PROFILE.
  */
 TAVIK_API int32_t tavik_model_open(const char *path, tavik_model **out);
 
