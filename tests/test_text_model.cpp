@@ -132,7 +132,7 @@ TEST(TextModel, NormalisationKeepsTheScanContract) {
     tavik::StrMap map;
     // Malformed UTF-8 is refused before utf8proc sees it, with or without
     // marks around it; a NUL byte stays a separator.
-    for (const std::string bad : {std::string("e\xCC"), std::string("e\xCC\x81\xFF")})
+    for (const std::string &bad : {std::string("e\xCC"), std::string("e\xCC\x81\xFF")})
         EXPECT_EQ(tavik::strmap_count_model(map, bad.data(), bad.size(), 5, kAll), TAVIK_BAD_UTF8);
     EXPECT_EQ(map.count, 0u);
     const std::string nul("e\xCC\x81\0a", 5);
