@@ -1,7 +1,10 @@
 // test_text_model.cpp - the text model a profile declares: Unicode letters,
 // case folding and NFC at their edges, the meta pairs that declare them and
 // their refusal, and training and identification applying the same model.
+#include <fstream>
 #include <gtest/gtest.h>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -112,6 +115,38 @@ TEST(TextModel, LettersAndFoldingAtTheirEdges) {
         {"Greek with prosgegrammeni folds simply", "\u1F88", kFold, {"_\u1F80_"}},
     };
     for (const WordCase &c : cases) EXPECT_EQ(words_of(c.text, c.model), c.words) << c.name;
+}
+
+// The table's folding, made from utf8proc's full folding, against the
+// simple folding (statuses C and S) of Unicode's CaseFolding.txt, for
+// every letter.
+TEST(TextModel, FoldingIsUnicodeSimpleCaseFolding) {
+    std::ifstream in("/usr/share/unicode/CaseFolding.txt");
+    if (!in) GTEST_SKIP() << "CaseFolding.txt not installed (Debian package unicode-data)";
+    std::map<uint32_t, uint32_t> simple;
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        std::istringstream fields(line);
+        std::string code, status, mapping;
+        std::getline(fields, code, ';');
+        std::getline(fields, status, ';');
+        std::getline(fields, mapping, ';');
+        if (status != " C" && status != " S") continue;
+        simple[static_cast<uint32_t>(std::stoul(code, nullptr, 16))] =
+            static_cast<uint32_t>(std::stoul(mapping, nullptr, 16));
+    }
+    ASSERT_GT(simple.size(), 1000u);
+    const tavik::UnicodeTable &table = *tavik::unicode_table();
+    int letters = 0;
+    for (uint32_t cp = 0; cp < 0x110000; ++cp) {
+        if (cp >= 0xD800 && cp <= 0xDFFF) continue;
+        const tavik::CodePointInfo info = tavik::unicode_info(table, cp);
+        if (!info.letter) continue;
+        ++letters;
+        const auto it = simple.find(cp);
+        ASSERT_EQ(info.fold, it != simple.end() ? it->second : cp) << std::hex << cp;
+    }
+    EXPECT_GT(letters, 100000);
 }
 
 TEST(TextModel, ComposedAndDecomposedGiveTheSameNgrams) {
