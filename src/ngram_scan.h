@@ -105,18 +105,20 @@ inline int32_t scan_words(const char *text, uint64_t len, WordBuffer &w, WordSin
 
 // scan_words under a declared text model (text_model.h): letters are the
 // designed table's or Unicode's (L, M, and a joiner between two letters),
-// and each letter is folded when the model folds case.  The word holds the
+// and each letter is folded first when the model folds case.  The word holds the
 // folded code points' encodings.  Normalisation is done before, on the
 // whole text.
 template <class WordSink>
 inline int32_t scan_words_model(const char *text, uint64_t len, const UnicodeTable &table,
                                 const TextModel &model, WordBuffer &w, WordSink &word_sink) {
     const auto *p = reinterpret_cast<const unsigned char *>(text);
+    // Letters are folded before words are cut, so a letter whose folding
+    // lies outside the designed table (U+019F to U+0275) separates as that
+    // folding would.  A Unicode letter folds to a Unicode letter.
     auto letter_of = [&](uint32_t cp, uint32_t *out) {
         const CodePointInfo info = unicode_info(table, cp);
-        const bool letter = model.unicode_letters ? info.letter : is_letter(cp);
-        *out = model.fold_case ? info.fold : cp;
-        return letter;
+        *out = model.fold_case && info.letter ? info.fold : cp;
+        return model.unicode_letters ? info.letter : is_letter(*out);
     };
     auto append_cp = [&w](uint32_t cp) {
         const uint32_t o = w.offset[w.count];
