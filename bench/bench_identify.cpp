@@ -132,9 +132,35 @@ private:
 
 struct Fixture {
     std::vector<Language> languages;
-    tavik_model *model = nullptr;  // the same profile, for sessions
-    std::string error;             // empty when the profile is loaded
+    tavik_model *model = nullptr;       // the same profile, for sessions
+    tavik_model *text_model = nullptr;  // trained with the full text model
+    std::string error;                  // empty when the profile is loaded
 };
+
+// The same languages trained with Unicode letters, case folding and NFC,
+// opened as a model; nullptr when that fails.
+tavik_model *train_text_model(const std::vector<Language> &languages) {
+    tavik_train_reset();
+    tavik_train_set_meta("tavik.letters", "unicode");
+    tavik_train_set_meta("tavik.case", "fold");
+    tavik_train_set_meta("tavik.normalize", "nfc");
+    for (const Language &l : languages) {
+        tavik_train_begin(l.code().c_str());
+        tavik_train_feed(l.text(kTrainingChars, 1u).c_str());
+        if (tavik_train_end_language() != TAVIK_OK) return nullptr;
+    }
+    std::string path = (std::filesystem::temp_directory_path() / "tavik-bench-XXXXXX").string();
+    const int fd = ::mkstemp(path.data());
+    if (fd < 0) return nullptr;
+    ::close(fd);
+    tavik_model *m = nullptr;
+    if (tavik_train_write_profile(path.c_str()) != TAVIK_OK ||
+        tavik_model_open(path.c_str(), &m) != TAVIK_OK)
+        m = nullptr;
+    tavik_train_reset();
+    ::unlink(path.c_str());
+    return m;
+}
 
 Fixture build() {
     Fixture f;
@@ -169,6 +195,8 @@ Fixture build() {
         if (p->langs[i].ngrams.count != kNgramsPerLanguage && f.error.empty())
             f.error = "language " + std::to_string(i) + " has " +
                       std::to_string(p->langs[i].ngrams.count) + " n-grams";
+    f.text_model = train_text_model(f.languages);
+    if (f.text_model == nullptr && f.error.empty()) f.error = "text model profile not made";
     tavik_set_min_ngrams(0);  // score even the shortest texts
     return f;
 }
@@ -239,8 +267,10 @@ void BM_Extract(benchmark::State &state) {
 }
 BENCHMARK(BM_Extract)->ArgName("chars")->Arg(400);
 
-// The same identification through a session of the handle-based interface.
-void BM_SessionIdentify(benchmark::State &state) {
+// The same identification through a session of the handle-based interface;
+// with the text model, against the profile that declares Unicode letters,
+// case folding and NFC (the texts are NFC already, as most are).
+void session_identify(benchmark::State &state, bool text_model) {
     const Fixture &f = fixture();
     if (!f.error.empty()) {
         state.SkipWithError(f.error.c_str());
@@ -248,7 +278,7 @@ void BM_SessionIdentify(benchmark::State &state) {
     }
     const auto &pool = queries(static_cast<size_t>(state.range(0)));
     tavik_session *s = nullptr;
-    if (tavik_session_new(f.model, &s) != TAVIK_OK) {
+    if (tavik_session_new(text_model ? f.text_model : f.model, &s) != TAVIK_OK) {
         state.SkipWithError("no session");
         return;
     }
@@ -264,7 +294,11 @@ void BM_SessionIdentify(benchmark::State &state) {
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
     state.SetBytesProcessed(bytes);
 }
+void BM_SessionIdentify(benchmark::State &state) { session_identify(state, false); }
 BENCHMARK(BM_SessionIdentify)->ArgName("chars")->Arg(30)->Arg(100)->Arg(400)->Arg(4000);
+
+void BM_SessionIdentifyTextModel(benchmark::State &state) { session_identify(state, true); }
+BENCHMARK(BM_SessionIdentifyTextModel)->ArgName("chars")->Arg(100)->Arg(400);
 
 // Threads sharing one model, each with a session of its own, timed on the
 // wall clock: the rate of all threads together.

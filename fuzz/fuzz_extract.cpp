@@ -3,11 +3,17 @@
 // Input: byte 0 the maximum n-gram length (signed), byte 1 the occurrence
 // threshold (signed), bytes 2-3 the maximum distribution (signed 16-bit,
 // little-endian), byte 4 bit 0 the counting path (set: word by word, as
-// long texts are counted; clear: occurrence by occurrence), the rest the
-// text (it ends at its first NUL, as every text does).
+// long texts are counted; clear: occurrence by occurrence), byte 4 bits
+// 1-3 a declared text model (Unicode letters, case folding, NFC; none set:
+// the designed model only), the rest the text (it ends at its first NUL,
+// as every text does).
 //
-// The library's list is compared with the plain reference (reference.h) that follows the
-// extraction rules literally (decode, frame words, count every n-gram of
+// Under a declared text model the text is counted both ways, which must
+// agree, and every n-gram must be well-formed UTF-8 of 1 to max_len code
+// points, made of the model's letters (folded, when it folds) and frames.
+//
+// The library's list is compared with the plain reference (reference.h)
+// that follows the extraction rules literally (decode, frame words, count every n-gram of
 // every word), so not only crashes but every wrong count, order or rank
 // shows.  The same text then goes through the public query functions,
 // whose accessors must agree with the reference ranking.
@@ -26,6 +32,8 @@
 #include "ngram_count.h"
 #include "reference.h"
 #include "tavik/tavik_api.h"
+#include "text_model.h"
+#include "utf8_inline.h"
 
 namespace {
 
@@ -78,6 +86,54 @@ void check_query(int32_t rc, bool bad_utf8, const std::vector<tavik_ref::Gram> &
     check(tavik_ngram_rank(n) == 0 && tavik_ngram_rank(-1) == 0, "query: rank out of range");
 }
 
+// The entries of `map` as text/count/order lines.
+std::string entries_of(const tavik::StrMap &map) {
+    std::string s;
+    for (uint64_t k = 0; k < map.count; ++k) {
+        const tavik::Counted &e = map.entries[k];
+        s.append(map.text(e), e.len);
+        s += "/" + std::to_string(e.count) + "/" + std::to_string(e.order) + "\n";
+    }
+    return s;
+}
+
+void check_model(const std::string_view text, int32_t max_len, const tavik::TextModel &model,
+                 bool bad_utf8) {
+    const uint64_t long_text = tavik::count_words_from;
+    std::string ways[2];
+    for (int way = 0; way < 2; ++way) {
+        tavik::count_words_from = way == 0 ? long_text : 0;
+        tavik::StrMap map;
+        const int32_t rc = tavik::strmap_count_model(map, text.data(), text.size(), max_len, model);
+        check(rc == (bad_utf8 ? TAVIK_BAD_UTF8 : TAVIK_OK), "text model: wrong status");
+        ways[way] = entries_of(map);
+        const tavik::UnicodeTable &table = *tavik::unicode_table();
+        for (uint64_t k = 0; k < map.count; ++k) {
+            const tavik::Counted &e = map.entries[k];
+            const auto *p = reinterpret_cast<const unsigned char *>(map.text(e));
+            int32_t cps = 0;
+            for (uint32_t at = 0; at < e.len; ++cps) {
+                uint32_t cp;
+                const int32_t n = tavik::utf8_decode(p + at, e.len - at, &cp);
+                check(n > 0, "text model: n-gram not UTF-8");
+                if (n <= 0) break;
+                const bool frame = cp == '_' && (at == 0 || at + 1 == e.len);
+                const tavik::CodePointInfo info = tavik::unicode_info(table, cp);
+                const bool letter = model.unicode_letters ? info.letter || tavik::is_joiner(cp)
+                                                          : tavik::is_letter(cp);
+                check(frame || letter, "text model: n-gram holds a non-letter");
+                check(frame || !model.fold_case || !info.letter || info.fold == cp,
+                      "text model: letter not folded");
+                at += static_cast<uint32_t>(n);
+            }
+            check(cps >= 1 && cps <= std::min(max_len, 7), "text model: n-gram length");
+        }
+        tavik::strmap_release(map);
+    }
+    tavik::count_words_from = long_text;
+    check(ways[0] == ways[1], "text model: the two ways of counting disagree");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -101,6 +157,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         return 0;
     }
     const std::optional<std::vector<tavik_ref::Gram>> ref = tavik_ref::extract(text, max_len);
+    const tavik::TextModel model{(data[4] & 2) != 0, (data[4] & 4) != 0, (data[4] & 8) != 0};
+    if (!model.designed()) check_model(text, max_len, model, !ref);
     if (!ref) {
         check(rc == TAVIK_BAD_UTF8, "bad UTF-8 not reported");
         check(list.items == nullptr && list.count == 0 && list.capacity == 0,

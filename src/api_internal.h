@@ -29,9 +29,10 @@ inline int32_t absent_penalty() { return absent_penalty_for(G.max_distribution);
 // The index of the installed profile, or nullptr, and the query's storage.
 extern ProfileIndex *g_index;
 extern QueryScratch g_scratch;
+extern TextModel g_text;  // the installed profile's text model
 
 // The engine over G: every language of the installed profile.
-inline Engine global_engine() { return Engine{G, g_scratch, g_index, nullptr}; }
+inline Engine global_engine() { return Engine{G, g_scratch, g_index, nullptr, g_text}; }
 
 // G.query becomes empty and invalid, and its storage is given back.
 void query_release();

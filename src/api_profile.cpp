@@ -9,16 +9,26 @@
 
 namespace tavik {
 ProfileIndex *g_index = nullptr;
+TextModel g_text;
 }  // namespace tavik
 
 using tavik::G;
 
 namespace {
 
-// Installs a freshly read profile.  Its derived index is built first, so
-// that running out of memory leaves the loaded profile in place.
-int32_t install(tavik_profile *p) {
-    tavik::ProfileIndex *index = tavik::index_build(*p);
+// Installs a freshly read profile.  Its text model is read and its derived
+// index built first, so that a refusal or running out of memory leaves the
+// loaded profile in place.  A refused text model leaves its message in
+// `error`.
+int32_t install(tavik_profile *p, char *error) {
+    tavik::TextModel text;
+    if (tavik::text_model_from_meta(p->meta, p->meta_count, &text, error) != TAVIK_OK) {
+        tavik_profile_free(p);
+        return TAVIK_BAD_PROFILE;
+    }
+    // The Unicode table is built here rather than on the first text.
+    tavik::ProfileIndex *index =
+        text.designed() || tavik::unicode_table() != nullptr ? tavik::index_build(*p) : nullptr;
     if (index == nullptr) {
         tavik_profile_free(p);
         return TAVIK_NO_MEMORY;
@@ -27,6 +37,7 @@ int32_t install(tavik_profile *p) {
     tavik_profile_free(G.profile);
     G.profile = p;
     tavik::g_index = index;
+    tavik::g_text = text;
     if (p->max_ngram_length != 0) G.max_ngram_length = p->max_ngram_length;
     if (p->max_distribution != 0) G.max_distribution = p->max_distribution;
     tavik::set_error(nullptr);
@@ -48,21 +59,24 @@ int32_t tavik_load_profile(const char *path) {
     if (path == nullptr) return load_failed(TAVIK_INVALID, "null path");
     tavik_profile *p = nullptr;
     int32_t rc = tavik_profile_load_path(path, &p);
-    if (rc == TAVIK_OK) rc = install(p);
-    return rc == TAVIK_OK ? rc : load_failed(rc, "bad profile file");
+    char error[256] = "bad profile file";
+    if (rc == TAVIK_OK) rc = install(p, error);
+    return rc == TAVIK_OK ? rc : load_failed(rc, error);
 }
 
 int32_t tavik_load_profile_memory(const void *data, uint64_t size) {
     tavik::ensure_defaults();
     tavik_profile *p = nullptr;
     int32_t rc = tavik_profile_load(data, size, &p);
-    if (rc == TAVIK_OK) rc = install(p);
-    return rc == TAVIK_OK ? rc : load_failed(rc, "bad profile memory");
+    char error[256] = "bad profile memory";
+    if (rc == TAVIK_OK) rc = install(p, error);
+    return rc == TAVIK_OK ? rc : load_failed(rc, error);
 }
 
 void tavik_free_profile(void) {
     tavik::index_free(tavik::g_index);
     tavik::g_index = nullptr;
+    tavik::g_text = tavik::TextModel{};
     tavik_profile_free(G.profile);
     G.profile = nullptr;
     tavik::query_release();

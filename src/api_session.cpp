@@ -13,7 +13,7 @@
 namespace {
 
 tavik::Engine engine_of(tavik_session *s) {
-    return tavik::Engine{s->st, s->scratch, s->model->index, &s->only};
+    return tavik::Engine{s->st, s->scratch, s->model->index, &s->only, s->model->text};
 }
 
 // Const readers go through the same engine; they change nothing.

@@ -36,6 +36,11 @@ void tavik_train_state_reset(void) { tavik_train_reset(); }
 
 int32_t tavik_train_set_meta(const char *key, const char *value) {
     if (key == nullptr || value == nullptr) return TAVIK_INVALID;
+    // A text model pair must be known, and set before any language is cut
+    // by it: every language of a profile is cut the same way.
+    tavik::TextModel probe;
+    if (!tavik::text_model_apply(probe, key, value)) return TAVIK_INVALID;
+    if (tavik::is_text_model_key(key) && T.lang_count > 0) return TAVIK_INVALID;
     for (int32_t i = 0; i < T.meta_count; ++i) {
         if (std::strcmp(T.meta[i].key, key) != 0) continue;
         char *v = copy_text(value);
@@ -98,8 +103,12 @@ int32_t tavik_train_end_language(void) {
     // Counted, ranked and cut in the map; only the n-grams that stay are
     // copied into the language's list.
     if (G.max_ngram_length < 1) return TAVIK_INVALID;
+    tavik::TextModel text;
+    char error[256];
+    if (tavik::text_model_from_meta(T.meta, T.meta_count, &text, error) != TAVIK_OK)
+        return TAVIK_INVALID;
     tavik::StrMap map;
-    int32_t rc = tavik::strmap_count_text(map, l.text, G.max_ngram_length);
+    int32_t rc = tavik::strmap_count_model(map, l.text, l.text_len, G.max_ngram_length, text);
     if (rc == TAVIK_OK) rc = tavik::strmap_rank(map, G.occurance_threshold, G.max_distribution);
     if (rc == TAVIK_OK) rc = tavik::strmap_copy_ranked(map, &l.ngrams);
     tavik::strmap_release(map);

@@ -21,6 +21,7 @@
 #include "score.h"
 #include "tavik/tavik_api.h"
 #include "tavik/tavik_session.h"
+#include "text_model.h"
 
 namespace tavik {
 
@@ -71,6 +72,7 @@ struct Engine {
     QueryScratch &scratch;
     const ProfileIndex *index;
     const Candidates *only;  // nullptr or count 0: every language
+    TextModel text{};        // how the profile cuts texts (the designed model by default)
 };
 
 // Writes a fixed message into the record's error text (cut to 255 bytes);
@@ -106,6 +108,7 @@ struct tavik_model {
     std::atomic<int64_t> refs;
     tavik_profile *profile;
     tavik::ProfileIndex *index;
+    tavik::TextModel text;
 };
 
 // One caller's identification state: a record of the designed shape over
@@ -120,6 +123,8 @@ struct tavik_session {
 namespace tavik {
 
 // Opens a model over a freshly read profile (taken over, also on failure).
+// A profile whose text model tavik does not know is refused with
+// TAVIK_BAD_PROFILE.
 int32_t model_from_profile(tavik_profile *profile, tavik_model **out);
 void model_retain(tavik_model *model);
 void model_release(tavik_model *model);

@@ -80,7 +80,7 @@ int32_t engine_extract(const Engine &e, const char *text, uint64_t len) {
     query_clear(st);
     int32_t rc = st.max_ngram_length < 1
                      ? TAVIK_INVALID
-                     : strmap_count_bytes(q.map, text, len, st.max_ngram_length);
+                     : strmap_count_model(q.map, text, len, st.max_ngram_length, e.text);
     if (rc == TAVIK_OK) rc = strmap_rank(q.map, st.occurance_threshold, st.max_distribution);
     if (rc == TAVIK_OK) rc = publish(st, q, q.map.ranked_count);
     if (rc != TAVIK_OK) {

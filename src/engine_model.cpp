@@ -8,6 +8,17 @@
 namespace tavik {
 
 int32_t model_from_profile(tavik_profile *profile, tavik_model **out) {
+    TextModel text;
+    char error[256];
+    if (text_model_from_meta(profile->meta, profile->meta_count, &text, error) != TAVIK_OK) {
+        tavik_profile_free(profile);
+        return TAVIK_BAD_PROFILE;
+    }
+    // The Unicode table is built here rather than on the first text.
+    if (!text.designed() && unicode_table() == nullptr) {
+        tavik_profile_free(profile);
+        return TAVIK_NO_MEMORY;
+    }
     ProfileIndex *index = index_build(*profile);
     void *mem = index != nullptr ? mem_malloc(sizeof(tavik_model)) : nullptr;
     if (mem == nullptr) {
@@ -15,7 +26,7 @@ int32_t model_from_profile(tavik_profile *profile, tavik_model **out) {
         tavik_profile_free(profile);
         return TAVIK_NO_MEMORY;
     }
-    *out = new (mem) tavik_model{{1}, profile, index};
+    *out = new (mem) tavik_model{{1}, profile, index, text};
     return TAVIK_OK;
 }
 

@@ -233,8 +233,9 @@ int32_t count_word(StrMap &map, const WordBuffer &w, int32_t max_len, uint32_t *
 // in first-occurrence order and each instance spans a run of occurrence
 // indices of its own, so every n-gram gets the count and the first
 // occurrence that counting occurrence by occurrence gives.
-int32_t count_by_words(StrMap &map, const char *text, uint64_t len, int32_t max_len,
-                       WordBuffer &w) {
+template <class Scan>
+int32_t count_by_words(StrMap &map, const char *text, uint64_t len, int32_t max_len, WordBuffer &w,
+                       Scan &scan) {
     StrMap words;
     uint32_t counter = 0;
     auto each_word = [&](const WordBuffer &word) -> int32_t {
@@ -246,7 +247,7 @@ int32_t count_by_words(StrMap &map, const char *text, uint64_t len, int32_t max_
         counter += occurrences_in(word, max_len);
         return TAVIK_OK;
     };
-    int32_t rc = scan_words(text, len, w, each_word);
+    int32_t rc = scan(text, len, w, each_word);
     for (uint64_t k = 0; rc == TAVIK_OK && k < words.count; ++k) {
         const Counted &e = words.entries[k];
         const auto *src = reinterpret_cast<const unsigned char *>(words.text(e));
@@ -320,7 +321,11 @@ int32_t strmap_count_text(StrMap &map, const char *text, int32_t max_len) {
     return strmap_count_bytes(map, text, std::strlen(text), max_len);
 }
 
-int32_t strmap_count_bytes(StrMap &map, const char *text, uint64_t len, int32_t max_len) {
+namespace {
+
+// Counts with `scan` (scan_words or a model's), clearing the map first.
+template <class Scan>
+int32_t count_with(StrMap &map, const char *text, uint64_t len, int32_t max_len, Scan &scan) {
     map.count = 0;
     map.arena_len = 0;
     map.ranked_count = 0;
@@ -344,18 +349,55 @@ int32_t strmap_count_bytes(StrMap &map, const char *text, uint64_t len, int32_t 
     WordBuffer word;
     int32_t rc;
     if (len >= count_words_from) {
-        rc = count_by_words(map, text, len, max_len, word);
+        rc = count_by_words(map, text, len, max_len, word, scan);
     } else {
         uint32_t order = 0;
         auto each_word = [&](const WordBuffer &w) {
             return count_word(map, w, max_len, &order, 1);
         };
-        rc = scan_words(text, len, word, each_word);
+        rc = scan(text, len, word, each_word);
     }
     if (rc != TAVIK_OK) {
         map.count = 0;
         map.arena_len = 0;
     }
+    return rc;
+}
+
+}  // namespace
+
+int32_t strmap_count_bytes(StrMap &map, const char *text, uint64_t len, int32_t max_len) {
+    auto scan = [](const char *t, uint64_t n, WordBuffer &w, auto &sink) {
+        return scan_words(t, n, w, sink);
+    };
+    return count_with(map, text, len, max_len, scan);
+}
+
+int32_t strmap_count_model(StrMap &map, const char *text, uint64_t len, int32_t max_len,
+                           const TextModel &model) {
+    if (model.designed()) return strmap_count_bytes(map, text, len, max_len);
+    const UnicodeTable *table = unicode_table();
+    if (table == nullptr) return TAVIK_NO_MEMORY;
+    char *normal = nullptr;
+    if (model.nfc) {
+        uint64_t normal_len = 0;
+        const int32_t rc = nfc_prepare(*table, text, len, &normal, &normal_len);
+        if (rc != TAVIK_OK) {
+            map.count = 0;
+            map.arena_len = 0;
+            map.ranked_count = 0;
+            return rc;
+        }
+        if (normal != nullptr) {
+            text = normal;
+            len = normal_len;
+        }
+    }
+    auto scan = [table, &model](const char *t, uint64_t n, WordBuffer &w, auto &sink) {
+        return scan_words_model(t, n, *table, model, w, sink);
+    };
+    const int32_t rc = count_with(map, text, len, max_len, scan);
+    mem_free(normal);
     return rc;
 }
 

@@ -15,6 +15,7 @@
 
 #include "ngram_key.h"
 #include "tavik/ngram.h"
+#include "text_model.h"
 
 namespace tavik {
 
@@ -64,6 +65,11 @@ int32_t strmap_count_text(StrMap &map, const char *text, int32_t max_len);
 // The same for the `len` bytes at `text`, where a NUL byte is a separator
 // like any other non-letter.
 int32_t strmap_count_bytes(StrMap &map, const char *text, uint64_t len, int32_t max_len);
+
+// The same under a declared text model; the designed model takes the path
+// above.  The model's normalisation may allocate a copy of the text.
+int32_t strmap_count_model(StrMap &map, const char *text, uint64_t len, int32_t max_len,
+                           const TextModel &model);
 
 // Ranks the counted entries into map.ranked: counts below `threshold`
 // dropped (when > 0), the higher count first, the earlier first occurrence

@@ -15,6 +15,7 @@
 
 #include "ngram_key.h"
 #include "tavik/status.h"
+#include "text_model.h"
 #include "utf8_inline.h"
 
 namespace tavik {
@@ -100,6 +101,69 @@ inline int32_t scan_words(const char *text, uint64_t len, WordBuffer &w, WordSin
         return word_sink(static_cast<const WordBuffer &>(w));
     }
     return 0;
+}
+
+// scan_words under a declared text model (text_model.h): letters are the
+// designed table's or Unicode's (L, M, and a joiner between two letters),
+// and each letter is folded first when the model folds case.  The word holds the
+// folded code points' encodings.  Normalisation is done before, on the
+// whole text.
+template <class WordSink>
+inline int32_t scan_words_model(const char *text, uint64_t len, const UnicodeTable &table,
+                                const TextModel &model, WordBuffer &w, WordSink &word_sink) {
+    const auto *p = reinterpret_cast<const unsigned char *>(text);
+    // Letters are folded before words are cut, so a letter whose folding
+    // lies outside the designed table (U+019F to U+0275) separates as that
+    // folding would.  A Unicode letter folds to a Unicode letter.
+    auto letter_of = [&](uint32_t cp, uint32_t *out) {
+        const CodePointInfo info = unicode_info(table, cp);
+        *out = model.fold_case && info.letter ? info.fold : cp;
+        return model.unicode_letters ? info.letter : is_letter(*out);
+    };
+    auto append_cp = [&w](uint32_t cp) {
+        const uint32_t o = w.offset[w.count];
+        const int32_t n = utf8_encode(cp, reinterpret_cast<unsigned char *>(w.bytes + o));
+        w.offset[++w.count] = o + static_cast<uint32_t>(n);
+    };
+    auto finish = [&]() {
+        if (w.count < kMaxWordCodePoints) append_cp('_');
+        std::memset(w.bytes + w.offset[w.count], 0, kKeyBytes);
+        return word_sink(static_cast<const WordBuffer &>(w));
+    };
+    uint64_t pos = 0;
+    bool in_word = false;
+    while (pos < len) {
+        uint32_t cp;
+        int32_t n = 1;
+        if (p[pos] < 0x80u) {
+            cp = p[pos];
+        } else {
+            n = utf8_decode(p + pos, len - pos, &cp);
+            if (n < 0) return TAVIK_BAD_UTF8;
+        }
+        pos += static_cast<uint64_t>(n);
+        uint32_t out;
+        bool letter = letter_of(cp, &out);
+        if (!letter && in_word && model.unicode_letters && is_joiner(cp) && pos < len) {
+            // A joiner belongs to the word only when a letter follows it.
+            uint32_t next, folded;
+            letter = utf8_decode(p + pos, len - pos, &next) > 0 && letter_of(next, &folded);
+        }
+        if (letter) {
+            if (!in_word) {
+                in_word = true;
+                w.count = 0;
+                w.offset[0] = 0;
+                append_cp('_');
+            }
+            if (w.count < kMaxWordCodePoints) append_cp(out);
+        } else if (in_word) {
+            in_word = false;
+            const int32_t rc = finish();
+            if (rc != 0) return rc;
+        }
+    }
+    return in_word ? finish() : 0;
 }
 
 // The number of occurrences emit_from_token hands over for the word in `w`.

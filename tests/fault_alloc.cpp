@@ -288,6 +288,43 @@ TEST(FaultAlloc, NgramExtract) {
     tavik::count_words_from = long_text;
 }
 
+// Counting under the full text model, whose normalisation of a text that
+// is not NFC allocates a copy, both ways of counting.
+TEST(FaultAlloc, TextModelCount) {
+    const tavik::TextModel model{true, true, true};
+    const std::string text = std::string(kText) + " Vie\u0323\u0302t NAM cafe\u0301";
+    auto counted = [&](const tavik::StrMap &map) {
+        std::string got;
+        for (uint64_t k = 0; k < map.count; ++k)
+            got += std::string(map.text(map.entries[k])) + ":" +
+                   std::to_string(map.entries[k].count) + " ";
+        return got;
+    };
+    tavik::StrMap map;
+    ASSERT_EQ(tavik::strmap_count_model(map, text.data(), text.size(), 5, model), TAVIK_OK);
+    const std::string want = counted(map);
+    tavik::strmap_release(map);
+    const uint64_t long_text = tavik::count_words_from;
+    for (const uint64_t words_from : {long_text, uint64_t{0}}) {
+        SCOPED_TRACE(words_from == 0 ? "word by word" : "occurrence by occurrence");
+        tavik::count_words_from = words_from;
+        const long failures = fail_each_allocation(
+            [&] { tavik::strmap_release(map); },
+            [&] { return tavik::strmap_count_model(map, text.data(), text.size(), 5, model); },
+            [&](int32_t rc) {
+                EXPECT_EQ(rc, TAVIK_NO_MEMORY);
+                EXPECT_EQ(map.count, 0u);
+            },
+            [&](int32_t rc) {
+                ASSERT_EQ(rc, TAVIK_OK);
+                EXPECT_EQ(counted(map), want);
+            });
+        EXPECT_GT(failures, 0);
+        tavik::strmap_release(map);
+    }
+    tavik::count_words_from = long_text;
+}
+
 // The query is released before the extraction, whatever follows: after a
 // failure it is empty and not valid, the error text says "extract failed",
 // and nothing else of the state moves.

@@ -124,7 +124,8 @@ void expect_meta(const tavik_profile &p, const std::string &source, const std::s
 TEST(TrainerCli, UsageWithFewerThanTwoArguments) {
     TempDir tmp;
     const std::string usage = std::string("usage: ") + kTrainer +
-                              " <corpus_dir> <out.tavik>\n  corpus_dir/<iso639-2T>/*.txt\n";
+                              " <corpus_dir> <out.tavik>\n"
+                              "  corpus_dir/<iso639-2T>/*.txt\n";
     for (const std::vector<std::string> &args :
          {std::vector<std::string>{}, std::vector<std::string>{tmp.path()}}) {
         const Outcome r = run_trainer(args);
@@ -597,6 +598,44 @@ TEST(TrainerCli, ProfileIsTheLibrarysAndDeterministic) {
     ASSERT_EQ(tavik_train_write_profile(expected.c_str()), TAVIK_OK);
     EXPECT_EQ(bytes, read_file(expected));
     tavik_train_reset();
+}
+
+// The options declare the text model in the profile, which then cuts the
+// training text by it; an unknown value or option writes nothing.
+TEST(TrainerCli, TextModelOptions) {
+    TempDir tmp;
+    const std::string corpus = tmp.file("corpus"), out = tmp.file("out.tavik");
+    make_corpus(corpus, {file("hin/a.txt", "\u0939\u093F\u0928\u094D\u0926\u0940"),
+                         file("vie/a.txt", "VIE\u0323\u0302T")});
+    const Outcome r = run_trainer({"--letters", "unicode", "--fold-case", "--nfc", corpus, out});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const tavik_profile *p = load_written(out);
+    ASSERT_NE(p, nullptr);
+    const MetaPairs meta = meta_of(*p);
+    ASSERT_EQ(meta.size(), 8u);
+    EXPECT_EQ(MetaPairs(meta.begin() + 4, meta.end()), (MetaPairs{{"tavik.letters", "unicode"},
+                                                                  {"tavik.case", "fold"},
+                                                                  {"tavik.normalize", "nfc"},
+                                                                  {"language_count", "2"}}));
+    EXPECT_EQ(
+        tavik_lang_lookup_rank(find_lang(*p, "hin"), "_\u0939\u093F\u0928\u094D\u0926\u0940_"), 0)
+        << "longer than the longest n-gram";
+    EXPECT_GT(tavik_lang_lookup_rank(find_lang(*p, "hin"), "\u0928\u094D\u0926"), 0);
+    EXPECT_GT(tavik_lang_lookup_rank(find_lang(*p, "vie"), "_vi\u1EC7t"), 0);
+    tavik_free_profile();
+
+    const struct {
+        std::vector<std::string> args;
+        std::string err;
+    } refused[] = {
+        {{"--letters", "latin", corpus, tmp.file("a.tavik")}, "unknown --letters value: latin\n"},
+        {{"--fold", corpus, tmp.file("b.tavik")}, "tavik-train: unknown option --fold\n"}};
+    for (const auto &c : refused) {
+        const Outcome bad = run_trainer(c.args);
+        EXPECT_EQ(bad.code, 1);
+        EXPECT_EQ(bad.err.substr(0, c.err.size()), c.err);
+        EXPECT_FALSE(fs::exists(c.args[c.args.size() - 1]));
+    }
 }
 
 // 200 language folders made in descending order: the 64 first by name are

@@ -35,6 +35,7 @@
 
 #include "tavik/tavik_api.h"
 #include "tavik/utf8.h"
+#include "text_model.h"
 
 namespace {
 
@@ -63,6 +64,12 @@ constexpr const char *kHelp =
     "                    the value says that licence and provenance were not stated\n"
     "  --follow-links    read links that lead out of the corpus folder (skipped\n"
     "                    otherwise)\n"
+    "  --letters unicode letters are every code point of category L or M (the\n"
+    "                    designed table of six scripts otherwise)\n"
+    "  --fold-case       fold letters by Unicode simple case folding\n"
+    "  --nfc             bring texts to NFC before cutting them\n"
+    "                    (the last three are stored in the profile as its text\n"
+    "                    model, so identification cuts queries the same way)\n"
     "  --help            this text\n"
     "\n"
     "Limits: 64 languages, 256 files a language, 52428800 bytes (50 MiB) a file.\n"
@@ -142,6 +149,11 @@ struct Options {
     const char *out = nullptr;
     const char *licence = kNoLicence;
     bool follow_links = false;
+    // The text model the profile declares (tavik.* meta pairs); nothing is
+    // declared unless an option asks for it.
+    const char *letters = nullptr;
+    bool fold_case = false;
+    bool nfc = false;
 };
 
 [[noreturn]] void usage(const char *program) {
@@ -161,11 +173,18 @@ Options parse_args(int argc, char **argv) {
             only_positional = true;
         } else if (!only_positional && a.size() > 2 && a.starts_with("--")) {
             if (a == "--help") {
-                std::printf("usage: %s [--licence TEXT] [--follow-links]%s\n%s", program, kUsage,
-                            kHelp);
+                std::printf("usage: %s [--licence TEXT] [--follow-links] [--letters unicode] "
+                            "[--fold-case] [--nfc]%s\n%s",
+                            program, kUsage, kHelp);
                 std::exit(std::fflush(stdout) == 0 ? 0 : 1);
             } else if (a == "--follow-links") {
                 o.follow_links = true;
+            } else if (a == "--letters" && i + 1 < argc) {
+                o.letters = argv[++i];
+            } else if (a == "--fold-case") {
+                o.fold_case = true;
+            } else if (a == "--nfc") {
+                o.nfc = true;
             } else if (a == "--licence" && i + 1 < argc) {
                 o.licence = argv[++i];
                 if (std::strchr(o.licence, '\n') != nullptr ||
@@ -177,7 +196,9 @@ Options parse_args(int argc, char **argv) {
                 }
             } else {
                 std::fprintf(stderr, "tavik-train: %s %.*s\n",
-                             a == "--licence" ? "missing text after" : "unknown option",
+                             a == "--licence"   ? "missing text after"
+                             : a == "--letters" ? "missing value after"
+                                                : "unknown option",
                              static_cast<int>(a.size()), a.data());
                 usage(program);
             }
@@ -313,7 +334,9 @@ std::array<char, kMaxDateBytes + 1> train_date() {
     return date;
 }
 
-void set_up_training(const Options &o) {
+// False, with a message, when the text model asked for is not one the
+// library knows.
+bool set_up_training(const Options &o) {
     tavik_train_reset();
     tavik_set_max_ngram_length(5);
     tavik_set_max_distribution(4000);
@@ -322,6 +345,13 @@ void set_up_training(const Options &o) {
     tavik_train_set_meta("trainer", kTrainer);
     tavik_train_set_meta("licence", o.licence);
     tavik_train_set_meta("date", train_date().data());
+    if (o.letters != nullptr && tavik_train_set_meta("tavik.letters", o.letters) != TAVIK_OK) {
+        std::fprintf(stderr, "unknown --letters value: %s\n", o.letters);
+        return false;
+    }
+    if (o.fold_case) tavik_train_set_meta("tavik.case", "fold");
+    if (o.nfc) tavik_train_set_meta("tavik.normalize", "nfc");
+    return true;
 }
 
 // ------------------------------------------------------------ the corpus
@@ -330,6 +360,9 @@ void set_up_training(const Options &o) {
 struct Corpus {
     const char *dir;
     std::string root;  // resolved; empty with --follow-links
+    // Which code points are letters: the Unicode table under --letters
+    // unicode, nullptr for the designed table.
+    const tavik::UnicodeTable *letters = nullptr;
 };
 
 bool inside(const std::string &root, const std::string &path) {
@@ -468,7 +501,8 @@ Text read_text(const Corpus &c, const char *path) {
 
 // What stops the text from being fed whole ("" when nothing does), and
 // whether it holds a letter, the only thing that yields n-grams.
-std::string check_text(std::string_view text, bool *has_letter) {
+std::string check_text(std::string_view text, const tavik::UnicodeTable *letters,
+                       bool *has_letter) {
     const auto *p = reinterpret_cast<const unsigned char *>(text.data());
     if (text.size() >= 2 && ((p[0] == 0xFF && p[1] == 0xFE) || (p[0] == 0xFE && p[1] == 0xFF)))
         return "UTF-16 byte-order mark; UTF-8 is needed";
@@ -478,7 +512,9 @@ std::string check_text(std::string_view text, bool *has_letter) {
         uint32_t cp;
         const int32_t n = tavik_utf8_decode(p + i, text.size() - i, &cp);
         if (n <= 0) return "malformed UTF-8 at byte " + std::to_string(i);
-        *has_letter = *has_letter || tavik_is_letter(static_cast<int32_t>(cp)) != 0;
+        *has_letter =
+            *has_letter || (letters != nullptr ? tavik::unicode_info(*letters, cp).letter
+                                               : tavik_is_letter(static_cast<int32_t>(cp)) != 0);
         i += static_cast<std::size_t>(n);
     }
     return "";
@@ -497,7 +533,9 @@ public:
         std::fprintf(stderr, "  feed %s\n", path.c_str());
         Text t = read_text(corpus_, path.c_str());
         bool has_letter = false;
-        if (t.why.empty()) t.why = check_text(std::string_view(t.bytes.get(), t.size), &has_letter);
+        if (t.why.empty())
+            t.why =
+                check_text(std::string_view(t.bytes.get(), t.size), corpus_.letters, &has_letter);
         if (!t.why.empty()) return skip(path.c_str(), t.why);
         if (!has_letter && !begun_) return;
         if (!begun_ && tavik_train_begin(code_) != TAVIK_OK)
@@ -586,8 +624,15 @@ int train(const Options &o) {
         std::fprintf(stderr, "cannot write %s (%s)\n", o.out, why.c_str());
         return 1;
     }
-    set_up_training(o);
-    Corpus corpus{o.corpus, {}};
+    if (!set_up_training(o)) return 1;
+    Corpus corpus{o.corpus, {}, nullptr};
+    if (o.letters != nullptr && std::string_view(o.letters) == "unicode") {
+        corpus.letters = tavik::unicode_table();
+        if (corpus.letters == nullptr) {
+            std::fputs("out of memory\n", stderr);
+            return 1;
+        }
+    }
     std::vector<std::string> codes;
     {
         const Dir dir(::opendir(o.corpus));

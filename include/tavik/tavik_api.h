@@ -354,6 +354,21 @@ TAVIK_API void tavik_train_state_reset(void);
  * existing key keeps its place and gets the new value.  Returns TAVIK_OK,
  * TAVIK_INVALID for a NULL argument or a 65th key, TAVIK_NO_MEMORY (nothing
  * changed).
+ *
+ * Keys starting with "tavik." are reserved for the text model, which
+ * training applies to every language and identification to every text:
+ *   tavik.letters    "unicode": letters are the code points of general
+ *                    category L or M, and U+200C/U+200D between two
+ *                    letters; "designed": the letter table of utf8.h
+ *   tavik.case       "fold": Unicode simple case folding of every letter;
+ *                    "keep": none
+ *   tavik.normalize  "nfc": texts are brought to NFC first; "none": not
+ * A profile without these pairs has the designed model (designed letters,
+ * no folding, no normalisation).  For a reserved key this function also
+ * returns TAVIK_INVALID when the key or value is not one of the above, or
+ * once a language has been begun; loading a profile whose reserved pairs
+ * are unknown or repeated fails with TAVIK_BAD_PROFILE and an error text
+ * naming the key.
  */
 TAVIK_API int32_t tavik_train_set_meta(const char *key, const char *value);
 

@@ -66,7 +66,10 @@ typedef struct tavik_session tavik_session;
  * `*out`.  Validates exactly as tavik_load_profile does and returns the
  * same codes: TAVIK_OK, TAVIK_INVALID (NULL path or out), TAVIK_BAD_PROFILE
  * or TAVIK_NO_MEMORY; on failure `*out` is set to NULL (unless out is
- * NULL).  No error text is kept: a model has none.
+ * NULL).  No error text is kept: a model has none.  The profile's text
+ * model (the reserved "tavik." meta pairs, see tavik_train_set_meta) is
+ * applied to every text its sessions identify; a profile whose text model
+ * tavik does not know is refused with TAVIK_BAD_PROFILE.
  */
 TAVIK_API int32_t tavik_model_open(const char *path, tavik_model **out);
 
@@ -174,6 +177,39 @@ TAVIK_API const char *tavik_session_result_json(tavik_session *session);
  * as tavik_session_language_code counts.  Valid until the next call of
  * this function on the session. */
 TAVIK_API const char *tavik_session_explain(tavik_session *session, int32_t index);
+
+/* --------------------------------------------------------------- scripts */
+
+/*
+ * The scripts of a text, as Unicode's Scripts.txt assigns them (the
+ * version tavik_script_unicode_version names).  Scripts are numbered 0 to
+ * tavik_script_count() - 1: 0 "Unknown", 1 "Common", 2 "Inherited", then
+ * every script by name ("Arabic", "Latin", ...; the numbers may change with
+ * the Unicode version, the names do not), and last two that only the
+ * dominant script takes: "Japanese" (Han, Hiragana and Katakana together,
+ * when the text holds kana) and "Korean" (Hangul).  Thread-safe; keeps no
+ * state.
+ */
+TAVIK_API int32_t tavik_script_count(void);
+/* The name of script `script`, or NULL out of range. */
+TAVIK_API const char *tavik_script_name(int32_t script);
+/* "15.0.0" or the like. */
+TAVIK_API const char *tavik_script_unicode_version(void);
+
+/*
+ * Counts the letters (general category L or M) of the `length` bytes of
+ * UTF-8 at `text` per script into `counts` (tavik_script_count() entries,
+ * or NULL for none; the last two stay 0), and stores in `*dominant` the
+ * script with most letters: Common, Inherited and Unknown are ignored,
+ * Han with kana counts as Japanese, Hangul as Korean, a tie goes to the
+ * lower number, and -1 means the text holds no letter of any script.
+ * Returns TAVIK_OK, TAVIK_BAD_UTF8 (the counts are then 0 and *dominant
+ * -1), TAVIK_INVALID for a NULL dominant or a NULL text of non-zero
+ * length (nothing written), or TAVIK_NO_MEMORY when the character table
+ * cannot be built.
+ */
+TAVIK_API int32_t tavik_text_scripts(const char *text, uint64_t length, uint64_t *counts,
+                                     int32_t *dominant);
 
 TAVIK_EXTERN_C_END
 
