@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // bench_identify.cpp - identification and n-gram extraction speed.
 //
 // The profile is synthetic but shaped like a trained one: 64 languages in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // bench_texts.cpp - the session interface on real texts, as the baseline of
 // the Python benchmark (bench/bench_python.py).
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // bench_train.cpp - training speed: bytes of corpus per second through
 // tavik_train_feed and tavik_train_end_language for one language.
 //

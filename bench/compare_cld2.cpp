@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // compare_cld2.cpp - tavik beside CLD2 on the same texts, in one run.
 //
 //   compare_cld2 PROFILE DEV.TSV

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // fuzz_extract.cpp - n-gram extraction and ranking of arbitrary bytes.
 //
 // Input: byte 0 the maximum n-gram length (signed), byte 1 the occurrence

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // fuzz_hostile_profile.cpp - scoring against profiles built to strain the
 // scoring index: up to 64 languages, texts shared by many languages and
 // repeated inside one, texts longer than 16 bytes, ranks above 32767 and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // fuzz_identify.cpp - identification and both JSON documents against small
 // fixed profiles, with every setting taken from the input.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // fuzz_profile_load.cpp - the profile reader on arbitrary bytes.
 //
 // Whatever the bytes, the reader must answer OK, BAD_PROFILE or NO_MEMORY

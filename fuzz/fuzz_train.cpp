@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // fuzz_train.cpp - the training functions driven by the input.
 //
 // The input is a program of operations, one after another until the bytes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // fuzz_util.h - helpers shared by the fuzz targets.
 #ifndef TAVIK_FUZZ_UTIL_H
 #define TAVIK_FUZZ_UTIL_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // replay_main.cpp - runs a fuzz target over saved inputs without libFuzzer.
 //
 // Every argument names a file or a directory; each file, and each regular

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // alloc.cpp - allocation failure injection for test builds.
 #include "alloc.h"
 

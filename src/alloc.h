@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // alloc.h - the library's one road to the heap.
 //
 // Every allocation of the library goes through these functions so that a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // api_identify.cpp - identification through the process-wide state, the
 // result accessors and the documents.  The engine (engine.h) does the work.
 

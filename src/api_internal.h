@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // api_internal.h - the process-wide records behind the designed interface,
 // shared by the api_*.cpp units.  Not installed.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // api_profile.cpp - the one loaded profile: loading, installing, releasing
 // and the accessors.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // api_query.cpp - the query of the designed interface: the ranked n-grams
 // of the last extracted text, in storage that lives beside G and is reused
 // by every extraction (engine.h); tavik_free_profile gives it back.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // api_session.cpp - the handle-based interface: models and sessions over
 // the engine (engine.h).
 

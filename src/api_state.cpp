@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // api_state.cpp - the library state, its settings, the error text, version.
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // api_train.cpp - the training record T: languages, their text, their
 // ranked n-grams, meta pairs, and writing them as a profile.
 

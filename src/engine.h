@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // engine.h - the identification engine behind both interfaces.
 //
 // Everything one identification reads or writes is reached through an

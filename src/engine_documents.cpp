@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // engine_documents.cpp - the result document and the explanation document
 // of an engine's record.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // engine_identify.cpp - extraction and identification on an engine's
 // record.  The scoring itself is in score.cpp (plain) and its fast paths.
 

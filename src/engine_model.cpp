@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // engine_model.cpp - models: a profile and its index, shared by reference.
 
 #include <new>

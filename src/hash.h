@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // hash.h - 32-bit FNV-1a, the hash of each language's rank lookup (its
 // table layout is public), and the comparison of short texts that the
 // lookup, the counting map and the profile index share.  The counting map

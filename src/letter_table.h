@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // letter_table.h - the letter table: the code points that words are made of.
 //
 // This list is the table's one definition.  is_letter (utf8_inline.h) is the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ngram.cpp - n-gram extraction into a counted list, and its ranking.
 
 #include "tavik/ngram.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ngram_count.h - the counting map behind extraction, shared by the public
 // list functions, training and the library's query.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ngram_key.h - the packed key of an n-gram text, shared by the counting
 // map and the profile index.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ngram_scan.h - the walk over a text that yields its n-gram occurrences.
 //
 // scan_words decodes the text once and collects each word framed by "_" in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // profile.cpp - profile record, rank lookup, and the binary profile file.
 
 #include "tavik/profile.h"

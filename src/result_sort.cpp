@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // result_sort.cpp - the result order without comparing codes or branching
 // on distances.  Plain reference and tests: see result_sort.h.
 

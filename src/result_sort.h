@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // result_sort.h - the fast path of the result order.
 //
 // Plain reference: sort_results_plain (score.h).  Held to it by

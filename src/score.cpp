@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // score.cpp - the plain scoring, read first: the distance, the result order,
 // confidence and margin.  See score.h for the contracts.
 

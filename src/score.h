@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // score.h - the plain scoring: the out-of-place distance, the order of the
 // results, and the winner's confidence and margin.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // score_dense_rows.cpp - the vector kernel of dense rows, with one build per
 // instruction set and a choice made once per process from what the CPU
 // offers.  The kernel is written with the compilers' generic vector types,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // score_dense_rows.h - scoring n-grams that most languages hold, all languages at
 // once.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // score_index.cpp - one index over all languages of the loaded profile.
 //
 // Scoring a query asks, for every query n-gram, its rank in every language.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // scripts.cpp - scripts of code points and of texts.
 
 #include "scripts.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // scripts.h - the Unicode script of a code point, and the scripts of a
 // text: its letters counted per script, and the dominant one.  Not
 // installed; the public face is tavik_text_scripts (tavik_session.h).

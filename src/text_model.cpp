@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // text_model.cpp - the text model a profile declares, and the Unicode table
 // behind the richer one.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // text_model.h - how a text is cut into words before its n-grams are
 // counted: which code points are letters, whether letters are case folded,
 // and whether the text is brought to NFC first.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // utf8.cpp - strict UTF-8 codec and the letter table.
 
 #include "tavik/utf8.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // utf8_inline.h - the codec and letter test as inline functions, for the
 // extraction loop, which runs them once per code point of every text.
 #ifndef TAVIK_UTF8_INLINE_H

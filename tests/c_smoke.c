@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* c_smoke.c - the public header used from C11: it compiles, links against
  * the shared library, and a few calls behave. */
 #include <stdio.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // fault_alloc.cpp - every allocating function, with each of its allocations
 // failing in turn.
 //

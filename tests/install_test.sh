@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs a built tree into a temporary prefix and uses it from outside:
 # the installed programs run, a tiny C consumer builds through
 # find_package(tavik) and through pkg-config, and both identify a sentence

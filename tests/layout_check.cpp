@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // layout_check.cpp - the public records keep their field order and widths.
 //
 // Checked by the compiler alone: the build compiles this file and fails on

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // reference.cpp - plain reference implementations; see reference.h.
 #include "reference.h"
 

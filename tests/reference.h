@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // reference.h - plain reference implementations the tests and the fuzz
 // targets hold the library to.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // test_cli.cpp - the tavik program end to end: it runs the built program
 // against a small profile trained here from the texts below and compares
 // standard output with the files in tests/golden/, standard error and the

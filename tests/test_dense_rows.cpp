@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The vector kernel that sums the rows of shared n-grams: every build this
 // machine can run (the generic one always) against a lane-by-lane sum.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // test_documents.cpp - the result document and the explanation document:
 // exact bytes for every outcome, real formatting, refusals, the 64-entry
 // cut of the explanation, and the lifetime of the returned texts.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // test_hostile_corpus.cpp - the trainer on corpora built to trip it: link
 // loops, links out of the corpus, FIFOs, sockets and devices where text
 // files are expected, names that are not UTF-8 or hold a newline, a

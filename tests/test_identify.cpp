@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // test_identify.cpp - identification: the out-of-place distance, ranking,
 // margin and confidence, every outcome of tavik_identify, and the result
 // accessors.  The differential tests check the indexed scoring against the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // test_ngram.cpp - n-gram extraction, counting and ranking.
 #include <algorithm>
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // test_ngram_words.cpp - long texts are counted word by word; that must give
 // exactly the list counting occurrence by occurrence gives.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // test_profile.cpp - the profile record and its rank lookup, the profile file
 // (reader and writer), and loading a profile into the library.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // test_scripts.cpp - the script of a code point at the table's edges, and
 // the scripts of a text: counts, the dominant script and its groupings.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // test_session.cpp - models and sessions (tavik_session.h): their outcome
 // against the designed interface, candidate languages against a profile
 // that holds only them, the model's loaders and lifetime, and many

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // test_state.cpp - the library state: settings and their once-only defaults,
 // the error text, the version, and the query n-grams with their accessors.
 //

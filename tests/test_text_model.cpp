@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // test_text_model.cpp - the text model a profile declares: Unicode letters,
 // case folding and NFC at their edges, the meta pairs that declare them and
 // their refusal, and training and identification applying the same model.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // test_train.cpp - training through the library: collecting text, ending
 // languages, limits, meta pairs, and writing the profile.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // test_trainer_cli.cpp - the tavik-train program end to end: it runs the
 // built program on small corpora made here and checks its exit code, its
 // messages byte for byte, and the profile it writes, read back through the

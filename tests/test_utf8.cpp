@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // test_utf8.cpp - the strict UTF-8 codec and the letter table.
 #include <array>
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // testutil.cpp - fixtures shared by the test programs.
 #include "testutil.h"
 

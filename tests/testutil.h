@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // testutil.h - fixtures shared by the test programs.
 #ifndef TAVIK_TESTUTIL_H
 #define TAVIK_TESTUTIL_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // cli_output.cpp - output, text preparation, line streaming and worker
 // threads of the `tavik` command.
 

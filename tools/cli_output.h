@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // cli_output.h - the pieces of the `tavik` command that do not parse
 // options: buffered output, text preparation and identification with its
 // plain-text line, line streaming, and worker threads.

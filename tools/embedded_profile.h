@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // embedded_profile.h - the default profile compiled into the program.
 #ifndef TAVIK_EMBEDDED_PROFILE_H
 #define TAVIK_EMBEDDED_PROFILE_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tavik_main.cpp - the `tavik` command: identifies the language of texts
 // from arguments, standard input or files with the embedded default
 // profile (or one given with --profile), and evaluates a profile against a

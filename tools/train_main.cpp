@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // train_main.cpp - tavik-train: turns a corpus directory laid out as
 // <corpus_dir>/<code>/*.txt into one profile file.
 //

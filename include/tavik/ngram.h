@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * ngram.h - character n-grams: extraction, counting and ranking.
  *

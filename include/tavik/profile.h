@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * profile.h - the in-memory profile, its per-language rank lookup, and the
  * binary profile file (reader and writer).  The format is described in

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * status.h - the status codes every fallible tavik function returns.
  *

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * tavik_api.h - the tavik language identifier, C interface.
  *

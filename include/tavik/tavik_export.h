@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * tavik_export.h - symbol visibility and linkage for the public headers.
  *

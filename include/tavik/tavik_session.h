@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * tavik_session.h - the tavik language identifier, handle-based C interface.
  *

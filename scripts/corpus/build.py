@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Build the training corpus and the development set of the default profile.
 
     build.py [--src DIR] [--udhr DIR] [--out corpus] [--dev data/dev.tsv]

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Text cleaning shared by all sources.
 
 The identifier splits text into words made of the letters of a fixed table

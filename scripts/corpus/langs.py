@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Language table of the default corpus.
 
 Every language names its script and how each source spells it:

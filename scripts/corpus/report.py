@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Print the Markdown tables of data/README.md from a built corpus:
 bytes per language and source kind, bytes per package, dev samples.
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Readers for the corpus sources.
 
 Each reader yields Doc records: one document (a catalog, a message group, a

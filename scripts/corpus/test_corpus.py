@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Tests of the corpus tooling: python3 -m unittest discover scripts/corpus"""
 
 import hashlib

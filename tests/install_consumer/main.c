@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* main.c - identifies one sentence against the profile named on the command
  * line, through the installed header and library; prints the version alone
  * when no profile is named.  Output: "tavik VERSION", then "STATUS CODE". */
