@@ -19,6 +19,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -94,12 +95,18 @@ public:
     Trainer(const Trainer &) = delete;
     Trainer &operator=(const Trainer &) = delete;
 
-    // Waits until `bytes` bytes of messages wait in the pipe; false when the
-    // trainer ended or the watchdog ran out first.
+    // Waits until `bytes` bytes of messages wait in the pipe and the trainer
+    // is held in its next write to standard error (seen in
+    // /proc/PID/syscall: write, fd 2), so that whatever it checked before
+    // that message is checked; false when the trainer ended or the watchdog
+    // ran out first.  Bytes alone are not enough: a slow trainer (under a
+    // sanitizer, on a loaded machine) may not yet have reached the check.
     bool wait_for_messages(size_t bytes) {
         while (std::chrono::steady_clock::now() < deadline_) {
             int n = 0;
-            if (::ioctl(err_fd_, FIONREAD, &n) == 0 && static_cast<size_t>(n) >= bytes) return true;
+            if (::ioctl(err_fd_, FIONREAD, &n) == 0 && static_cast<size_t>(n) >= bytes &&
+                blocked_writing_messages())
+                return true;
             siginfo_t info{};
             if (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
                 info.si_pid != 0)
@@ -135,6 +142,15 @@ public:
 
     int code() const { return code_; }
     pid_t pid() const { return pid_; }
+
+    // Whether the trainer is inside write(2, ...) (x86-64 and aarch64 number
+    // write 1 and 64).
+    bool blocked_writing_messages() const {
+        std::ifstream in("/proc/" + std::to_string(pid_) + "/syscall");
+        std::string number, fd;
+        if (!(in >> number >> fd)) return false;
+        return (number == "1" || number == "64") && fd == "0x2";
+    }
     // The capacity of the message pipe: the holding works only with one page.
     int pipe_size() const { return pipe_size_; }
     std::string err, out;
