@@ -40,18 +40,11 @@
 namespace {
 
 using tavik_fuzz::check;
+using tavik_fuzz::put16;
+using tavik_fuzz::put32;
 
 constexpr size_t kLangBytes = 4;
 constexpr int32_t kDistributions[] = {4000, 32767, 32768, 100000};
-
-void put16(std::string &b, uint32_t v) {
-    b += static_cast<char>(v & 0xFF);
-    b += static_cast<char>(v >> 8 & 0xFF);
-}
-void put32(std::string &b, uint32_t v) {
-    put16(b, v & 0xFFFF);
-    put16(b, v >> 16);
-}
 
 // A text of `words` distinct words: each word is its number written in
 // base 26 with letters from two scripts, so the n-grams are many and varied.
@@ -82,15 +75,15 @@ std::vector<std::string> ranked_ngrams(const std::string &text, int32_t max_dist
 // Appends one language to the profile blob `b`, its entries written as
 // they are made (the fuzzer's own allocations would otherwise dominate a
 // run); returns its code.
-std::string put_lang(std::string &b, const uint8_t *spec, size_t index,
+std::string put_lang(std::string &b, const uint8_t *recipe, size_t index,
                      const std::vector<std::string> &query, const std::string &previous_code) {
-    const uint8_t shape = spec[0];
+    const uint8_t shape = recipe[0];
     std::string code =
         (shape & 32) != 0 && !previous_code.empty() ? previous_code : "l" + std::to_string(index);
     std::vector<uint32_t> shared;  // query positions, each entry once or twice
     if (!query.empty()) {
-        const size_t take = query.size() * spec[1] / 255;
-        const size_t from = query.size() * spec[2] / 256;
+        const size_t take = query.size() * recipe[1] / 255;
+        const size_t from = query.size() * recipe[2] / 256;
         for (size_t k = 0; k < take; ++k) {
             if ((shape & 64) != 0 && k % 2 == 1) continue;
             const auto at = static_cast<uint32_t>((from + k) % query.size());
@@ -100,7 +93,7 @@ std::string put_lang(std::string &b, const uint8_t *spec, size_t index,
         if ((shape & 2) != 0) std::reverse(shared.begin(), shared.end());
     }
     const size_t fill =
-        (shape & 16) != 0 && index < 2 ? 32768u + spec[3] * 64u : static_cast<size_t>(spec[3]);
+        (shape & 16) != 0 && index < 2 ? 32768u + recipe[3] * 64u : static_cast<size_t>(recipe[3]);
     // Two languages may be long; the rest stay short enough that a run of 64
     // languages takes milliseconds, not seconds.
     const size_t count = std::min(fill + shared.size(), index < 2 ? size_t{100000} : size_t{6000});
@@ -138,12 +131,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const bool generated = (data[1] & 2) != 0;
     const int32_t max_distribution = kDistributions[data[1] >> 2 & 3];
     const uint32_t words = static_cast<uint32_t>(data[2] | data[3] << 8) % 12000;
-    const uint8_t *specs = data + 4;
-    const size_t spec_bytes = std::min(size - 4, langs * kLangBytes);
-    const std::string text = generated
-                                 ? generated_text(words)
-                                 : std::string(reinterpret_cast<const char *>(specs) + spec_bytes,
-                                               size - 4 - spec_bytes);
+    const uint8_t *recipes = data + 4;
+    const size_t recipe_bytes = std::min(size - 4, langs * kLangBytes);
+    const std::string text =
+        generated ? generated_text(words)
+                  : std::string(reinterpret_cast<const char *>(recipes) + recipe_bytes,
+                                size - 4 - recipe_bytes);
 
     const std::vector<std::string> query = ranked_ngrams(text, max_distribution);
     std::string profile = "TAVIK001";
@@ -152,9 +145,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         put32(profile, v);
     std::string code;
     for (size_t j = 0; j < langs; ++j) {
-        uint8_t spec[kLangBytes];
-        for (size_t k = 0; k < kLangBytes; ++k) spec[k] = specs[(j * kLangBytes + k) % spec_bytes];
-        code = put_lang(profile, spec, j, query, code);
+        uint8_t recipe[kLangBytes];
+        for (size_t k = 0; k < kLangBytes; ++k)
+            recipe[k] = recipes[(j * kLangBytes + k) % recipe_bytes];
+        code = put_lang(profile, recipe, j, query, code);
     }
     check(tavik_load_profile_memory(profile.data(), profile.size()) == TAVIK_OK,
           "hostile profile rejected");

@@ -38,18 +38,11 @@
 namespace {
 
 using tavik_fuzz::check;
+using tavik_fuzz::put16;
+using tavik_fuzz::put32;
 using tavik_fuzz::signed8;
 
 // ---------------------------------------------------------------- profiles
-
-void put16(std::string &b, uint32_t v) {
-    b += static_cast<char>(v & 0xFF);
-    b += static_cast<char>(v >> 8 & 0xFF);
-}
-void put32(std::string &b, uint32_t v) {
-    put16(b, v & 0xFFFF);
-    put16(b, v >> 16);
-}
 
 // The ranked n-grams of a sample text, as training would keep them.
 std::vector<std::string> ngrams_of(const char *text, int32_t keep) {

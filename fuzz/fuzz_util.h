@@ -22,6 +22,16 @@ inline void check(bool ok, const char *what) {
     }
 }
 
+// Little-endian fields of a profile file built by a target.
+inline void put16(std::string &b, uint32_t v) {
+    b += static_cast<char>(v & 0xFF);
+    b += static_cast<char>(v >> 8 & 0xFF);
+}
+inline void put32(std::string &b, uint32_t v) {
+    put16(b, v & 0xFFFF);
+    put16(b, v >> 16);
+}
+
 // An input byte read as a signed setting.
 inline int32_t signed8(uint8_t b) { return static_cast<int8_t>(b); }
 
