@@ -235,4 +235,19 @@ const char *tavik_session_explain(tavik_session *session, int32_t index) {
     return session != nullptr ? tavik::engine_explain(engine_of(session), index) : "{}";
 }
 
+// Calibration and routing are not built yet: no model carries either.
+double tavik_session_probability(const tavik_session *session) {
+    (void)session;
+    return -1.0;
+}
+
+int32_t tavik_session_reliable(const tavik_session *session) {
+    return tavik_session_probability(session) >= 0.9 ? 1 : 0;
+}
+
+int32_t tavik_session_script(const tavik_session *session) {
+    (void)session;
+    return -1;
+}
+
 }  // extern "C"

@@ -18,7 +18,11 @@ typedef enum tavik_status {
     TAVIK_BAD_PROFILE = 4,    /* a profile file or blob is malformed or unreadable */
     TAVIK_BAD_UTF8 = 5,       /* a text holds malformed UTF-8 */
     TAVIK_INVALID = 6,        /* missing/unusable argument, limit reached, nothing to do */
-    TAVIK_NO_MEMORY = 7       /* an allocation failed */
+    TAVIK_NO_MEMORY = 7,      /* an allocation failed */
+    /* Only from sessions: no member of the model serves the text's dominant
+     * script (tavik_session_script names it).  No designed function returns
+     * it. */
+    TAVIK_UNSUPPORTED_SCRIPT = 8
 } tavik_status;
 
 #endif /* TAVIK_STATUS_H */

@@ -179,6 +179,25 @@ TAVIK_API const char *tavik_session_result_json(tavik_session *session);
  * this function on the session. */
 TAVIK_API const char *tavik_session_explain(tavik_session *session, int32_t index);
 
+/*
+ * The calibrated probability that tavik_session_best_code names the
+ * language of the last text identified, in [0, 1]: the model's own
+ * calibration (meta pairs "tavik.calibration.*") applied to the outcome.
+ * -1.0 when the model carries no calibration, before the first
+ * identification, after one that failed (bad UTF-8, no memory, null
+ * text), and for a NULL session: no probability is ever made up.
+ */
+TAVIK_API double tavik_session_probability(const tavik_session *session);
+
+/* 1 when tavik_session_probability is at least the model's reliability
+ * threshold (0.9 unless the model names another), else 0. */
+TAVIK_API int32_t tavik_session_reliable(const tavik_session *session);
+
+/* The dominant script of the last text identified, numbered as
+ * tavik_script_name numbers scripts; -1 when the text held no letter of
+ * any script, before the first identification, and for a NULL session. */
+TAVIK_API int32_t tavik_session_script(const tavik_session *session);
+
 /* --------------------------------------------------------------- scripts */
 
 /*
