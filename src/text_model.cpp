@@ -6,12 +6,10 @@
 
 #include <cstdio>
 #include <cstring>
-#include <map>
-#include <new>
 #include <utf8proc.h>
-#include <vector>
 
 #include "alloc.h"
+#include "unicode_table_layout.h"
 #include "utf8_inline.h"
 
 namespace tavik {
@@ -20,126 +18,29 @@ namespace {
 
 bool equals(const char *a, const char *b) { return std::strcmp(a, b) == 0; }
 
-// Two-stage table: the entry of cp is blocks[stage1[cp >> 8] * 256 + (cp & 255)].
-constexpr uint32_t kBlockBits = 8;
-constexpr uint32_t kBlockSize = 1u << kBlockBits;
-constexpr uint32_t kCodeSpace = 0x110000;
-constexpr uint32_t kFoldMask = 0x1FFFFF;
-constexpr uint32_t kLetterBit = 1u << 21;
-constexpr uint32_t kNotNfcBit = 1u << 22;
+// The table is made from utf8proc when tavik is built
+// (src/gen/unicode_table_gen.cpp): no process pays for it at run time.
+using namespace unicode_layout;
 
-// Simple case folding.  utf8proc offers full folding; where that maps to
-// one code point it is the simple one too.  Where it maps to several, the
-// simple folding is the lower case mapping when one exists (U+1E9E to
-// U+00DF, the Greek letters with prosgegrammeni), except for U+0130, which
-// simple folding leaves alone (only the Turkic mapping folds it).
-uint32_t simple_fold(uint32_t cp) {
-    utf8proc_int32_t buf[4];
-    const auto n = utf8proc_decompose_char(static_cast<utf8proc_int32_t>(cp), buf, 4,
-                                           UTF8PROC_CASEFOLD, nullptr);
-    if (n == 1) return static_cast<uint32_t>(buf[0]);
-    if (cp == 0x130u) return cp;
-    return static_cast<uint32_t>(utf8proc_tolower(static_cast<utf8proc_int32_t>(cp)));
-}
+#include "unicode_table.inc"
 
-bool is_letter_category(utf8proc_category_t c) {
-    switch (c) {
-    case UTF8PROC_CATEGORY_LU:
-    case UTF8PROC_CATEGORY_LL:
-    case UTF8PROC_CATEGORY_LT:
-    case UTF8PROC_CATEGORY_LM:
-    case UTF8PROC_CATEGORY_LO:
-    case UTF8PROC_CATEGORY_MN:
-    case UTF8PROC_CATEGORY_MC:
-    case UTF8PROC_CATEGORY_ME:
-        return true;
-    default:
-        return false;
-    }
-}
+static_assert(sizeof kUnicodeStage1 / sizeof kUnicodeStage1[0] == (kCodeSpace >> kBlockBits));
+static_assert(sizeof kUnicodeBlocks / sizeof kUnicodeBlocks[0] % kBlockSize == 0);
 
 }  // namespace
 
 struct UnicodeTable {
-    uint16_t stage1[kCodeSpace >> kBlockBits];
-    std::vector<uint32_t> blocks;
+    const uint16_t *stage1;
+    const uint32_t *blocks;
 };
 
 namespace {
 
-// Every code point NFC might change a text at: one that is not its own
-// NFC, one with a non-zero combining class, and every code point after the
-// first of a canonical decomposition (it may compose with what precedes
-// it).  A text holding none of them is NFC as it stands.
-std::vector<bool> nfc_suspects() {
-    std::vector<bool> suspect(kCodeSpace, false);
-    for (uint32_t cp = 0; cp < kCodeSpace; ++cp) {
-        if (cp >= 0xD800u && cp <= 0xDFFFu) continue;
-        const utf8proc_property_t *p = utf8proc_get_property(static_cast<utf8proc_int32_t>(cp));
-        if (p->category == UTF8PROC_CATEGORY_CN) continue;
-        if (p->combining_class != 0) suspect[cp] = true;
-        utf8proc_int32_t d[32];
-        const auto n = utf8proc_decompose_char(static_cast<utf8proc_int32_t>(cp), d, 32,
-                                               UTF8PROC_DECOMPOSE, nullptr);
-        if (n < 2 || n > 32) continue;
-        for (utf8proc_ssize_t k = 1; k < n; ++k) suspect[static_cast<uint32_t>(d[k])] = true;
-        const auto m = utf8proc_normalize_utf32(
-            d, n, static_cast<utf8proc_option_t>(UTF8PROC_COMPOSE | UTF8PROC_STABLE));
-        if (m != 1 || static_cast<uint32_t>(d[0]) != cp) suspect[cp] = true;
-    }
-    // Singletons and the like decompose to one code point other than their own.
-    for (uint32_t cp = 0; cp < kCodeSpace; ++cp) {
-        if (cp >= 0xD800u && cp <= 0xDFFFu) continue;
-        utf8proc_int32_t d[32];
-        const auto n = utf8proc_decompose_char(static_cast<utf8proc_int32_t>(cp), d, 32,
-                                               UTF8PROC_DECOMPOSE, nullptr);
-        if (n == 1 && static_cast<uint32_t>(d[0]) != cp) suspect[cp] = true;
-    }
-    return suspect;
-}
-
-UnicodeTable *build_table() {
-    try {
-        auto *t = new UnicodeTable;
-        const std::vector<bool> suspect = nfc_suspects();
-        std::map<std::vector<uint32_t>, uint16_t> seen;
-        std::vector<uint32_t> block(kBlockSize);
-        for (uint32_t b = 0; b < (kCodeSpace >> kBlockBits); ++b) {
-            for (uint32_t k = 0; k < kBlockSize; ++k) {
-                const uint32_t cp = (b << kBlockBits) | k;
-                uint32_t e = cp;
-                if (cp < 0xD800u || cp > 0xDFFFu) {
-                    const auto *p = utf8proc_get_property(static_cast<utf8proc_int32_t>(cp));
-                    if (is_letter_category(static_cast<utf8proc_category_t>(p->category)))
-                        e = simple_fold(cp) | kLetterBit;
-                    if (suspect[cp]) e |= kNotNfcBit;
-                }
-                // Blocks are shared by their content relative to the block
-                // start, so that runs of unassigned code points share one.
-                block[k] = e;
-            }
-            std::vector<uint32_t> rel(block);
-            for (uint32_t k = 0; k < kBlockSize; ++k) {
-                const uint32_t fold = rel[k] & kFoldMask;
-                const uint32_t cp = (b << kBlockBits) | k;
-                rel[k] = (rel[k] & ~kFoldMask) | (fold == cp ? kFoldMask : fold);
-            }
-            auto [it, fresh] = seen.try_emplace(rel, static_cast<uint16_t>(seen.size()));
-            if (fresh) t->blocks.insert(t->blocks.end(), rel.begin(), rel.end());
-            t->stage1[b] = it->second;
-        }
-        return t;
-    } catch (const std::bad_alloc &) {
-        return nullptr;
-    }
-}
+constexpr UnicodeTable kUnicodeTable{kUnicodeStage1, kUnicodeBlocks};
 
 }  // namespace
 
-const UnicodeTable *unicode_table() {
-    static const UnicodeTable *const table = build_table();
-    return table;
-}
+const UnicodeTable *unicode_table() { return &kUnicodeTable; }
 
 CodePointInfo unicode_info(const UnicodeTable &table, uint32_t cp) {
     if (cp >= kCodeSpace) return CodePointInfo{cp, false, false};

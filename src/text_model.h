@@ -9,9 +9,10 @@
 // untouched.  Training and identification apply the same model, so a
 // query is always cut the way its profile was.
 //
-// The Unicode data comes from utf8proc, folded once per process into a
-// two-stage table (built on first use, read-only after, so any thread may
-// read it).  Not installed.
+// The Unicode data comes from utf8proc, folded into a constant two-stage
+// table when tavik is built (src/gen/unicode_table_gen.cpp), so opening a
+// profile costs nothing for it and any thread may read it.  NFC itself
+// still runs through utf8proc.  Not installed.
 #ifndef TAVIK_TEXT_MODEL_H
 #define TAVIK_TEXT_MODEL_H
 
@@ -57,7 +58,8 @@ struct CodePointInfo {
     bool not_nfc_yes;  // NFC may change a text holding it
 };
 
-// The table (built on the first call; nullptr when that ran out of memory).
+// The table (never nullptr: it is constant data; callers written for a
+// table built at run time may still test for nullptr).
 struct UnicodeTable;
 const UnicodeTable *unicode_table();
 CodePointInfo unicode_info(const UnicodeTable &table, uint32_t cp);
