@@ -31,7 +31,7 @@ int32_t id_of(const char *name) {
 // Looked up once: the table's ids depend on its Unicode version.
 struct Known {
     int32_t han = id_of("Han"), hiragana = id_of("Hiragana"), katakana = id_of("Katakana"),
-            hangul = id_of("Hangul");
+            hangul = id_of("Hangul"), latin = id_of("Latin");
 };
 const Known kKnown{};
 
@@ -66,19 +66,25 @@ int32_t text_scripts(const char *text, uint64_t len, std::span<uint64_t> counts,
     const UnicodeTable *table = unicode_table();
     if (table == nullptr) return TAVIK_NO_MEMORY;
     const auto *p = reinterpret_cast<const unsigned char *>(text);
+    // ASCII letters are exactly A-Z and a-z, all Latin: sessions run this
+    // on every text, so the common bytes skip the table and the search.
+    uint64_t ascii_letters = 0;
     for (uint64_t pos = 0; pos < len;) {
         uint32_t cp = p[pos];
-        int32_t n = 1;
-        if (cp >= 0x80u) {
-            n = utf8_decode(p + pos, len - pos, &cp);
-            if (n < 0) {
-                std::fill(counts.begin(), counts.end(), 0);
-                return TAVIK_BAD_UTF8;
-            }
+        if (cp < 0x80u) {
+            ascii_letters += ((cp | 0x20u) - 'a') < 26u ? 1 : 0;
+            ++pos;
+            continue;
+        }
+        const int32_t n = utf8_decode(p + pos, len - pos, &cp);
+        if (n < 0) {
+            std::fill(counts.begin(), counts.end(), 0);
+            return TAVIK_BAD_UTF8;
         }
         pos += static_cast<uint64_t>(n);
         if (unicode_info(*table, cp).letter) ++counts[static_cast<size_t>(script_of(cp))];
     }
+    if (kKnown.latin >= 0) counts[static_cast<size_t>(kKnown.latin)] += ascii_letters;
     auto count = [&](int32_t id) { return id >= 0 ? counts[static_cast<size_t>(id)] : 0; };
     const uint64_t kana = count(kKnown.hiragana) + count(kKnown.katakana);
     uint64_t best = 0;
