@@ -88,11 +88,37 @@ inline Key key_of_short(const char *p, uint32_t len) {
     return Key{lo, hi, len, key_hash(lo, hi, 0)};
 }
 
-// The key of `len` bytes at `p`, reading no byte beyond them.
+inline uint32_t load32(const char *p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+// The key of `len` bytes at `p`, reading no byte beyond them.  On a
+// little-endian machine the words are put together from loads that may
+// overlap (overlapping bytes land in the same places), not copied byte by
+// byte: the profile index makes one key per n-gram of a profile.
 inline Key key_of_bytes(const char *p, uint32_t len) {
+    uint64_t lo = 0, hi = 0;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    const auto u = [p](uint32_t at) { return uint64_t{static_cast<unsigned char>(p[at])}; };
+    if (len >= kKeyBytes) {
+        lo = load64(p);
+        hi = load64(p + 8);
+    } else if (len > 8) {
+        lo = load64(p);
+        hi = load64(p + len - 8) >> (8 * (kKeyBytes - len));
+    } else if (len >= 4) {
+        lo = load32(p) | uint64_t{load32(p + len - 4)} << (8 * (len - 4));
+    } else if (len > 0) {
+        lo = u(0) | u(len / 2) << (8 * (len / 2)) | u(len - 1) << (8 * (len - 1));
+    }
+#else
     char buf[kKeyBytes] = {};
     std::memcpy(buf, p, len < kKeyBytes ? len : kKeyBytes);
-    const uint64_t lo = load64(buf), hi = load64(buf + 8);
+    lo = load64(buf);
+    hi = load64(buf + 8);
+#endif
     const uint64_t tail = len > kKeyBytes ? key_tail(p, len) : 0;
     return Key{lo, hi, len, key_hash(lo, hi, tail)};
 }

@@ -153,54 +153,78 @@ __attribute__((noinline)) void add_postings(const uint32_t *postings, const uint
     }
 }
 
-// What the build learns of each distinct text before laying the index out.
-struct KeyStat {
-    Key key;
-    uint32_t first;     // its first instance: language << kFirstLangShift | position
-    uint32_t max_rank;  // the largest of its languages' (lowest) ranks
-    uint32_t ref;       // the slot's ref, once laid out
-    uint16_t langs;     // languages holding it
-    uint8_t mark;       // last language counted + 1
-};
-constexpr uint32_t kFirstLangShift = 17;
-constexpr uint32_t kFirstPositionMask = (1u << kFirstLangShift) - 1;
-static_assert(TAVIK_MAX_LANG_NGRAMS <= kFirstPositionMask);
-static_assert(TAVIK_MAX_LANGS <= (1u << (32 - kFirstLangShift)));
+// The build keeps no record per n-gram of the profile and no record per
+// distinct text while the index is laid out: its largest scratch, the dedup
+// table of the first pass, is released before the index is allocated, so
+// that opening a profile costs at its peak little more than it holds after.
 
-const char *text_of(const tavik_profile &p, uint32_t first) {
-    return p.langs[first >> kFirstLangShift].ngrams.items[first & kFirstPositionMask].text;
-}
+// A slot of the first pass's dedup table, one per distinct text: the text
+// of its first instance, its hash, and `state`, 0 while the slot is free,
+// else max_rank << kMaxRankShift | langs << kCountBits | mark: the largest
+// of its languages' (lowest) ranks, the languages holding it, and the last
+// language counted + 1.  Once every text is counted, `hash` becomes the
+// text's note and `state` its ref with kUnmet (classify).
+struct Distinct {
+    const char *text;
+    uint32_t hash;
+    uint32_t state;
+};
+static_assert(sizeof(Distinct) == 16);
+constexpr uint32_t kCountBits = 7;
+constexpr uint32_t kCountMask = (1u << kCountBits) - 1;
+constexpr uint32_t kMaxRankShift = 2 * kCountBits;
+static_assert(TAVIK_MAX_LANGS < kCountMask);
+static_assert(uint64_t{TAVIK_MAX_LANG_NGRAMS} < (uint64_t{1} << (32 - kMaxRankShift)));
+
+// A ref whose text's first instance the second pass has not met yet.
+// Posting refs stay far below it: a profile holds at most 64 * 100000
+// n-grams.
+constexpr uint32_t kUnmet = 0x40000000u;
+static_assert(uint64_t{TAVIK_MAX_LANGS} * TAVIK_MAX_LANG_NGRAMS + 1 < kUnmet);
+
+// What the first pass leaves for the second, one byte per n-gram of the
+// profile: 0, or at the first instance of a text its number of languages,
+// with kNoteDense when the text becomes a dense row.
+constexpr uint8_t kNoteDense = 0x80;
 
 // The scratch of a build, released whatever happens.
 struct Build {
-    KeyStat *stats = nullptr;
+    Distinct *table = nullptr;
+    uint64_t size = 0;
+    uint8_t *note = nullptr;     // per n-gram of the profile, in file order
+    uint32_t *ref_of = nullptr;  // per n-gram: its table slot, then its ref; ~0 for empty texts
+    uint64_t total = 0;          // n-grams of the profile
     uint64_t keys = 0;
-    uint32_t *key_of = nullptr;  // per n-gram of the profile, in file order
-    uint32_t *table = nullptr;   // dedup table: key + 1
+    uint64_t long_bytes = 0;  // texts of the keys longer than 16 bytes
     ~Build() {
-        mem_free(stats);
-        mem_free(key_of);
         mem_free(table);
+        mem_free(note);
+        mem_free(ref_of);
     }
 };
 
-bool same_key(const tavik_profile &p, const KeyStat &s, const Key &k, const char *text) {
-    return s.key.lo == k.lo && s.key.hi == k.hi && s.key.len == k.len &&
-           (k.len <= kKeyBytes || bytes_equal(text_of(p, s.first), text, k.len));
+// Counts one instance, language `l` and rank `rank`, of the text in `d`.
+void count_instance(Distinct &d, uint32_t l, uint32_t rank) {
+    if ((d.state & kCountMask) == l + 1) return;  // a repeat: the lowest rank stands
+    const uint32_t langs = ((d.state >> kCountBits) & kCountMask) + 1;
+    uint32_t max_rank = d.state >> kMaxRankShift;
+    if (rank > max_rank) max_rank = rank;
+    d.state = max_rank << kMaxRankShift | langs << kCountBits | (l + 1);
 }
 
 // Pass 1: every n-gram's distinct text, the languages holding it and their
-// largest rank.  Empty texts match no query and are left out (key_of ~0).
+// largest rank.  Empty texts match no query and are left out.  The table
+// has room for every n-gram being distinct, at most 80 % full.
 bool gather(Build &b, const tavik_profile &p, uint64_t total) {
-    uint64_t size = 16;
-    while (size < 2 * total) size *= 2;
-    b.table = static_cast<uint32_t *>(mem_calloc(size, sizeof(uint32_t)));
-    b.stats = static_cast<KeyStat *>(mem_malloc((total + 1) * sizeof(KeyStat)));
-    b.key_of = static_cast<uint32_t *>(mem_malloc((total + 1) * sizeof(uint32_t)));
-    if (b.table == nullptr || b.stats == nullptr || b.key_of == nullptr) return false;
-    // The table and the key records are far larger than the caches: each
-    // n-gram's key is made kAhead n-grams early and its home slot fetched,
-    // and kAhead / 2 early the record that slot points to.
+    b.total = total;
+    b.size = total + total / 4 + 16;
+    b.table = static_cast<Distinct *>(mem_calloc(b.size, sizeof(Distinct)));
+    b.note = static_cast<uint8_t *>(mem_calloc(total + 1, 1));
+    b.ref_of = static_cast<uint32_t *>(mem_malloc((total + 1) * sizeof(uint32_t)));
+    if (b.table == nullptr || b.note == nullptr || b.ref_of == nullptr) return false;
+    // The table is far larger than the caches: each n-gram's key is made
+    // kAhead n-grams early and its home slot fetched, and kAhead / 2 early
+    // the text that slot holds.
     constexpr uint64_t kAhead = 16;
     Key ring[kAhead];
     uint64_t at = 0;
@@ -210,42 +234,146 @@ bool gather(Build &b, const tavik_profile &p, uint64_t total) {
             const char *text = list.items[r].text;
             const auto len = static_cast<uint32_t>(std::strlen(text));
             ring[r % kAhead] = len == 0 ? Key{0, 0, 0, 0} : key_of_bytes(text, len);
-            __builtin_prefetch(&b.table[home_slot(ring[r % kAhead].hash, size)]);
+            __builtin_prefetch(&b.table[home_slot(ring[r % kAhead].hash, b.size)]);
         };
         for (uint64_t r = 0; r < list.count && r < kAhead; ++r) make(r);
         for (uint64_t r = 0; r < list.count; ++r, ++at) {
             if (r + kAhead / 2 < list.count) {
-                const uint32_t near =
-                    b.table[home_slot(ring[(r + kAhead / 2) % kAhead].hash, size)];
-                if (near != 0) __builtin_prefetch(&b.stats[near - 1]);
+                const Distinct &near =
+                    b.table[home_slot(ring[(r + kAhead / 2) % kAhead].hash, b.size)];
+                if (near.state != 0) __builtin_prefetch(near.text);
             }
             const Key k = ring[r % kAhead];
             if (r + kAhead < list.count) make(r + kAhead);
-            const char *text = list.items[r].text;
             if (k.len == 0) {
-                b.key_of[at] = ~0u;
+                b.ref_of[at] = ~0u;
                 continue;
             }
-            uint64_t i = home_slot(k.hash, size);
-            while (b.table[i] != 0 && !same_key(p, b.stats[b.table[i] - 1], k, text))
-                i = (i + 1) & (size - 1);
-            if (b.table[i] == 0) {
-                b.stats[b.keys] =
-                    KeyStat{k, l << kFirstLangShift | static_cast<uint32_t>(r), 0, 0, 0, 0};
-                b.table[i] = static_cast<uint32_t>(++b.keys);
+            const char *text = list.items[r].text;
+            uint64_t i = home_slot(k.hash, b.size);
+            while (b.table[i].state != 0 &&
+                   (b.table[i].hash != k.hash || std::strcmp(b.table[i].text, text) != 0))
+                i = next_slot(i, b.size);
+            Distinct &d = b.table[i];
+            if (d.state == 0) {
+                d.text = text;
+                d.hash = k.hash;
+                ++b.keys;
+                if (k.len > kKeyBytes) b.long_bytes += k.len;
             }
-            const uint32_t key = b.table[i] - 1;
-            b.key_of[at] = key;
-            KeyStat &s = b.stats[key];
-            if (s.mark == l + 1) continue;  // a repeat: the lowest rank stands
-            s.mark = static_cast<uint8_t>(l + 1);
-            ++s.langs;
-            if (r + 1 > s.max_rank) s.max_rank = static_cast<uint32_t>(r + 1);
+            count_instance(d, l, static_cast<uint32_t>(r + 1));
+            b.ref_of[at] = static_cast<uint32_t>(i);
         }
+    }
+    return true;
+}
+
+struct Layout {
+    uint64_t rows = 0;
+    uint64_t postings = 0;
+};
+
+// Decides for every distinct text whether it becomes a row or postings and
+// gives it its ref, turns every n-gram's table slot into its ref, notes at
+// each text's first instance its languages and kind, and releases the
+// dedup table.
+Layout classify(Build &b, uint32_t dense_from, uint32_t *max_row_rank) {
+    Layout out;
+    for (uint64_t i = 0; i < b.size; ++i) {
+        Distinct &d = b.table[i];
+        if (d.state == 0) continue;
+        const uint32_t langs = (d.state >> kCountBits) & kCountMask;
+        const uint32_t max_rank = d.state >> kMaxRankShift;
+        const bool dense = langs >= dense_from && max_rank <= kMaxRowRank;
+        d.hash = langs | (dense ? kNoteDense : 0);
+        if (dense) {
+            d.state = kUnmet | kDense | static_cast<uint32_t>(out.rows++);
+            if (max_rank > *max_row_rank) *max_row_rank = max_rank;
+        } else {
+            d.state = kUnmet | static_cast<uint32_t>(out.postings + 1);
+            out.postings += langs;
+        }
+    }
+    constexpr uint64_t kAhead = 16;
+    for (uint64_t at = 0; at < b.total; ++at) {
+        if (at + kAhead < b.total && b.ref_of[at + kAhead] != ~0u)
+            __builtin_prefetch(&b.table[b.ref_of[at + kAhead]]);
+        if (b.ref_of[at] == ~0u) continue;
+        Distinct &d = b.table[b.ref_of[at]];
+        if ((d.state & kUnmet) != 0) {
+            d.state &= ~kUnmet;
+            b.note[at] = static_cast<uint8_t>(d.hash);
+        }
+        b.ref_of[at] = d.state;
     }
     mem_free(b.table);
     b.table = nullptr;
-    return true;
+    return out;
+}
+
+// Places the slot of a text met for the first time, and flags ahead the
+// last of its postings (`note` tells how many).
+void place_key(ProfileIndex &ix, const Key &k, const char *text, uint32_t ref, uint8_t note,
+               uint64_t &arena_len) {
+    if ((note & kNoteDense) == 0) ix.postings[ref - 1 + (note & kCountMask) - 1] = kLastPosting;
+    Slot slot{k.lo, k.hi, ref, k.hash};
+    if (k.len > kKeyBytes) {
+        std::memcpy(ix.arena + arena_len, text, k.len);
+        slot.lo = 0;
+        slot.hi = arena_len << 32 | k.len;
+        arena_len += k.len;
+    }
+    uint64_t i = home_slot(k.hash, ix.size);
+    while (ix.tags[i] != 0) i = next_slot(i, ix.size);  // the tags stay in cache
+    ix.slots[i] = slot;
+    ix.tags[i] = tag_of(k.hash);
+}
+
+// Gives language `l` rank `rank` in the row or postings of `ref`, unless it
+// has one already (a repeated text keeps its lowest rank, met first).  A
+// posting of rank 0 is free; a full run holds every language of its text.
+void place_rank(ProfileIndex &ix, uint32_t ref, uint32_t l, uint32_t rank) {
+    if (ref == 0) return;
+    if ((ref & kDense) != 0) {
+        uint16_t &cell = ix.rows[uint64_t{ref & ~kDense} * ix.lanes + l];
+        if (cell == 0) cell = static_cast<uint16_t>(rank);
+        return;
+    }
+    for (uint32_t *e = ix.postings + ref - 1;; ++e) {
+        const uint32_t v = *e;
+        if ((v >> kRankShift) == 0) {
+            *e = v | rank << kRankShift | l;
+            return;
+        }
+        if ((v & kLangMask) == l || (v & kLastPosting) != 0) return;
+    }
+}
+
+// Pass 2: a slot for each text at its first instance, rows and postings in
+// language order.
+void lay_out(const Build &b, const tavik_profile &p, ProfileIndex &ix) {
+    uint64_t arena_len = 0, at = 0;
+    constexpr uint64_t kAhead = 8;
+    for (uint32_t l = 0; l < static_cast<uint32_t>(p.lang_count); ++l) {
+        const tavik_ngram_list &list = p.langs[l].ngrams;
+        for (uint64_t r = 0; r < list.count; ++r, ++at) {
+            const uint32_t ahead = b.ref_of[at + kAhead < b.total ? at + kAhead : at];
+            if (ahead != ~0u)
+                __builtin_prefetch((ahead & kDense) != 0
+                                       ? static_cast<const void *>(
+                                             ix.rows + uint64_t{ahead & ~kDense} * ix.lanes + l)
+                                       : static_cast<const void *>(ix.postings + ahead - 1));
+            const uint32_t ref = b.ref_of[at];
+            if (ref == ~0u) continue;
+            const uint8_t note = b.note[at];
+            if (note != 0) {
+                const char *text = list.items[r].text;
+                const auto len = static_cast<uint32_t>(std::strlen(text));
+                place_key(ix, key_of_bytes(text, len), text, ref, note, arena_len);
+            }
+            place_rank(ix, ref, l, static_cast<uint32_t>(r + 1));
+        }
+    }
 }
 
 }  // namespace
@@ -257,6 +385,7 @@ ProfileIndex *index_build(const tavik_profile &p) {
     if (total >= 0x7FFFFFFFu) return nullptr;
     Build b;
     if (!gather(b, p, total)) return nullptr;
+    if (b.long_bytes >= 0xFFFFFFFFu) return nullptr;
 
     auto *ix = static_cast<ProfileIndex *>(mem_calloc(1, sizeof(ProfileIndex)));
     if (ix == nullptr) return nullptr;
@@ -266,71 +395,19 @@ ProfileIndex *index_build(const tavik_profile &p) {
     // more than about a tenth of the lanes (measured) becomes a row.
     ix->lanes = (static_cast<uint32_t>(p.lang_count) + kLaneGroup - 1) / kLaneGroup * kLaneGroup;
     const uint32_t dense_from = ix->lanes * 3 / 32 > 3 ? ix->lanes * 3 / 32 : 3;
-    uint64_t rows = 0, postings = 0, long_bytes = 0;
-    for (uint64_t k = 0; k < b.keys; ++k) {
-        KeyStat &s = b.stats[k];
-        if (s.key.len > kKeyBytes) long_bytes += s.key.len;
-        if (s.langs >= dense_from && s.max_rank <= kMaxRowRank) {
-            s.ref = kDense | static_cast<uint32_t>(rows++);
-            if (s.max_rank > ix->max_row_rank) ix->max_row_rank = s.max_rank;
-        } else {
-            s.ref = static_cast<uint32_t>(postings + 1);
-            postings += s.langs;
-        }
-    }
-    if (long_bytes >= 0xFFFFFFFFu) {
-        index_free(ix);
-        return nullptr;
-    }
+    const Layout sizes = classify(b, dense_from, &ix->max_row_rank);
     ix->size = b.keys + b.keys / 2 + 1;
     ix->slots = static_cast<Slot *>(mem_calloc(ix->size, sizeof(Slot)));
     ix->tags = static_cast<uint8_t *>(mem_calloc(ix->size + kTagGroup, 1));
-    ix->arena = static_cast<char *>(mem_malloc(long_bytes + 1));
-    ix->postings = static_cast<uint32_t *>(mem_malloc((postings + 1) * sizeof(uint32_t)));
-    ix->rows = static_cast<uint16_t *>(mem_calloc(rows * ix->lanes + 1, sizeof(uint16_t)));
+    ix->arena = static_cast<char *>(mem_malloc(b.long_bytes + 1));
+    ix->postings = static_cast<uint32_t *>(mem_calloc(sizes.postings + 1, sizeof(uint32_t)));
+    ix->rows = static_cast<uint16_t *>(mem_calloc(sizes.rows * ix->lanes + 1, sizeof(uint16_t)));
     if (ix->slots == nullptr || ix->tags == nullptr || ix->arena == nullptr ||
         ix->postings == nullptr || ix->rows == nullptr) {
         index_free(ix);
         return nullptr;
     }
-    // Pass 2: rows and postings in language order, each text's lowest rank
-    // only (the rank tavik_lang_lookup_rank answers).  `langs` becomes the
-    // fill cursor of a key's postings, `mark` the repeat guard again.
-    for (uint64_t k = 0; k < b.keys; ++k) {
-        b.stats[k].langs = 0;
-        b.stats[k].mark = 0;
-    }
-    const uint32_t *key = b.key_of;
-    for (uint32_t l = 0; l < static_cast<uint32_t>(p.lang_count); ++l) {
-        const tavik_ngram_list &list = p.langs[l].ngrams;
-        for (uint64_t r = 0; r < list.count; ++r, ++key) {
-            if (*key == ~0u) continue;
-            KeyStat &s = b.stats[*key];
-            if (s.mark == l + 1) continue;
-            s.mark = static_cast<uint8_t>(l + 1);
-            const auto rank = static_cast<uint32_t>(r + 1);
-            if ((s.ref & kDense) != 0)
-                ix->rows[uint64_t{s.ref & ~kDense} * ix->lanes + l] = static_cast<uint16_t>(rank);
-            else
-                ix->postings[s.ref - 1 + s.langs++] = rank << kRankShift | l;
-        }
-    }
-    uint64_t arena_len = 0;
-    for (uint64_t k = 0; k < b.keys; ++k) {
-        const KeyStat &s = b.stats[k];
-        if ((s.ref & kDense) == 0) ix->postings[s.ref - 1 + s.langs - 1] |= kLastPosting;
-        Slot slot{s.key.lo, s.key.hi, s.ref, s.key.hash};
-        if (s.key.len > kKeyBytes) {
-            std::memcpy(ix->arena + arena_len, text_of(p, s.first), s.key.len);
-            slot.lo = 0;
-            slot.hi = arena_len << 32 | s.key.len;
-            arena_len += s.key.len;
-        }
-        uint64_t i = home_slot(s.key.hash, ix->size);
-        while (ix->tags[i] != 0) i = next_slot(i, ix->size);  // the tags stay in cache
-        ix->slots[i] = slot;
-        ix->tags[i] = tag_of(s.key.hash);
-    }
+    lay_out(b, p, *ix);
     for (uint64_t t = 0; t < kTagGroup; ++t) ix->tags[ix->size + t] = ix->tags[t % ix->size];
     return ix;
 }

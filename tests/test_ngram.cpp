@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "ngram_key.h"
 #include "reference.h"
 #include "tavik/tavik_api.h"
 
@@ -373,6 +374,27 @@ TEST(NgramReference, RankingMatchesAPlainSort) {
                 ASSERT_EQ(ranked(bytes, max_len, c.threshold, c.max_distribution),
                           tavik_ref::rank(*reference, c.threshold, c.max_distribution));
             }
+        }
+    }
+}
+
+// The exact-length key (the profile index's) put together from overlapping
+// loads must equal the padded one (the counting map's) at every length, and
+// read nothing past the text: each text sits in a buffer of its own size.
+TEST(NgramKey, ExactLengthKeyEqualsPaddedKey) {
+    std::mt19937 rng(7);
+    for (uint32_t len = 0; len <= tavik::kMaxNgramBytes; ++len) {
+        for (int round = 0; round < 20; ++round) {
+            std::vector<char> exact(len);
+            for (char &c : exact) c = static_cast<char>(1 + rng() % 255);
+            std::vector<char> padded(exact);
+            padded.resize(len + tavik::kKeyBytes, '\0');
+            const tavik::Key a = tavik::key_of_bytes(exact.data(), len);
+            const tavik::Key b = tavik::key_of_padded(padded.data(), len);
+            ASSERT_EQ(a.lo, b.lo) << "length " << len;
+            ASSERT_EQ(a.hi, b.hi) << "length " << len;
+            ASSERT_EQ(a.len, b.len);
+            ASSERT_EQ(a.hash, b.hash) << "length " << len;
         }
     }
 }
