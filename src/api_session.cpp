@@ -184,7 +184,9 @@ const char *tavik_session_language_code(const tavik_session *session, int32_t in
 int32_t tavik_session_identify(tavik_session *session, const char *text, uint64_t length) {
     if (session == nullptr) return TAVIK_INVALID;
     if (text == nullptr && length == 0) text = "";
-    return tavik::engine_identify(engine_of(session), text, length);
+    const int32_t rc = tavik::engine_identify(engine_of(session), text, length);
+    tavik::session_record_calibration(*session, rc);
+    return rc;
 }
 
 int32_t tavik_session_status(const tavik_session *session) {
@@ -235,16 +237,20 @@ const char *tavik_session_explain(tavik_session *session, int32_t index) {
     return session != nullptr ? tavik::engine_explain(engine_of(session), index) : "{}";
 }
 
-// Calibration and routing are not built yet: no model carries either.
+// Computed when asked rather than after every identification: the inputs
+// are kept either way, and most callers never ask.
 double tavik_session_probability(const tavik_session *session) {
-    (void)session;
-    return -1.0;
+    if (session == nullptr || !session->calib_valid || !session->model->calib.present) return -1.0;
+    return tavik::calibration_probability(session->model->calib, session->calib_input);
 }
 
 int32_t tavik_session_reliable(const tavik_session *session) {
-    return tavik_session_probability(session) >= 0.9 ? 1 : 0;
+    if (session == nullptr) return 0;
+    const double p = tavik_session_probability(session);
+    return p >= 0.0 && p >= session->model->calib.reliable ? 1 : 0;
 }
 
+// Routing is not built yet: no model has members.
 int32_t tavik_session_script(const tavik_session *session) {
     (void)session;
     return -1;

@@ -18,6 +18,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "calibration.h"
 #include "ngram_count.h"
 #include "score.h"
 #include "tavik/tavik_api.h"
@@ -110,6 +111,7 @@ struct tavik_model {
     tavik_profile *profile;
     tavik::ProfileIndex *index;
     tavik::TextModel text;
+    tavik::Calibration calib;  // from the profile's meta pairs; absent by default
 };
 
 // One caller's identification state: a record of the designed shape over
@@ -119,6 +121,9 @@ struct tavik_session {
     tavik_state st;
     tavik::QueryScratch scratch;
     tavik::Candidates only;
+    tavik::CalibrationInput calib_input;  // the last outcome's, while calib_valid
+    bool calib_valid = false;
+    bool calib_collect = false;  // record inputs without a calibration (fitting tools)
 };
 
 namespace tavik {
@@ -128,6 +133,12 @@ namespace tavik {
 // TAVIK_BAD_PROFILE.
 int32_t model_from_profile(tavik_profile *profile, tavik_model **out);
 void model_retain(tavik_model *model);
+
+// Records in the session what the outcome of its last identification
+// (status `rc`) tells the calibration.  A too-short text's query is scored
+// here, into storage of this function's own, when the model is calibrated
+// or the session collects: the record's designed outcome stays as it is.
+void session_record_calibration(tavik_session &s, int32_t rc);
 void model_release(tavik_model *model);
 
 }  // namespace tavik

@@ -15,6 +15,12 @@ int32_t model_from_profile(tavik_profile *profile, tavik_model **out) {
         tavik_profile_free(profile);
         return TAVIK_BAD_PROFILE;
     }
+    Calibration calib;
+    const char *bad_key = nullptr;
+    if (!calibration_from_meta(profile->meta, profile->meta_count, &calib, &bad_key)) {
+        tavik_profile_free(profile);
+        return TAVIK_BAD_PROFILE;
+    }
     // The Unicode table is built here rather than on the first text.
     if (!text.designed() && unicode_table() == nullptr) {
         tavik_profile_free(profile);
@@ -27,7 +33,7 @@ int32_t model_from_profile(tavik_profile *profile, tavik_model **out) {
         tavik_profile_free(profile);
         return TAVIK_NO_MEMORY;
     }
-    *out = new (mem) tavik_model{{1}, profile, index, text};
+    *out = new (mem) tavik_model{{1}, profile, index, text, calib};
     return TAVIK_OK;
 }
 
