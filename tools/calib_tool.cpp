@@ -8,6 +8,8 @@
 //       and the runner-up's distance over the absent penalty, and the
 //       probability the profile's calibration gives (-1 without one),
 //       tab-separated, exactly as a session sees them.
+//   tavik-calib meta PROFILE KEY
+//       Prints the value of the profile's meta pair KEY (exit 1 without one).
 //   tavik-calib set-meta PROFILE OUT KEY VALUE [KEY VALUE ...]
 //       Writes PROFILE to OUT with the pairs set (replaced where the key is
 //       there, appended otherwise); the rest of the file is kept as read.
@@ -28,6 +30,7 @@ namespace {
 
 int usage() {
     std::fputs("usage: tavik-calib features PROFILE SAMPLES.tsv\n"
+               "       tavik-calib meta PROFILE KEY\n"
                "       tavik-calib set-meta PROFILE OUT KEY VALUE [KEY VALUE ...]\n",
                stderr);
     return 2;
@@ -77,6 +80,16 @@ int run_features(const char *profile, const char *samples) {
     return std::fflush(stdout) == 0 ? 0 : fail("cannot write the output");
 }
 
+int run_meta(const char *profile, const char *key) {
+    tavik_model *model = nullptr;
+    if (tavik_model_open(profile, &model) != TAVIK_OK)
+        return fail(std::string(profile) + ": cannot load profile");
+    const char *value = tavik_model_meta(model, key);
+    if (value != nullptr) std::printf("%s\n", value);
+    tavik_model_free(model);
+    return value != nullptr ? 0 : 1;
+}
+
 int run_set_meta(const char *path, const char *out, int argc, char **argv) {
     if (argc % 2 != 0) return usage();
     for (int i = 0; i < argc; i += 2) {
@@ -112,6 +125,7 @@ int run_set_meta(const char *path, const char *out, int argc, char **argv) {
 int main(int argc, char **argv) {
     if (argc >= 4 && std::strcmp(argv[1], "features") == 0 && argc == 4)
         return run_features(argv[2], argv[3]);
+    if (argc == 4 && std::strcmp(argv[1], "meta") == 0) return run_meta(argv[2], argv[3]);
     if (argc >= 6 && std::strcmp(argv[1], "set-meta") == 0)
         return run_set_meta(argv[2], argv[3], argc - 4, argv + 4);
     return usage();
