@@ -28,19 +28,20 @@ std::string with_meta(const MetaPairs &meta) {
                         meta);
 }
 
-// The default profile's bytes with `meta` set (added or replaced).
-std::string default_with(const TempDir &dir, const MetaPairs &meta) {
+// The default profile's bytes without its calibration, then with `meta`
+// set; written to `name` in `dir`.
+std::string default_with(const TempDir &dir, const std::string &name, const MetaPairs &meta) {
     tavik_profile *p = nullptr;
     EXPECT_EQ(tavik_profile_load_path(kDefaultProfile.c_str(), &p), TAVIK_OK);
     if (p == nullptr) return {};
     auto copy = std::make_unique<tavik_profile>(*p);
-    for (const auto &[k, v] : meta) {
-        int32_t slot = 0;
-        while (slot < copy->meta_count && k != copy->meta[slot].key) ++slot;
-        if (slot == copy->meta_count) ++copy->meta_count;
-        copy->meta[slot] = tavik_meta{const_cast<char *>(k.c_str()), const_cast<char *>(v.c_str())};
-    }
-    const std::string path = dir.file("calibrated.tavik");
+    copy->meta_count = 0;
+    for (int32_t i = 0; i < p->meta_count; ++i)
+        if (!tavik::is_calibration_key(p->meta[i].key)) copy->meta[copy->meta_count++] = p->meta[i];
+    for (const auto &[k, v] : meta)
+        copy->meta[copy->meta_count++] =
+            tavik_meta{const_cast<char *>(k.c_str()), const_cast<char *>(v.c_str())};
+    const std::string path = dir.file(name);
     EXPECT_EQ(tavik_profile_write(copy.get(), path.c_str()), TAVIK_OK);
     tavik_profile_free(p);
     return read_file(path);
@@ -128,8 +129,8 @@ TEST(Calibration, TrainingTakesThePairsAtAnyTime) {
 
 TEST(Calibration, SessionReportsAProbabilityOnlyWhenItHasOne) {
     TempDir dir;
-    Session plain(read_file(kDefaultProfile));
-    Session calibrated(default_with(dir, {{"tavik.calibration", kLeadOnly}}));
+    Session plain(default_with(dir, "plain.tavik", {}));
+    Session calibrated(default_with(dir, "lead.tavik", {{"tavik.calibration", kLeadOnly}}));
     ASSERT_NE(plain.s, nullptr);
     ASSERT_NE(calibrated.s, nullptr);
     EXPECT_EQ(tavik_session_probability(nullptr), -1.0);
@@ -173,7 +174,7 @@ TEST(Calibration, SessionReportsAProbabilityOnlyWhenItHasOne) {
 
 TEST(Calibration, TooShortTextGetsTheProbabilityOfItsClosestLanguage) {
     TempDir dir;
-    Session s(default_with(dir, {{"tavik.calibration", kLeadOnly}}));
+    Session s(default_with(dir, "lead.tavik", {{"tavik.calibration", kLeadOnly}}));
     ASSERT_NE(s.s, nullptr);
     const std::string text = "Je pense";
     ASSERT_EQ(s.identify(text), TAVIK_TOO_FEW_NGRAMS);
@@ -184,6 +185,17 @@ TEST(Calibration, TooShortTextGetsTheProbabilityOfItsClosestLanguage) {
     const int32_t rc = s.identify(text);
     ASSERT_TRUE(rc == TAVIK_OK || rc == TAVIK_AMBIGUOUS);
     EXPECT_EQ(tavik_session_probability(s.s), short_p);
+}
+
+TEST(Calibration, DefaultProfileIsCalibrated) {
+    Session s(read_file(kDefaultProfile));
+    ASSERT_NE(s.s, nullptr);
+    EXPECT_NE(tavik_model_meta(s.model, "tavik.calibration"), nullptr);
+    ASSERT_EQ(s.identify("Le chat dort sur le canapé pendant que la pluie tombe dehors."),
+              TAVIK_OK);
+    EXPECT_STREQ(tavik_session_best_code(s.s), "fra");
+    EXPECT_GE(tavik_session_probability(s.s), 0.9);
+    EXPECT_EQ(tavik_session_reliable(s.s), 1);
 }
 
 TEST(Calibration, ReliableAtOrAboveTheThreshold) {
