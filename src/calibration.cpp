@@ -72,16 +72,21 @@ bool calibration_from_meta(const tavik_meta *meta, int32_t count, Calibration *c
 }
 
 // The lead counts for more the more n-grams stand behind it, hence the
-// product; the square root spreads the small leads short texts get.
+// products; the square root spreads the small leads short texts get, and
+// the squared logarithm lets a text of a few n-grams fall off faster than
+// the lead alone says.
 void calibration_features(const CalibrationInput &in, double (&x)[kCalibrationWeights]) {
     const double log_n = std::log1p(in.ngrams);
+    const double root_c = std::sqrt(in.confidence);
     x[0] = 1.0;
     x[1] = in.confidence;
-    x[2] = std::sqrt(in.confidence);
+    x[2] = root_c;
     x[3] = log_n;
     x[4] = in.confidence * log_n;
     x[5] = in.best;
     x[6] = in.second;
+    x[7] = log_n * log_n;
+    x[8] = root_c * log_n;
 }
 
 double calibration_probability(const Calibration &calib, const CalibrationInput &in) {

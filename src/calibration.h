@@ -5,7 +5,7 @@
 //
 // A profile carries its calibration in two meta pairs under the reserved
 // prefix (docs/profile-format.md):
-//   tavik.calibration  "logistic-v1 w0 w1 w2 w3 w4 w5 w6": a logistic
+//   tavik.calibration  "logistic-v1 w0 w1 ... w8": a logistic
 //                      model over the features of calibration_features;
 //   tavik.reliable     the probability at or above which an answer is
 //                      called reliable (0.9 when absent).
@@ -24,7 +24,7 @@ namespace tavik {
 inline constexpr char kMetaCalibration[] = "tavik.calibration";
 inline constexpr char kMetaReliable[] = "tavik.reliable";
 inline constexpr char kCalibrationLogisticV1[] = "logistic-v1";
-inline constexpr int kCalibrationWeights = 7;
+inline constexpr int kCalibrationWeights = 9;
 inline constexpr double kDefaultReliable = 0.9;
 
 // What an identification's outcome says about its winner.

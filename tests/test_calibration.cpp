@@ -21,7 +21,7 @@ namespace {
 const std::string kDefaultProfile = TAVIK_SOURCE_DIR "/data/default.tavik";
 
 // Weights with only the constant and the confidence, and a threshold.
-const char kLeadOnly[] = "logistic-v1 -2 8 0 0 0 0 0";
+const char kLeadOnly[] = "logistic-v1 -2 8 0 0 0 0 0 0 0";
 
 std::string with_meta(const MetaPairs &meta) {
     return make_profile({{"eng", {"_t", "th", "he", "e_"}}, {"fra", {"_l", "le", "e_", "es"}}},
@@ -76,19 +76,19 @@ TEST(Calibration, MetaValuesAreParsedStrictlyByEveryLoader) {
          true},
         {"threshold alone", {{"tavik.reliable", "1"}}, true},
         {"exponents and signs",
-         {{"tavik.calibration", "logistic-v1 -1e-3 2.5E2 0 -0 1 .5 7."}},
+         {{"tavik.calibration", "logistic-v1 -1e-3 2.5E2 0 -0 1 .5 7. 0 3"}},
          true},
         {"with a text model", {{"tavik.case", "fold"}, {"tavik.calibration", kLeadOnly}}, true},
-        {"unknown model", {{"tavik.calibration", "logistic-v2 -2 8 0 0 0 0 0"}}, false},
-        {"too few weights", {{"tavik.calibration", "logistic-v1 -2 8 0 0 0 0"}}, false},
-        {"too many weights", {{"tavik.calibration", "logistic-v1 -2 8 0 0 0 0 0 0"}}, false},
-        {"two spaces", {{"tavik.calibration", "logistic-v1 -2  8 0 0 0 0 0"}}, false},
-        {"trailing space", {{"tavik.calibration", "logistic-v1 -2 8 0 0 0 0 0 "}}, false},
-        {"a comma", {{"tavik.calibration", "logistic-v1 -2 8,5 0 0 0 0 0"}}, false},
-        {"a plus sign", {{"tavik.calibration", "logistic-v1 +2 8 0 0 0 0 0"}}, false},
-        {"not a number", {{"tavik.calibration", "logistic-v1 nan 8 0 0 0 0 0"}}, false},
-        {"infinite", {{"tavik.calibration", "logistic-v1 inf 8 0 0 0 0 0"}}, false},
-        {"overflowing", {{"tavik.calibration", "logistic-v1 1e999 8 0 0 0 0 0"}}, false},
+        {"unknown model", {{"tavik.calibration", "logistic-v2 -2 8 0 0 0 0 0 0 0"}}, false},
+        {"too few weights", {{"tavik.calibration", "logistic-v1 -2 8 0 0 0 0 0 0"}}, false},
+        {"too many weights", {{"tavik.calibration", "logistic-v1 -2 8 0 0 0 0 0 0 0 0"}}, false},
+        {"two spaces", {{"tavik.calibration", "logistic-v1 -2  8 0 0 0 0 0 0 0"}}, false},
+        {"trailing space", {{"tavik.calibration", "logistic-v1 -2 8 0 0 0 0 0 0 0 "}}, false},
+        {"a comma", {{"tavik.calibration", "logistic-v1 -2 8,5 0 0 0 0 0 0 0"}}, false},
+        {"a plus sign", {{"tavik.calibration", "logistic-v1 +2 8 0 0 0 0 0 0 0"}}, false},
+        {"not a number", {{"tavik.calibration", "logistic-v1 nan 8 0 0 0 0 0 0 0"}}, false},
+        {"infinite", {{"tavik.calibration", "logistic-v1 inf 8 0 0 0 0 0 0 0"}}, false},
+        {"overflowing", {{"tavik.calibration", "logistic-v1 1e999 8 0 0 0 0 0 0 0"}}, false},
         {"empty calibration", {{"tavik.calibration", ""}}, false},
         {"threshold above 1", {{"tavik.reliable", "1.5"}}, false},
         {"threshold below 0", {{"tavik.reliable", "-0.1"}}, false},
@@ -205,10 +205,11 @@ TEST(Calibration, ReliableAtOrAboveTheThreshold) {
         const char *threshold;  // nullptr: the default, 0.9
         int32_t reliable;
     } const cases[] = {
-        {"logistic-v1 0 0 0 0 0 0 0", "0.5", 1},  // exactly 0.5
-        {"logistic-v1 0 0 0 0 0 0 0", "0.50001", 0}, {"logistic-v1 0 0 0 0 0 0 0", nullptr, 0},
-        {"logistic-v1 3 0 0 0 0 0 0", nullptr, 1},  // 0.953
-        {"logistic-v1 2 0 0 0 0 0 0", nullptr, 0},  // 0.881
+        {"logistic-v1 0 0 0 0 0 0 0 0 0", "0.5", 1},  // exactly 0.5
+        {"logistic-v1 0 0 0 0 0 0 0 0 0", "0.50001", 0},
+        {"logistic-v1 0 0 0 0 0 0 0 0 0", nullptr, 0},
+        {"logistic-v1 3 0 0 0 0 0 0 0 0", nullptr, 1},  // 0.953
+        {"logistic-v1 2 0 0 0 0 0 0 0 0", nullptr, 0},  // 0.881
     };
     for (const Case &c : cases) {
         MetaPairs meta{{"tavik.calibration", c.calibration}};
@@ -238,11 +239,13 @@ TEST(Calibration, ProbabilityFollowsTheSignOfEachWeight) {
         double from, to;
         int direction;
     } const sweeps[] = {
-        {"lead", "logistic-v1 -1 2 1 0 0.5 0 0", &CalibrationInput::confidence, 0.0, 1.0, 1},
-        {"n-grams", "logistic-v1 -1 0 0 0.3 0 0 0", &CalibrationInput::ngrams, 0.0, 2000.0, 1},
-        {"winner's distance", "logistic-v1 2 0 0 0 0 -40 0", &CalibrationInput::best, 0.0, 0.2, -1},
-        {"runner-up's distance", "logistic-v1 -2 0 0 0 0 0 30", &CalibrationInput::second, 0.0, 0.2,
+        {"lead", "logistic-v1 -1 2 1 0 0.5 0 0 0 0.2", &CalibrationInput::confidence, 0.0, 1.0, 1},
+        {"n-grams", "logistic-v1 -1 0 0 0.3 0 0 0 0.01 0", &CalibrationInput::ngrams, 0.0, 2000.0,
          1},
+        {"winner's distance", "logistic-v1 2 0 0 0 0 -40 0 0 0", &CalibrationInput::best, 0.0, 0.2,
+         -1},
+        {"runner-up's distance", "logistic-v1 -2 0 0 0 0 0 30 0 0", &CalibrationInput::second, 0.0,
+         0.2, 1},
     };
     for (const Sweep &w : sweeps) {
         CalibrationInput in;
@@ -266,8 +269,8 @@ TEST(Calibration, ProbabilityFollowsTheSignOfEachWeight) {
     // Extreme scores stay inside [0, 1] rather than overflowing.
     CalibrationInput in;
     in.confidence = 1.0;
-    EXPECT_EQ(probability("logistic-v1 -1000 0 0 0 0 0 0", in), 0.0);
-    EXPECT_EQ(probability("logistic-v1 1000 0 0 0 0 0 0", in), 1.0);
+    EXPECT_EQ(probability("logistic-v1 -1000 0 0 0 0 0 0 0 0", in), 0.0);
+    EXPECT_EQ(probability("logistic-v1 1000 0 0 0 0 0 0 0 0", in), 1.0);
 }
 
 }  // namespace

@@ -2,9 +2,10 @@
 """Fitting and measuring the calibrated probability.
 
 The library's model (src/calibration.cpp, "logistic-v1") is a logistic
-regression over seven features of an identification's outcome:
+regression over nine features of an identification's outcome:
 
-    1, c, sqrt(c), ln(1 + n), c * ln(1 + n), d1, d2
+    1, c, sqrt(c), ln(1 + n), c * ln(1 + n), d1, d2, ln(1 + n)^2,
+    sqrt(c) * ln(1 + n)
 
 with c the winner's relative lead over the runner-up (the confidence), n
 the query's n-gram count, d1 and d2 the winner's and the runner-up's
@@ -22,7 +23,7 @@ import subprocess
 import numpy as np
 
 TAG = "logistic-v1"
-N_WEIGHTS = 7
+N_WEIGHTS = 9
 ECE_BINS = 10  # equal-width bins of the predicted probability
 
 
@@ -48,6 +49,38 @@ class Outcome:
         return self.named == self.code
 
 
+SHORT_CUTS = (3, 6, 12, 20)  # extra lengths the fit sees (characters)
+
+
+def cut(text, n):
+    """Cut text to at most n characters at a word boundary, as
+    scripts/corpus/build.py cuts the development samples."""
+    if len(text) <= n:
+        return text
+    head = text[: n + 1]
+    i = head.rfind(" ")
+    if i >= n * 0.6:
+        return head[:i].rstrip()
+    return text[:n].rstrip()
+
+
+def with_short_cuts(lines, cuts=SHORT_CUTS):
+    """The labelled samples (CODE<TAB>TEXT<TAB>LENGTH lines) and, for each
+    of the lengths `cuts`, every text cut to it: held-out sets are cut like
+    the development set (30 characters and up), but people also ask about
+    a word or a letter, and the fit must see how little those tell."""
+    out = []
+    rows = [l.rstrip("\n").split("\t") for l in lines if l.strip()]
+    out.extend("\t".join(r) for r in rows)
+    for n in cuts:
+        for r in rows:
+            if len(r) >= 2:
+                t = cut(r[1], n)
+                if t.strip():
+                    out.append("%s\t%s\t%d" % (r[0], t, n))
+    return out
+
+
 def run_features(tool, profile, samples):
     """Outcomes of every text of `samples` (CODE<TAB>TEXT<TAB>LENGTH)."""
     out = subprocess.run([tool, "features", profile, samples], check=True,
@@ -56,12 +89,14 @@ def run_features(tool, profile, samples):
 
 
 def features(confidence, ngrams, best, second):
-    """The feature matrix (rows x 7) of arrays of the four inputs."""
+    """The feature matrix (rows x 9) of arrays of the four inputs."""
     c = np.asarray(confidence, dtype=np.float64)
+    root_c = np.sqrt(c)
     log_n = np.log1p(np.asarray(ngrams, dtype=np.float64))
-    return np.column_stack([np.ones_like(c), c, np.sqrt(c), log_n, c * log_n,
+    return np.column_stack([np.ones_like(c), c, root_c, log_n, c * log_n,
                             np.asarray(best, dtype=np.float64),
-                            np.asarray(second, dtype=np.float64)])
+                            np.asarray(second, dtype=np.float64),
+                            log_n * log_n, root_c * log_n])
 
 
 def outcome_features(outcomes):

@@ -46,7 +46,7 @@ def synthetic(weights, m, seed):
 
 
 class Fit(unittest.TestCase):
-    TRUE = [-3.0, 4.0, 2.0, 0.4, 1.5, -60.0, 40.0]
+    TRUE = [-3.0, 4.0, 2.0, 0.4, 1.5, -60.0, 40.0, -0.05, 0.3]
 
     def test_recovers_known_probabilities(self):
         x, y, _ = synthetic(self.TRUE, 40000, 1)
@@ -93,14 +93,14 @@ class Measures(unittest.TestCase):
 
 class Format(unittest.TestCase):
     def test_round_trip_is_exact(self):
-        w = [0.1, -2.5e-7, 1 / 3, 12345.678, 0.0, -1.0, 7.0]
+        w = [0.1, -2.5e-7, 1 / 3, 12345.678, 0.0, -1.0, 7.0, 1e-300, -0.0]
         self.assertEqual(calib.parse_weights(calib.format_weights(w)), w)
 
     def test_refuses_what_the_library_refuses(self):
-        for bad in ([1.0] * 6, [1.0] * 6 + [float("nan")], [1.0] * 6 + [float("inf")]):
+        for bad in ([1.0] * 8, [1.0] * 8 + [float("nan")], [1.0] * 8 + [float("inf")]):
             with self.assertRaises(ValueError):
                 calib.format_weights(bad)
-        for bad in ("logistic-v2 1 2 3 4 5 6 7", "logistic-v1 1 2", ""):
+        for bad in ("logistic-v2 1 2 3 4 5 6 7 8 9", "logistic-v1 1 2", ""):
             with self.assertRaises(ValueError):
                 calib.parse_weights(bad)
 
