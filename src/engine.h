@@ -133,13 +133,13 @@ namespace tavik {
 // TAVIK_BAD_PROFILE.
 int32_t model_from_profile(tavik_profile *profile, tavik_model **out);
 void model_retain(tavik_model *model);
+void model_release(tavik_model *model);
 
 // Records in the session what the outcome of its last identification
 // (status `rc`) tells the calibration.  A too-short text's query is scored
 // here, into storage of this function's own, when the model is calibrated
 // or the session collects: the record's designed outcome stays as it is.
 void session_record_calibration(tavik_session &s, int32_t rc);
-void model_release(tavik_model *model);
 
 }  // namespace tavik
 
