@@ -352,6 +352,59 @@ void BM_TextScripts(benchmark::State &state) {
 }
 BENCHMARK(BM_TextScripts)->ArgName("chars")->Arg(100);
 
+// The same languages trained with a calibration (weights of the shape the
+// fitted ones have), opened as a model; nullptr when that fails.
+tavik_model *train_calibrated(const std::vector<Language> &languages) {
+    tavik_train_reset();
+    tavik_train_set_meta("tavik.calibration", "logistic-v1 -2.75 -0.9 -3.99 0.42 1.55 57.6 88.7 "
+                                              "-0.065 2.5");
+    for (const Language &l : languages) {
+        tavik_train_begin(l.code().c_str());
+        tavik_train_feed(l.text(kTrainingChars, 1u).c_str());
+        if (tavik_train_end_language() != TAVIK_OK) return nullptr;
+    }
+    std::string path = (std::filesystem::temp_directory_path() / "tavik-bench-XXXXXX").string();
+    const int fd = ::mkstemp(path.data());
+    if (fd < 0) return nullptr;
+    ::close(fd);
+    tavik_model *m = nullptr;
+    if (tavik_train_write_profile(path.c_str()) != TAVIK_OK ||
+        tavik_model_open(path.c_str(), &m) != TAVIK_OK)
+        m = nullptr;
+    tavik_train_reset();
+    ::unlink(path.c_str());
+    return m;
+}
+
+// BM_SessionIdentify with the probability asked after every text, on a
+// calibrated model: the calibration's cost is the difference.
+void BM_SessionProbability(benchmark::State &state) {
+    const Fixture &f = fixture();
+    static tavik_model *const model = f.error.empty() ? train_calibrated(f.languages) : nullptr;
+    if (model == nullptr) {
+        state.SkipWithError(f.error.empty() ? "calibrated profile not made" : f.error.c_str());
+        return;
+    }
+    const auto &pool = queries(static_cast<size_t>(state.range(0)));
+    tavik_session *s = nullptr;
+    if (tavik_session_new(model, &s) != TAVIK_OK) {
+        state.SkipWithError("no session");
+        return;
+    }
+    tavik_session_set_min_ngrams(s, 0);
+    size_t i = 0;
+    double sum = 0.0;
+    for (auto _ : state) {
+        tavik_session_identify(s, pool[i].data(), pool[i].size());
+        sum += tavik_session_probability(s);
+        i = i + 1 == pool.size() ? 0 : i + 1;
+    }
+    benchmark::DoNotOptimize(sum);
+    tavik_session_free(s);
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+}
+BENCHMARK(BM_SessionProbability)->ArgName("chars")->Arg(30)->Arg(100)->Arg(400);
+
 // Threads sharing one model, each with a session of its own, timed on the
 // wall clock: the rate of all threads together.
 void BM_SharedModel(benchmark::State &state) {

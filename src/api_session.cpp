@@ -201,10 +201,16 @@ const char *tavik_session_language_code(const tavik_session *session, int32_t in
 int32_t tavik_session_identify(tavik_session *session, const char *text, uint64_t length) {
     if (session == nullptr) return TAVIK_INVALID;
     if (text == nullptr && length == 0) text = "";
-    if (session->route != nullptr) return tavik::route_identify(session, text, length);
+    if (session->route != nullptr) {
+        // Calibrations belong to single profiles; a bundle's answers carry none yet.
+        session->calib_valid = false;
+        return tavik::route_identify(session, text, length);
+    }
     // One profile serves every script; the script is only reported.
     session->script = text != nullptr ? tavik::dominant_script(text, length) : -1;
-    return tavik::engine_identify(engine_of(session), text, length);
+    const int32_t rc = tavik::engine_identify(engine_of(session), text, length);
+    tavik::session_record_calibration(*session, rc);
+    return rc;
 }
 
 int32_t tavik_session_status(const tavik_session *session) {
@@ -258,14 +264,17 @@ const char *tavik_session_explain(tavik_session *session, int32_t index) {
     return session != nullptr ? tavik::engine_explain(engine_of(session), index) : "{}";
 }
 
-// Calibration is not built yet: no model carries it.
+// Computed when asked rather than after every identification: the inputs
+// are kept either way, and most callers never ask.
 double tavik_session_probability(const tavik_session *session) {
-    (void)session;
-    return -1.0;
+    if (session == nullptr || !session->calib_valid || !session->model->calib.present) return -1.0;
+    return tavik::calibration_probability(session->model->calib, session->calib_input);
 }
 
 int32_t tavik_session_reliable(const tavik_session *session) {
-    return tavik_session_probability(session) >= 0.9 ? 1 : 0;
+    if (session == nullptr) return 0;
+    const double p = tavik_session_probability(session);
+    return p >= 0.0 && p >= session->model->calib.reliable ? 1 : 0;
 }
 
 int32_t tavik_session_script(const tavik_session *session) {

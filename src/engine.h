@@ -18,6 +18,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "calibration.h"
 #include "ngram_count.h"
 #include "score.h"
 #include "tavik/tavik_api.h"
@@ -128,6 +129,7 @@ struct tavik_model {
     tavik::ProfileIndex *index;
     tavik::TextModel text;
     tavik::Routing *routing = nullptr;  // a bundle's members and scripts; nullptr: one profile
+    tavik::Calibration calib;           // from the profile's meta pairs; absent by default
 };
 
 // One caller's identification state: a record of the designed shape over
@@ -139,6 +141,9 @@ struct tavik_session {
     tavik::Candidates only;
     int32_t script = -1;                   // dominant script of the last text
     tavik::SessionRoute *route = nullptr;  // on a bundle: candidates per member, last route
+    tavik::CalibrationInput calib_input;   // the last outcome's, while calib_valid
+    bool calib_valid = false;
+    bool calib_collect = false;  // record inputs without a calibration (fitting tools)
 };
 
 namespace tavik {
@@ -155,6 +160,12 @@ int32_t model_from_bytes(const void *data, uint64_t size, tavik_model **out);
 int32_t model_from_path(const char *path, tavik_model **out);
 void model_retain(tavik_model *model);
 void model_release(tavik_model *model);
+
+// Records in the session what the outcome of its last identification
+// (status `rc`) tells the calibration.  A too-short text's query is scored
+// here, into storage of this function's own, when the model is calibrated
+// or the session collects: the record's designed outcome stays as it is.
+void session_record_calibration(tavik_session &s, int32_t rc);
 
 }  // namespace tavik
 

@@ -21,6 +21,12 @@ int32_t model_from_profile(tavik_profile *profile, tavik_model **out) {
         tavik_profile_free(profile);
         return TAVIK_BAD_PROFILE;
     }
+    Calibration calib;
+    const char *bad_key = nullptr;
+    if (!calibration_from_meta(profile->meta, profile->meta_count, &calib, &bad_key)) {
+        tavik_profile_free(profile);
+        return TAVIK_BAD_PROFILE;
+    }
     // The Unicode table is built here rather than on the first text.
     if (!text.designed() && unicode_table() == nullptr) {
         tavik_profile_free(profile);
@@ -33,7 +39,7 @@ int32_t model_from_profile(tavik_profile *profile, tavik_model **out) {
         tavik_profile_free(profile);
         return TAVIK_NO_MEMORY;
     }
-    *out = new (mem) tavik_model{{1}, profile, index, text};
+    *out = new (mem) tavik_model{{1}, profile, index, text, nullptr, calib};
     return TAVIK_OK;
 }
 
@@ -60,7 +66,8 @@ int32_t model_from_routing(Routing *routing, tavik_model **out) {
         return TAVIK_NO_MEMORY;
     }
     const ModelMember &first = routing->members[0];
-    *out = new (mem) tavik_model{{1}, first.profile, first.index, first.text, routing};
+    *out =
+        new (mem) tavik_model{{1}, first.profile, first.index, first.text, routing, Calibration{}};
     return TAVIK_OK;
 }
 

@@ -9,6 +9,7 @@
 #include <utf8proc.h>
 
 #include "alloc.h"
+#include "calibration.h"
 #include "unicode_table_layout.h"
 #include "utf8_inline.h"
 
@@ -57,6 +58,12 @@ bool is_text_model_key(const char *key) {
 
 bool text_model_apply(TextModel &model, const char *key, const char *value) {
     if (!is_text_model_key(key)) return true;
+    // Calibration pairs do not change how texts are cut; they are checked
+    // here so that every reserved key is known or the profile refused.
+    if (is_calibration_key(key)) {
+        Calibration probe;
+        return calibration_apply(probe, key, value);
+    }
     // A switch is set by its one value and cleared by the other, which
     // names the designed behaviour; anything else is refused.
     auto choose = [value](bool &field, const char *on, const char *off) {

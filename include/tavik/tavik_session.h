@@ -224,17 +224,39 @@ TAVIK_API const char *tavik_session_result_json(tavik_session *session);
 TAVIK_API const char *tavik_session_explain(tavik_session *session, int32_t index);
 
 /*
- * The calibrated probability that tavik_session_best_code names the
- * language of the last text identified, in [0, 1]: the model's own
- * calibration (meta pairs "tavik.calibration.*") applied to the outcome.
+ * The calibrated probability that the language the last identification
+ * names is the language of the text, in [0, 1]: of many answers given
+ * probability p, about p in every hundred are right.
+ *
+ * The language named is result 0 after TAVIK_OK and TAVIK_AMBIGUOUS (an
+ * ambiguous answer is usually a less probable one).  After
+ * TAVIK_TOO_FEW_NGRAMS with at least one query n-gram it is the closest
+ * language, the one identification with the n-gram minimum set to 0 would
+ * rank first: the session scores such a query for the probability alone,
+ * and the designed outcome (no results, no best code, the documents) stays
+ * as it is.  The probability is then usually low, but it is an answer.
+ *
+ * It comes from the model's own calibration, the meta pair
+ * "tavik.calibration" (docs/profile-format.md): a logistic model over
+ * features the outcome already holds - the winner's relative lead over the
+ * runner-up (the confidence), the number of query n-grams, and the
+ * winner's and the runner-up's distances over the absent penalty - fitted
+ * by scripts/fit-calibration on text the profile did not train on.  It
+ * holds for texts like those it was fitted on, under the session's
+ * initial settings; other settings and candidate sets change the
+ * features, and the probability is then only an estimate.
+ *
  * -1.0 when the model carries no calibration, before the first
  * identification, after one that failed (bad UTF-8, no memory, null
- * text), and for a NULL session: no probability is ever made up.
+ * text), when the text gave no query n-gram at all, and for a NULL
+ * session: no probability is ever made up.  Computed when asked (a few
+ * multiply-adds); valid until the next identification.
  */
 TAVIK_API double tavik_session_probability(const tavik_session *session);
 
 /* 1 when tavik_session_probability is at least the model's reliability
- * threshold (0.9 unless the model names another), else 0. */
+ * threshold, the meta pair "tavik.reliable" (0.9 when absent); else 0,
+ * also whenever there is no probability. */
 TAVIK_API int32_t tavik_session_reliable(const tavik_session *session);
 
 /* The dominant script of the last text identified, numbered as

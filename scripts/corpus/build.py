@@ -4,10 +4,13 @@
 
     build.py [--src DIR] [--udhr DIR] [--out corpus] [--dev data/dev.tsv]
              [--langs all|default|code,code,...] [--stats FILE] [--debug FILE]
+             [--heldout FILE]
 
 Reads the packages that scripts/build-corpus unpacked, cleans their text,
 holds out about a tenth of every language's documents as the development
 set, and writes corpus/<code>/<kind>.txt, corpus/STATS.tsv and data/dev.tsv.
+With --heldout, also writes samples (as in data/dev.tsv) of the training
+text that balancing left out of the corpus, for fitting calibration.
 Everything is deterministic: the same packages give the same bytes.
 """
 
@@ -33,6 +36,7 @@ DEV_SHARE = 0.10         # held-out share of every language's clean text
 DEV_LENGTHS = (30, 100, 400)
 DEV_PER_LENGTH = 100     # samples per language and length
 SEED = 20261210
+HELDOUT_PER_LENGTH = 300  # --heldout samples per language and length
 TOP_WORDS = 200          # a language's most frequent words are never dropped
 
 # The languages of the default profile (see data/README.md for the choice).
@@ -248,7 +252,7 @@ def cut(text, n):
     return text[:n].rstrip()
 
 
-def make_samples(code, dev_docs, kinds_share, rng):
+def make_samples(code, dev_docs, kinds_share, rng, per_length=DEV_PER_LENGTH):
     """Samples of about 30, 100 and 400 characters from held-out text: a
     kind is chosen by its share of the training text, then a document at
     random, then a line in it; lines are joined until the length is reached
@@ -261,7 +265,7 @@ def make_samples(code, dev_docs, kinds_share, rng):
     for n in DEV_LENGTHS:
         seen = set()
         made = tries = 0
-        while made < DEV_PER_LENGTH and tries < DEV_PER_LENGTH * 20:
+        while made < per_length and tries < per_length * 20:
             tries += 1
             kind = rng.choices(kinds, weights)[0]
             docs = dev_docs[kind]
@@ -301,6 +305,8 @@ def parse_args():
     ap.add_argument("--stats", default=None, help="write per-language bytes of all candidates")
     ap.add_argument("--debug", default=None, help="write cleaning details to this file")
     ap.add_argument("--cache", default=None, help="pickle of the raw documents (for quicker reruns)")
+    ap.add_argument("--heldout", default=None,
+                    help="also write samples of the training text the corpus leaves out")
     return ap.parse_args()
 
 
@@ -497,6 +503,31 @@ def write_dev(path, samples):
             f.write("%s\t%s\t%d\n" % (code, text, n))
 
 
+def make_heldout_set(langs, train, plan):
+    """Samples (code, length, text) of the training text that balancing
+    left out of the corpus: the profile never trained on it, and it shares
+    no line with the development set, so calibration can be fitted on it.
+    The corpus draws are repeated with their own seeds; nothing written
+    changes. A language whose text all went into the corpus has none."""
+    samples = []
+    for code in langs:
+        docs = defaultdict(list)
+        for kind in KINDS:
+            budgets = plan[code].get(kind)
+            if not budgets or sum(budgets.values()) <= 0:
+                continue
+            rng = random.Random("%d/%s/%s" % (SEED, code, kind))
+            chosen = set(draw(train[code][kind], budgets, rng))
+            for pkg in sorted(train[code][kind]):
+                left = [l for l in train[code][kind][pkg] if l not in chosen]
+                if left:
+                    docs[kind].append(left)
+        share = {k: sum(len(l) for d in v for l in d) for k, v in docs.items()}
+        rng = random.Random("%d/heldout/%s" % (SEED, code))
+        samples.extend(make_samples(code, docs, share, rng, HELDOUT_PER_LENGTH))
+    return samples
+
+
 def print_summary(langs, stats, samples, out, dev_path):
     total = defaultdict(int)
     kinds = defaultdict(int)
@@ -547,6 +578,11 @@ def main():
     samples = make_dev_set(langs, dev, plan)
     write_dev(args.dev, samples)
     print_summary(langs, stats, samples, args.out, args.dev)
+    if args.heldout:
+        heldout = make_heldout_set(langs, train, plan)
+        write_dev(args.heldout, heldout)
+        print("held-out set: %d samples of %d languages in %s" % (
+            len(heldout), len({c for c, _n, _t in heldout}), args.heldout))
 
 
 if __name__ == "__main__":

@@ -15,7 +15,7 @@ import unittest
 sys.dont_write_bytecode = True  # keep the work tree clean
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from build import cut, waterfill  # noqa: E402
+from build import SEED, cut, draw, make_heldout_set, waterfill  # noqa: E402
 from clean import (LETTER_RANGES, LineFilter, normalise, strip_codes,  # noqa: E402
                    strip_markup)
 from sources import (catalog_entries, html_paragraphs,  # noqa: E402
@@ -287,6 +287,29 @@ class BuildTest(unittest.TestCase):
     def test_waterfill(self):
         self.assertEqual(waterfill({"a": 10, "b": 100, "c": 100}, 70), {"a": 10, "b": 30, "c": 30})
         self.assertEqual(waterfill({"a": 10, "b": 20}, 100), {"a": 10, "b": 20})
+
+
+class HeldOutTest(unittest.TestCase):
+    """--heldout samples come from the training text the corpus left out,
+    and only from it."""
+
+    def test_samples_only_left_out_lines(self):
+        lines = ["z%03d ein paar worte für die zeile" % i for i in range(300)]
+        small = ["w%02d kurz" % i for i in range(5)]
+        train = {"deu": {"cat": {"pkg": list(lines)}, "wiki": {"small": small}}}
+        plan = {"deu": {"cat": {"pkg": 3000}, "wiki": {"small": 10_000}}}
+        # the corpus draw, repeated as write_corpus makes it
+        drawn = set(draw(train["deu"]["cat"], plan["deu"]["cat"],
+                         random.Random("%d/deu/cat" % SEED)))
+        self.assertTrue(0 < len(drawn) < len(lines))
+        samples = make_heldout_set(["deu"], train, plan)
+        self.assertEqual(samples, make_heldout_set(["deu"], train, plan), "deterministic")
+        self.assertTrue(samples)
+        self.assertEqual({n for _c, n, _t in samples}, {30, 100, 400})
+        tokens = {t for _c, _n, text in samples for t in text.split() if re.fullmatch(r"[zw]\d+", t)}
+        self.assertTrue(tokens)
+        self.assertFalse(tokens & {l.split()[0] for l in drawn}, "a corpus line was held out")
+        self.assertFalse(any(t.startswith("w") for t in tokens), "a package taken whole was held out")
 
 
 class BuildOutputTest(unittest.TestCase):

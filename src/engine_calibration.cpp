@@ -1,0 +1,65 @@
+// SPDX-License-Identifier: MIT
+// engine_calibration.cpp - what a session's outcome tells the calibration.
+
+#include <cstring>
+
+#include "engine.h"
+#include "result_sort.h"
+
+namespace tavik {
+
+namespace {
+
+// The winner and runner-up of the results at `r` (n of them, ranked).
+CalibrationInput input_of(const tavik_result *r, int32_t n, uint64_t ngrams, int32_t penalty) {
+    CalibrationInput in;
+    const double p = penalty > 0 ? static_cast<double>(penalty) : 1.0;
+    in.confidence = r[0].confidence;
+    in.ngrams = static_cast<double>(ngrams);
+    in.best = r[0].distance / p;
+    in.second = n >= 2 ? r[1].distance / p : 1.0;
+    std::memcpy(in.code, r[0].code, sizeof in.code);
+    return in;
+}
+
+// Scores the query of a too-short text as identification would with the
+// n-gram minimum lifted, leaving the record's (empty) results alone.
+CalibrationInput score_short(const tavik_session &s) {
+    const tavik_state &st = s.st;
+    const tavik_profile &p = *st.profile;
+    const QueryEntries qe{s.scratch.map.entries, s.scratch.map.ranked};
+    const int32_t penalty = absent_penalty_for(st.max_distribution);
+    double distances[TAVIK_MAX_LANGS];
+    index_score(s.model->index, p, st.query, &qe, st.size_penalty, penalty, distances);
+    tavik_result results[TAVIK_MAX_LANGS];
+    const uint8_t *code_order = index_code_order(s.model->index);
+    int32_t n = p.lang_count;
+    if (s.only.count == 0) {
+        sort_results(p, distances, code_order, results);
+    } else {
+        sort_results_of(p, s.only.langs, s.only.count, distances, code_order, results);
+        n = s.only.count;
+    }
+    rank_results(results, n);
+    return input_of(results, n, st.query.count, penalty);
+}
+
+}  // namespace
+
+void session_record_calibration(tavik_session &s, int32_t rc) {
+    const tavik_state &st = s.st;
+    s.calib_valid = false;
+    if (st.query_valid == 0 || st.query.count == 0) return;
+    if (rc == TAVIK_OK || rc == TAVIK_AMBIGUOUS) {
+        if (st.result_count < 1) return;
+        s.calib_input = input_of(st.results, st.result_count, st.query.count,
+                                 absent_penalty_for(st.max_distribution));
+        s.calib_valid = true;
+    } else if (rc == TAVIK_TOO_FEW_NGRAMS && (s.model->calib.present || s.calib_collect)) {
+        if (st.profile->lang_count < 1) return;
+        s.calib_input = score_short(s);
+        s.calib_valid = true;
+    }
+}
+
+}  // namespace tavik
