@@ -671,6 +671,7 @@ TEST(Cli, UsageAndInputErrorsExit2WithOneLine) {
         {{"-k", "2", "text"}, "tavik: --top needs --json or --all (try --help)\n"},
         {{"--all=1", "text"}, "tavik: --all takes no value (try --help)\n"},
         {{"-lx", "text"}, "tavik: unknown option -x (try --help)\n"},
+        {{"--line", "text"}, "tavik: unknown option --line (try --help)\n"},
         {{"-lj"}, "tavik: -j needs a number (try --help)\n"},
         {{"--jobs=0", "-l"}, "tavik: --jobs needs 1 to 256 (try --help)\n"},
         {{"-H", "text"}, "tavik: --with-filename needs --file (try --help)\n"},

@@ -50,7 +50,8 @@ constexpr const char *kUsage =
     "text; without arguments standard input is read whole.  Options may stand\n"
     "anywhere; \"--\" ends them (\"tavik -- eval\" identifies the word \"eval\").\n"
     "A long option takes its value as --opt VALUE or --opt=VALUE, a short one\n"
-    "as -j 4 or -j4; short options bundle (-lfj2).\n"
+    "as -j 4 or -j4; short options bundle (-lfj2).  Long names are not\n"
+    "abbreviated.\n"
     "\n"
     "Input:\n"
     "  -f, --file           every argument is a file (\"-\": standard input), each\n"
@@ -409,7 +410,10 @@ Options parse_args(int argc, char **argv) {
             usage_error("unknown option " + spelling(typed, optopt));
         }
         const OptionSpec *spec = spec_of(c == ':' ? optopt : c);
-        if (spec == nullptr) usage_error("unknown option " + spelling(typed, optopt));
+        // Long names are taken in full only: getopt_long's abbreviations
+        // would change meaning as options are added.
+        if (spec == nullptr || (is_long && spelling(typed, 0).substr(2) != spec->name))
+            usage_error("unknown option " + spelling(typed, optopt));
         if (c == ':') usage_error(spelling(typed, spec->letter) + " needs " + spec->wants);
         apply_option(o, *spec, spelling(typed, spec->letter), optarg);
     }
