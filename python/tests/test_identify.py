@@ -33,16 +33,28 @@ class CInterface:
         self.lib = lib
 
     def identify(self, text, min_ngrams=40):
+        """The outcome Python reports, made from the designed calls: a
+        too-short text with n-grams is scored again with the minimum lifted
+        for its closest language; one without n-grams names none."""
         lib = self.lib
         lib.tavik_set_min_ngrams(min_ngrams)
         status = lib.tavik_identify(text.encode())
         best = lib.tavik_best_code()
-        n = lib.tavik_result_count()
+        ngrams = lib.tavik_ngram_count()
+        if status in (0, 2) and ngrams == 0:
+            status = 1
+        if status == 1 and ngrams > 0:
+            lib.tavik_set_min_ngrams(0)
+            lib.tavik_identify(text.encode())
+        n = lib.tavik_result_count() if ngrams > 0 else 0
         return {
-            "code": best.decode() if best else None,
+            "code": best.decode() if best and status == 0 else None,
+            "language": lib.tavik_result_code(0).decode() if n else None,
             "confidence": lib.tavik_result_confidence(0) if n else 0.0,
+            "probability": None,
+            "reliable": False,
             "status": status,
-            "ngrams": lib.tavik_ngram_count(),
+            "ngrams": ngrams,
             "results": [(lib.tavik_result_code(i).decode(), lib.tavik_result_distance(i)) for i in range(n)],
         }
 
@@ -66,10 +78,17 @@ def test_result_fields_and_repr():
     assert r.code == "deu" and r.status is tavik.Status.OK and isinstance(r.status, int)
     assert not r.is_ambiguous and not r.is_too_short
     assert r.results[0][0] == "deu" and 0 < r.confidence <= 1 and r.ngrams > 0
-    assert repr(r).startswith("Result(code='deu', confidence=") and "status=OK" in repr(r)
+    assert repr(r).startswith("Result(code='deu', language='deu', confidence=") and "status=OK" in repr(r)
     assert pickle.loads(pickle.dumps(r)) == r
+    # A model without calibration gives no probability, and nothing is reliable.
+    assert r.probability is None and r.reliable is False and r.to_dict()["probability"] is None
+    # A too-short text names its closest language, as the tavik command does,
+    # but no winner.
     short = tavik.identify("ok")
-    assert short.is_too_short and short.code is None and short.results == [] and short.confidence == 0.0
+    assert short.is_too_short and short.code is None and short.language == short.results[0][0]
+    assert 0 < short.confidence <= 1 and pickle.loads(pickle.dumps(short)) == short
+    none = tavik.identify("1234")
+    assert none.is_too_short and none.language is None and none.results == [] and none.confidence == 0.0
     assert tavik.identify(b"Das ist ein Satz.") == r
 
 
