@@ -107,8 +107,8 @@ std::string_view Identifier::prepare(std::string_view text) {
     return buf_;
 }
 
-int32_t Identifier::identify(std::string_view text) {
-    return outcome::identify(session_, prepare(text), outcome_);
+int32_t Identifier::identify(std::string_view text, long keep) {
+    return outcome::identify(session_, prepare(text), outcome_, keep);
 }
 
 int32_t Identifier::identify_plain(std::string_view text) {

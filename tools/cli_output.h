@@ -80,8 +80,9 @@ class Identifier {
 public:
     Identifier(tavik_session *session, bool replace_invalid)
         : session_(session), replace_invalid_(replace_invalid) {}
-    // The full outcome (see outcome::identify); its status.
-    int32_t identify(std::string_view text);
+    // The full outcome (see outcome::identify) with the `keep` closest
+    // results (all for keep <= 0); its status.
+    int32_t identify(std::string_view text, long keep = 0);
     // The session's own identification only, for the explanation document.
     int32_t identify_plain(std::string_view text);
     // [FILE<TAB>]CODE<TAB>CONFIDENCE[<TAB>MARK], or with `all` always the

@@ -10,9 +10,10 @@ namespace tavik::outcome {
 
 namespace {
 
-// The results of the session's last identification, closest first.
-void read_results(const tavik_session *s, Outcome &out) {
-    const int32_t n = tavik_session_result_count(s);
+// The `keep` closest results of the session's last identification.
+void read_results(const tavik_session *s, Outcome &out, long keep) {
+    const int32_t count = tavik_session_result_count(s);
+    const int32_t n = keep > 0 && keep < count ? static_cast<int32_t>(keep) : count;
     out.results.resize(static_cast<size_t>(n > 0 ? n : 0));
     for (int32_t i = 0; i < n; ++i) {
         Entry &e = out.results[static_cast<size_t>(i)];
@@ -32,7 +33,7 @@ bool is_answer(int32_t status) {
     return status == TAVIK_OK || status == TAVIK_AMBIGUOUS || status == TAVIK_TOO_FEW_NGRAMS;
 }
 
-int32_t identify(tavik_session *session, std::string_view text, Outcome &out) {
+int32_t identify(tavik_session *session, std::string_view text, Outcome &out, long keep) {
     int32_t rc = tavik_session_identify(session, text.data(), text.size());
     out.named = false;
     out.code.clear();
@@ -50,7 +51,7 @@ int32_t identify(tavik_session *session, std::string_view text, Outcome &out) {
         tavik_session_identify(session, text.data(), text.size());
         tavik_session_set_min_ngrams(session, min_ngrams);
     }
-    read_results(session, out);
+    read_results(session, out, keep);
     if (out.status != TAVIK_OK) out.reliable = false;
     return rc;
 }

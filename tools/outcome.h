@@ -33,7 +33,7 @@ struct Outcome {
     double probability = -1.0;  // -1: the model gives none
     bool reliable = false;
     int32_t ngrams = 0;
-    std::vector<Entry> results;  // closest first; empty when nothing was scored
+    std::vector<Entry> results;  // closest first (as many as asked); empty when none was scored
 };
 
 // True for the statuses that are answers (possibly without a language):
@@ -46,8 +46,10 @@ bool is_answer(int32_t status);
 // A text with n-grams but fewer than the minimum is scored a second time
 // with the minimum lifted, for its closest language; the probability and
 // reliability stay those of the session's own answer.  The session's
-// settings are as they were on return.  Returns out.status.
-int32_t identify(tavik_session *session, std::string_view text, Outcome &out);
+// settings are as they were on return.  Only the `keep` closest results
+// are copied (all for keep <= 0): a caller that shows one need not pay for
+// sixty.  Returns out.status.
+int32_t identify(tavik_session *session, std::string_view text, Outcome &out, long keep = 0);
 
 // The status as a word: "ok", "ambiguous", "too-short", "bad-utf8" or
 // "error".

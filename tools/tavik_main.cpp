@@ -781,7 +781,7 @@ int run_eval(const Options &o, tavik_model *model) {
                 label = std::string(text.substr(t2 + 1));
                 text = text.substr(0, t2);
             }
-            const int32_t rc = id.identify(text);
+            const int32_t rc = id.identify(text, 1);
             report_failure(rc, std::string(path) + ":" + std::to_string(line_no), session.s);
             const tavik::outcome::Outcome &out = id.outcome();
             const bool ok = rc == TAVIK_OK && out.named && code == out.code;
@@ -835,7 +835,8 @@ struct Run {
     bool text(std::string_view text, const tavik::cli::Origin &origin, const std::string &where,
               tavik::cli::Output &out) {
         const bool designed = o.mode == Mode::Explain || o.mode == Mode::ResultJson;
-        const int32_t rc = designed ? id.identify_plain(text) : id.identify(text);
+        const long keep = o.mode == Mode::Plain && !o.all ? 1 : top;
+        const int32_t rc = designed ? id.identify_plain(text) : id.identify(text, keep);
         if (rc == TAVIK_NO_MEMORY) out_of_memory(out);
         report_failure(rc, where, session.s);
         switch (o.mode) {
