@@ -27,6 +27,7 @@
 
 #include "embedded_profile.h"
 #include "engine.h"
+#include "outcome.h"
 #include "tavik/tavik_api.h"
 #include "tavik/tavik_session.h"
 
@@ -154,37 +155,41 @@ Entry make_entry(std::string_view code, double distance) {
 // One identification's outcome, copied out of the session so that it
 // outlives the next call.
 struct Result {
-    std::optional<std::string> code;
+    std::optional<std::string> code;      // the winner, for an OK status only
+    std::optional<std::string> language;  // the closest language, as the tavik command names it
     double confidence = 0.0;
+    double probability = -1.0;  // -1: the model has no calibration
+    bool reliable = false;
     int32_t status = TAVIK_NO_PROFILE;
     int32_t ngrams = 0;
     std::vector<Entry> results;
 };
 
-bool identified(int32_t status) {
-    return status == TAVIK_OK || status == TAVIK_AMBIGUOUS || status == TAVIK_TOO_FEW_NGRAMS;
-}
+bool identified(int32_t status) { return tavik::outcome::is_answer(status); }
 
 // Identifies one text; a status that is no outcome comes back as a Failure
-// value rather than thrown, so that worker threads can collect it.
+// value rather than thrown, so that worker threads can collect it.  What
+// the answer is (the closest language of a too-short text included) comes
+// from the outcome the tavik command prints, so the two agree.
 std::optional<Failure> identify_into(tavik_session *s, std::string_view text, Result &out) {
-    const int32_t st = tavik_session_identify(s, text.data(), text.size());
+    thread_local tavik::outcome::Outcome o;  // its storage is reused
+    const int32_t st = tavik::outcome::identify(s, text, o);
     if (!identified(st)) return Failure{st, tavik_session_last_error(s)};
     out.status = st;
-    out.ngrams = tavik_session_ngram_count(s);
-    const char *best = tavik_session_best_code(s);
-    if (best != nullptr) out.code = best;
-    const int32_t n = tavik_session_result_count(s);
-    out.confidence = n > 0 ? tavik_session_result_confidence(s, 0) : 0.0;
-    // Read straight from the session's record, as the accessors do: one
-    // pass over at most 64 fixed-size entries instead of three calls each.
-    const std::span<const tavik_result> scored(s->st.results, static_cast<std::size_t>(n));
-    out.results.resize(scored.size());
-    for (std::size_t i = 0; i < scored.size(); ++i) {
-        std::memcpy(out.results[i].code.data(), scored[i].code, sizeof scored[i].code);
-        out.results[i].code.back() = '\0';
-        out.results[i].distance = scored[i].distance;
+    out.ngrams = o.ngrams;
+    out.code.reset();
+    out.language.reset();
+    if (o.named) {
+        out.language = o.code;
+        if (st == TAVIK_OK) out.code = o.code;
     }
+    out.confidence = o.named ? o.confidence : 0.0;
+    out.probability = o.probability;
+    out.reliable = o.reliable;
+    out.results.clear();
+    if (o.named)
+        for (const tavik::outcome::Entry &e : o.results)
+            out.results.push_back(make_entry(e.code, e.distance));
     return std::nullopt;
 }
 
@@ -490,8 +495,13 @@ py::list results_list(const Result &r) {
     return out;
 }
 
+py::object probability_of(const Result &r) {
+    return r.probability >= 0.0 ? py::object(py::float_(r.probability)) : py::object(py::none());
+}
+
 py::tuple result_state(const Result &r) {
-    return py::make_tuple(r.code, r.confidence, r.status, r.ngrams, results_list(r));
+    return py::make_tuple(r.code, r.confidence, r.status, r.ngrams, results_list(r), r.language,
+                          r.probability, r.reliable);
 }
 
 }  // namespace
@@ -511,7 +521,10 @@ PYBIND11_MODULE(_tavik, m) {
 
     py::class_<Result>(m, "Result")
         .def_property_readonly("code", [](const Result &r) { return r.code; })
+        .def_property_readonly("language", [](const Result &r) { return r.language; })
         .def_readonly("confidence", &Result::confidence)
+        .def_property_readonly("probability", &probability_of)
+        .def_readonly("reliable", &Result::reliable)
         .def_property_readonly(
             "status",
             [](const Result &r) {
@@ -527,7 +540,10 @@ PYBIND11_MODULE(_tavik, m) {
              [](const Result &r) {
                  py::dict d;
                  d["code"] = r.code;
+                 d["language"] = r.language;
                  d["confidence"] = r.confidence;
+                 d["probability"] = probability_of(r);
+                 d["reliable"] = r.reliable;
                  d["status"] = r.status;
                  d["ngrams"] = r.ngrams;
                  d["results"] = results_list(r);
@@ -538,9 +554,10 @@ PYBIND11_MODULE(_tavik, m) {
                  if (!py::isinstance<Result>(b))
                      return py::reinterpret_borrow<py::object>(Py_NotImplemented);
                  const auto &r = b.cast<const Result &>();
-                 return py::bool_(a.code == r.code && a.confidence == r.confidence &&
-                                  a.status == r.status && a.ngrams == r.ngrams &&
-                                  a.results == r.results);
+                 return py::bool_(a.code == r.code && a.language == r.language &&
+                                  a.confidence == r.confidence && a.probability == r.probability &&
+                                  a.reliable == r.reliable && a.status == r.status &&
+                                  a.ngrams == r.ngrams && a.results == r.results);
              })
         .def("__repr__",
              [](const Result &r) {
@@ -554,9 +571,11 @@ PYBIND11_MODULE(_tavik, m) {
                  }
                  if (r.results.size() > 3) top += ", ...";
                  return "Result(code=" + py::repr(py::cast(r.code)).cast<std::string>() +
+                        ", language=" + py::repr(py::cast(r.language)).cast<std::string>() +
                         ", confidence=" + py::repr(py::float_(r.confidence)).cast<std::string>() +
-                        ", status=" + status + ", ngrams=" + std::to_string(r.ngrams) +
-                        ", results=[" + top + "])";
+                        ", probability=" + py::repr(probability_of(r)).cast<std::string>() +
+                        ", reliable=" + (r.reliable ? "True" : "False") + ", status=" + status +
+                        ", ngrams=" + std::to_string(r.ngrams) + ", results=[" + top + "])";
              })
         .def(py::pickle([](const Result &r) { return result_state(r); },
                         [](const py::tuple &t) {
@@ -568,6 +587,11 @@ PYBIND11_MODULE(_tavik, m) {
                             for (const auto &[c, d] :
                                  t[4].cast<std::vector<std::pair<std::string, double>>>())
                                 r.results.push_back(make_entry(c, d));
+                            if (t.size() >= 8) {
+                                r.language = t[5].cast<std::optional<std::string>>();
+                                r.probability = t[6].cast<double>();
+                                r.reliable = t[7].cast<bool>();
+                            }
                             return r;
                         }));
     py::object result_type = m.attr("Result");

@@ -59,6 +59,25 @@ TEXT
 TAVIK_TRAIN_DATE=2000-01-01 "$prefix/bin/tavik-train" "$tmp/corpus" "$tmp/small.tavik" \
     2>"$tmp/train.log" || fail "installed tavik-train failed: $(cat "$tmp/train.log")"
 "$prefix/bin/tavik" --version >/dev/null || fail "installed tavik --version failed"
+"$prefix/bin/tavik-train" --version >/dev/null || fail "installed tavik-train --version failed"
+
+# Bash completion goes where bash-completion looks under the prefix; the man
+# pages come with scdoc, and man renders them.
+for f in share/bash-completion/completions/tavik share/bash-completion/completions/tavik-train; do
+    [[ -e $prefix/$f ]] || fail "not installed: $f"
+    bash -n "$prefix/$f" || fail "not valid bash: $f"
+done
+if command -v scdoc >/dev/null 2>&1; then
+    for page in tavik tavik-train; do
+        f=$prefix/share/man/man1/$page.1
+        [[ -e $f ]] || fail "not installed: share/man/man1/$page.1"
+        if command -v man >/dev/null 2>&1; then
+            text=$(MANWIDTH=80 man -l "$f" 2>"$tmp/man.log") ||
+                fail "man -l $page.1 failed: $(cat "$tmp/man.log")"
+            [[ $text == *"EXIT STATUS"* ]] || fail "man -l $page.1 printed: $text"
+        fi
+    done
+fi
 
 profiles=("$tmp/small.tavik")
 default=$prefix/share/tavik/default.tavik

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "testutil.h"
+#include "yyjson.h"
 
 using tavik_test::read_file;
 using tavik_test::run_program;
@@ -176,9 +177,15 @@ INSTANTIATE_TEST_SUITE_P(
                    0,
                    ""},
         GoldenCase{"all_size_penalty", {"--all", "--size-penalty", "1", kFrench}, "", 0, ""},
+        // --json: the versioned document; --result-json: the library's own.
         GoldenCase{"json", {"--json", kEnglish}, "", 0, ""},
-        GoldenCase{"json_malformed",
-                   {"--json"},
+        GoldenCase{"json_too_short", {"--json", "the house"}, "", 1, ""},
+        GoldenCase{"json_top", {"--json", "--top", "1", kGerman}, "", 0, ""},
+        GoldenCase{"json_top_all", {"--json", "--top", "0", kGerman}, "", 0, ""},
+        GoldenCase{"all_top", {"--all", "--top", "2", kGerman}, "", 0, ""},
+        GoldenCase{"result_json", {"--result-json", kEnglish}, "", 0, ""},
+        GoldenCase{"result_json_malformed",
+                   {"--result-json"},
                    kMalformed,
                    1,
                    "tavik: standard input: bad utf8 (status 5)\n"},
@@ -189,6 +196,11 @@ INSTANTIATE_TEST_SUITE_P(
         GoldenCase{"lines_all", {"--lines", "--all", "--replace-invalid"}, kLinesInput, 1, ""},
         GoldenCase{"lines_json",
                    {"--lines", "--json"},
+                   kLinesInput,
+                   1,
+                   "tavik: line 6: bad utf8 (status 5)\n"},
+        GoldenCase{"lines_result_json",
+                   {"--lines", "--result-json"},
                    kLinesInput,
                    1,
                    "tavik: line 6: bad utf8 (status 5)\n"},
@@ -220,6 +232,155 @@ TEST(Cli, HelpAndVersion) {
     EXPECT_EQ(version.err, "");
 }
 
+// ------------------------------------------------------- option spellings
+
+struct SpellingRow {
+    std::string input;
+    std::vector<std::vector<std::string>> spellings;  // each gives the first's output
+};
+
+TEST(Cli, OptionSpellingsGiveTheSameOutput) {
+    const std::string lines = std::string(kEnglish) + "\n" + kGerman + "\nHaus\n";
+    const std::string &p = profile_path();
+    const std::vector<SpellingRow> rows = {
+        {"",
+         {{"--all", "--only", "eng,fra", kGerman},
+          {"-a", "-o", "eng,fra", kGerman},
+          {"--all", "--only=eng,fra", kGerman},
+          {"-ao", "eng,fra", kGerman},
+          {"-aoeng,fra", kGerman},
+          {kGerman, "--all", "-oeng,fra"}}},
+        {"",
+         {{"--json", "--top", "2", kFrench},
+          {"--json", "--top=2", kFrench},
+          {"--json", "-k2", kFrench},
+          {kFrench, "--json", "-k", "2"}}},
+        {lines,
+         {{"--lines", "--jobs", "2"},
+          {"-l", "-j2"},
+          {"-lj2"},
+          {"-lj", "2"},
+          {"--lines", "--jobs=2"}}},
+        {lines, {{"--file", "-"}, {"-f", "-"}, {"-f", "--", "-"}}},
+        {"", {{"--explain", "fra", kFrench}, {"-e", "fra", kFrench}, {"-efra", kFrench}}},
+        {"", {{"--explain=fra", kFrench}, {"--explain", "fra", "--", kFrench}}},
+        {"",
+         {{"--min-ngrams", "5", "--all", "Haus Kinder"},
+          {"--min-ngrams=5", "-a", "Haus Kinder"},
+          {"Haus", "--min-ngrams", "5", "Kinder", "--all"}}},
+        {"", {{"--profile", p, kGerman}, {"-p", p, kGerman}, {"--profile=" + p, kGerman}}},
+        {"", {{"--help"}, {"-h"}, {"-ah"}}},
+        {"", {{"--version"}, {"-V"}}},
+    };
+    for (const SpellingRow &row : rows) {
+        const RunResult first = tavik(row.spellings[0], row.input);
+        EXPECT_NE(first.out, "");
+        for (const std::vector<std::string> &args : row.spellings) {
+            std::string name;
+            for (const std::string &a : args) name += " " + a.substr(0, 20);
+            const RunResult r = tavik(args, row.input);
+            EXPECT_EQ(r.code, first.code) << name;
+            EXPECT_EQ(r.err, first.err) << name;
+            EXPECT_TRUE(r.out == first.out) << name << "\n" << r.out;
+        }
+    }
+    // "--lines -- -": after "--", "-" is a text, which --lines refuses.
+    EXPECT_EQ(tavik({"--lines", "--", "-"}).code, 2);
+}
+
+// ------------------------------------------------------ outcomes agree
+
+// The parsed JSON document of one --json line, with the fields the plain
+// line shows.
+struct JsonLine {
+    std::string status, language;
+    double confidence = -1;
+    bool parsed = false;
+};
+
+JsonLine parse_json_line(const std::string &line) {
+    JsonLine j;
+    yyjson_doc *doc = yyjson_read(line.data(), line.size(), 0);
+    if (doc == nullptr) return j;
+    yyjson_val *root = yyjson_doc_get_root(doc);
+    j.parsed = yyjson_get_int(yyjson_obj_get(root, "version")) == 1;
+    j.status = yyjson_get_str(yyjson_obj_get(root, "status"));
+    yyjson_val *lang = yyjson_obj_get(root, "language");
+    j.language = yyjson_is_null(lang) ? "und" : yyjson_get_str(lang);
+    j.confidence = yyjson_get_real(yyjson_obj_get(root, "confidence"));
+    yyjson_doc_free(doc);
+    return j;
+}
+
+// Plain and JSON name the same language with the same status and
+// confidence, too-short texts included.
+TEST(Cli, PlainAndJsonGiveTheSameAnswer) {
+    const std::vector<std::string> texts = {kEnglish,
+                                            kGerman,
+                                            "Haus",
+                                            "the house",
+                                            "12 34",
+                                            kMalformed,
+                                            std::string(kFrench).substr(0, 30)};
+    for (const std::vector<std::string> &settings :
+         {std::vector<std::string>{}, {"--min-margin", "100"}, {"--min-ngrams", "0"}}) {
+        for (const std::string &text : texts) {
+            std::vector<std::string> plain = settings, json = settings;
+            plain.insert(plain.end(), {"--all", text});
+            json.insert(json.end(), {"--json", text});
+            const RunResult p = tavik(plain), j = tavik(json);
+            EXPECT_EQ(p.code, j.code) << text;
+            const JsonLine doc = parse_json_line(j.out);
+            ASSERT_TRUE(doc.parsed) << j.out;
+            char conf[32];
+            std::snprintf(conf, sizeof conf, "%.4f", doc.confidence);
+            const std::string fields = doc.language + "\t" + conf + "\t" + doc.status + "\t";
+            EXPECT_TRUE(p.out.starts_with(fields)) << p.out << " vs " << j.out;
+        }
+    }
+}
+
+// Codes, file names, labels and texts that are not UTF-8 still give
+// documents that parse, with U+FFFD in place of the bad bytes.
+TEST(Cli, JsonStaysValidForBytesThatAreNotUtf8) {
+    TempDir dir;
+    const std::string path = dir.file("bad.tavik");
+    tavik_train_reset();
+    const std::vector<std::pair<const char *, const char *>> langs = {
+        {"e\xFFn", kSamples[0].text}, {"d\xC3", kSamples[1].text}, {"fra", kSamples[2].text}};
+    for (const auto &[code, text] : langs) {
+        ASSERT_EQ(tavik_train_begin(code), TAVIK_OK);
+        ASSERT_EQ(tavik_train_feed(text), TAVIK_OK);
+        ASSERT_EQ(tavik_train_end_language(), TAVIK_OK);
+    }
+    ASSERT_EQ(tavik_train_write_profile(path.c_str()), TAVIK_OK);
+    tavik_train_reset();
+    const std::string file = dir.file("\xFE\"name\".txt");
+    write_file(file, std::string(kEnglish) + "\n" + kMalformed + "\n\x01\x7F\n");
+    const std::string tsv = dir.file("set.tsv");
+    write_file(tsv, std::string("e\xFFn\t") + kEnglish + "\t\xFFlabel\n" + "x\xE2\x82\t" + kGerman +
+                        "\n");
+    const std::vector<std::vector<std::string>> runs = {
+        {"--json", "-k0", "-H", "--lines", "--file", file},
+        {"--json", "--replace-invalid", "-k0", "--lines", "--file", file, file},
+        {"--json", "-k0", kEnglish},
+        {"eval", "--json", tsv},
+    };
+    for (const std::vector<std::string> &args : runs) {
+        std::vector<std::string> full = {"--profile", path};
+        full.insert(full.end(), args.begin(), args.end());
+        const RunResult r = run_program(kTavik, full);
+        ASSERT_NE(r.out, "") << r.err;
+        std::istringstream in(r.out);
+        for (std::string line; std::getline(in, line);) {
+            yyjson_doc *doc = yyjson_read(line.data(), line.size(), 0);
+            EXPECT_NE(doc, nullptr) << line;
+            yyjson_doc_free(doc);
+        }
+        EXPECT_NE(r.out.find("\xEF\xBF\xBD"), std::string::npos) << r.out;
+    }
+}
+
 // ------------------------------------------------------------------ files
 
 TEST(Cli, FilesAreTextsInArgumentOrder) {
@@ -228,43 +389,65 @@ TEST(Cli, FilesAreTextsInArgumentOrder) {
     write_file(dir.file("b.txt"), std::string(kEnglish) + "\n\n1234\n");
     write_file(dir.file("bad.txt"), kMalformed);
 
-    // Without --lines each file is one text.
+    // Without --lines each file is one text; with several files each line
+    // starts with the file's name.
     RunResult r = tavik({"--file", dir.file("b.txt"), dir.file("bad.txt"), dir.file("a.txt")});
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.err, "tavik: " + dir.file("bad.txt") + ": bad utf8 (status 5)\n");
-    expect_golden("files.out", r.out);
+    expect_golden("files.out", replace_all(r.out, dir.path(), "@DIR@"));
 
     // "-" is standard input.
     r = tavik({"--file", "-", dir.file("b.txt")}, kGerman);
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(count_lines(r.out), 2u);
-    EXPECT_TRUE(r.out.starts_with("deu\t")) << r.out;
+    EXPECT_TRUE(r.out.starts_with("-\tdeu\t")) << r.out;
+    // One file is not named unless asked; --no-filename names none.
+    EXPECT_EQ(tavik({"--file", dir.file("b.txt")}).out, "eng\t0.8274\n");
+    EXPECT_EQ(tavik({"-Hf", dir.file("b.txt")}).out, dir.file("b.txt") + "\teng\t0.8274\n");
+    EXPECT_EQ(tavik({"--no-filename", "-f", dir.file("b.txt"), dir.file("b.txt")}).out,
+              "eng\t0.8274\neng\t0.8274\n");
 
     // With --lines the files are one stream of lines; a last line without
     // a line feed ends with its file.
     r = tavik({"--lines", "--file", dir.file("a.txt"), dir.file("b.txt")});
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.err, "");
-    expect_golden("files_lines.out", r.out);
+    expect_golden("files_lines.out", replace_all(r.out, dir.path(), "@DIR@"));
+    // JSON names the file and the line within it.
+    r = tavik({"--lines", "--json", "-j2", "--file", dir.file("a.txt"), dir.file("b.txt")});
+    expect_golden("files_lines_json.out", replace_all(r.out, dir.path(), "@DIR@"));
 }
 
-TEST(Cli, UnreadableFileStopsWithStatus2AfterTheFilesBefore) {
+// An unreadable file is named with the system's reason and skipped: the
+// files after it are still answered, and the status says something failed.
+TEST(Cli, UnreadableFileIsReportedAndTheRestAnswered) {
     TempDir dir;
     write_file(dir.file("a.txt"), kGerman);
+    write_file(dir.file("b.txt"), std::string(kFrench) + "\nHaus\n");
     const std::string missing = dir.file("missing.txt");
-    for (const std::vector<std::string> &mode :
-         {std::vector<std::string>{}, {"--lines"}, {"--lines", "--jobs", "2"}}) {
+    for (const std::vector<std::string> &mode : {std::vector<std::string>{"-j1"},
+                                                 {"-j2"},
+                                                 {"--lines", "-j1"},
+                                                 {"--lines", "--jobs", "2"},
+                                                 {"--json", "-j1"}}) {
         std::vector<std::string> args = mode;
-        args.insert(args.end(), {"--file", dir.file("a.txt"), missing, dir.file("a.txt")});
+        args.insert(args.end(),
+                    {"--file", dir.file("a.txt"), missing, dir.path(), dir.file("b.txt")});
         const RunResult r = tavik(args);
-        EXPECT_EQ(r.code, 2);
-        EXPECT_EQ(r.err, "tavik: cannot read " + missing + ": No such file or directory\n");
-        EXPECT_EQ(r.out, tavik({kGerman}).out);
+        std::string name;
+        for (const std::string &a : mode) name += a + " ";
+        EXPECT_EQ(r.code, 2) << name;
+        EXPECT_EQ(r.err, "tavik: " + missing + ": No such file or directory\ntavik: " + dir.path() +
+                             ": Is a directory\n")
+            << name;
+        expect_golden("files_unreadable_" + std::to_string(mode.size()) +
+                          (mode[0] == "--json" ? "json" : "") + ".out",
+                      replace_all(r.out, dir.path(), "@DIR@"));
     }
     const RunResult r = tavik({"--file", dir.path()});
     EXPECT_EQ(r.code, 2);
-    EXPECT_EQ(r.err, "tavik: cannot read " + dir.path() + ": Is a directory\n");
+    EXPECT_EQ(r.err, "tavik: " + dir.path() + ": Is a directory\n");
     EXPECT_EQ(r.out, "");
 }
 
@@ -370,11 +553,11 @@ TEST(Cli, EvalReportsAccuracyAndConfusions) {
     write_file(tsv, kEvalSet);
     const std::string err = "tavik: " + tsv + ":6: bad utf8 (status 5)\n";
     RunResult r = tavik({"eval", tsv});
-    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.err, err);
     expect_golden("eval.out", r.out);
     r = tavik({"eval", "--json", tsv});
-    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.err, err);
     expect_golden("eval_json.out", r.out);
     // Replacing the malformed byte lets the line be counted as right.
@@ -383,12 +566,22 @@ TEST(Cli, EvalReportsAccuracyAndConfusions) {
     expect_golden("eval_replace_invalid.out", r.out);
 }
 
-TEST(Cli, EvalOfOnlyIdentifiedTextsExitsZero) {
+// The report's accuracy is 50 %: --min-accuracy takes a fraction up to 1,
+// a percentage above it or with a percent sign.
+TEST(Cli, EvalMinAccuracyDecidesTheExitStatus) {
     TempDir dir;
-    write_file(dir.file("ok.tsv"), std::string("deu\t") + kGerman + "\nfra\t" + kGerman + "\n");
-    const RunResult r = tavik({"eval", dir.file("ok.tsv")});
-    EXPECT_EQ(r.code, 0) << r.out;
-    EXPECT_EQ(r.err, "");
+    write_file(dir.file("half.tsv"), std::string("deu\t") + kGerman + "\nfra\t" + kGerman + "\n");
+    const struct {
+        const char *min;
+        int code;
+    } cases[] = {{"0.5", 0}, {"0.51", 1}, {"50", 0}, {"50.5", 1},
+                 {"50%", 0}, {"1%", 0},   {"1", 1},  {"0", 0}};
+    for (const auto &c : cases) {
+        const RunResult r = tavik({"eval", "--min-accuracy", c.min, dir.file("half.tsv")});
+        EXPECT_EQ(r.code, c.code) << c.min;
+        EXPECT_EQ(r.err, "") << c.min;
+        EXPECT_TRUE(r.out.starts_with("texts 2  correct 1  accuracy 50.00%")) << r.out;
+    }
 }
 
 // ---------------------------------------------------------- usage errors
@@ -466,10 +659,26 @@ TEST(Cli, UsageAndInputErrorsExit2WithOneLine) {
         {{"eval"}, "tavik: eval needs one FILE.tsv (try --help)\n"},
         {{"eval", "a.tsv", "b.tsv"}, "tavik: eval needs one FILE.tsv (try --help)\n"},
         {{"eval", "--lines", "a.tsv"},
-         "tavik: eval takes only --json, --replace-invalid, --profile and settings (try --help)\n"},
-        {{"eval", "@DIR@/none.tsv"},
-         "tavik: cannot read @DIR@/none.tsv: No such file or directory\n"},
-        {{"eval", "@DIR@"}, "tavik: cannot read @DIR@: Is a directory\n"},
+         "tavik: eval takes only --json, --min-accuracy, --replace-invalid, --profile, --only "
+         "and settings (try --help)\n"},
+        {{"eval", "--min-accuracy", "101", "a.tsv"},
+         "tavik: --min-accuracy needs a fraction (0.95) or a percentage (95, 95%), not '101' "
+         "(try --help)\n"},
+        {{"--min-accuracy", "0.9", "text"},
+         "tavik: --min-accuracy applies to eval only (try --help)\n"},
+        {{"--top", "-1", "--json", "text"},
+         "tavik: --top needs a number of 0 or more, not '-1' (try --help)\n"},
+        {{"-k", "2", "text"}, "tavik: --top needs --json or --all (try --help)\n"},
+        {{"--all=1", "text"}, "tavik: --all takes no value (try --help)\n"},
+        {{"-lx", "text"}, "tavik: unknown option -x (try --help)\n"},
+        {{"--line", "text"}, "tavik: unknown option --line (try --help)\n"},
+        {{"-lj"}, "tavik: -j needs a number (try --help)\n"},
+        {{"--jobs=0", "-l"}, "tavik: --jobs needs 1 to 256 (try --help)\n"},
+        {{"-H", "text"}, "tavik: --with-filename needs --file (try --help)\n"},
+        {{"--result-json", "--explain", "eng"},
+         "tavik: --json and --explain exclude each other (try --help)\n"},
+        {{"eval", "@DIR@/none.tsv"}, "tavik: @DIR@/none.tsv: No such file or directory\n"},
+        {{"eval", "@DIR@"}, "tavik: @DIR@: Is a directory\n"},
         {{"eval", "@DIR@/notab.tsv"},
          "tavik: @DIR@/notab.tsv:2: expected CODE<TAB>TEXT[<TAB>LABEL]\n"},
     };

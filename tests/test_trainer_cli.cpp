@@ -477,6 +477,8 @@ TEST(TrainerCli, LicenceOption) {
         {{corpus, "--licence", "between", out}, "between"},
         {{corpus, out, "--licence", "after"}, "after"},
         {{"--licence", "", "--", corpus, out}, ""},
+        {{"--licence=CC0-1.0", corpus, out}, "CC0-1.0"},
+        {{corpus, "--licence=a=b", out}, "a=b"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.licence);
@@ -502,6 +504,10 @@ TEST(TrainerCli, OptionErrorsAndHelp) {
          "tavik-train: missing text after --licence\n" + usage},
         {{"--licence", "two\nlines", tmp.path(), tmp.file("o")},
          "tavik-train: --licence takes one line of at most 65535 bytes\n"},
+        {{"-x", tmp.path(), tmp.file("o")}, "tavik-train: unknown option -x\n" + usage},
+        {{"--nfc=1", tmp.path(), tmp.file("o")}, "tavik-train: --nfc takes no value\n" + usage},
+        {{"--licen", "x", tmp.path(), tmp.file("o")},
+         "tavik-train: unknown option --licen\n" + usage},
     };
     for (const auto &c : cases) {
         const Outcome r = run_trainer(c.args);
@@ -516,6 +522,13 @@ TEST(TrainerCli, OptionErrorsAndHelp) {
               std::string::npos)
         << help.out;
     EXPECT_NE(help.out.find("--follow-links"), std::string::npos);
+    EXPECT_EQ(run_trainer({"-h"}).out, help.out);
+    EXPECT_EQ(run_trainer({tmp.path(), "--help", tmp.file("o")}).out, help.out);
+    for (const char *version : {"--version", "-V"}) {
+        const Outcome v = run_trainer({version});
+        EXPECT_EQ(v.code, 0);
+        EXPECT_EQ(v.out, std::string("tavik-train ") + tavik_version() + "\n");
+    }
     EXPECT_TRUE(fs::is_empty(tmp.path()));
 }
 

@@ -4,13 +4,16 @@
 
 #include "cli_output.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <sched.h>
 #include <thread>
 #include <unistd.h>
@@ -18,12 +21,15 @@
 
 #include "tavik/tavik_session.h"
 #include "tavik/utf8.h"
+#include "yyjson.h"
 
 namespace tavik::cli {
 
 // ----------------------------------------------------------------- Output
 
-Output &Output::put_json_string(std::string_view s) {
+Output &Output::put_json_string(std::string_view text) {
+    // Bytes that are not UTF-8 become U+FFFD: the document stays JSON.
+    const std::string s = outcome::valid_utf8(text);
     buf_.push_back('"');
     for (const char c : s) {
         const auto u = static_cast<unsigned char>(c);
@@ -83,90 +89,107 @@ bool Output::flush() {
 
 // ------------------------------------------------------------- Identifier
 
-int32_t Identifier::identify(std::string_view text) {
-    text_ = text;
-    if (replace_invalid_) {
-        buf_.assign(text);
-        const auto *p = reinterpret_cast<const unsigned char *>(buf_.data());
-        size_t i = 0;
-        while (i < buf_.size()) {
-            uint32_t cp;
-            const int32_t n = tavik_utf8_decode(p + i, buf_.size() - i, &cp);
-            if (n > 0) {
-                i += static_cast<size_t>(n);
-            } else {
-                buf_[i] = ' ';
-                ++i;
-            }
+std::string_view Identifier::prepare(std::string_view text) {
+    if (!replace_invalid_) return text;
+    buf_.assign(text);
+    const auto *p = reinterpret_cast<const unsigned char *>(buf_.data());
+    size_t i = 0;
+    while (i < buf_.size()) {
+        uint32_t cp;
+        const int32_t n = tavik_utf8_decode(p + i, buf_.size() - i, &cp);
+        if (n > 0) {
+            i += static_cast<size_t>(n);
+        } else {
+            buf_[i] = ' ';
+            ++i;
         }
-        text_ = buf_;
     }
-    const int32_t rc = tavik_session_identify(session_, text_.data(), text_.size());
-    const bool scored = rc == TAVIK_OK || rc == TAVIK_AMBIGUOUS;
-    if (scored && decided_by_script(session_)) return rc;
-    return scored && tavik_session_ngram_count(session_) == 0 ? TAVIK_TOO_FEW_NGRAMS : rc;
+    return buf_;
 }
 
-bool decided_by_script(const tavik_session *s) {
-    return tavik_session_status(s) == TAVIK_OK && tavik_session_ngram_count(s) == 0 &&
-           tavik_session_script(s) >= 0 && tavik_session_result_count(s) == 1 &&
-           tavik_session_result_distance(s, 0) == 0.0 &&
-           tavik_session_result_confidence(s, 0) == 1.0;
+int32_t Identifier::identify(std::string_view text, long keep) {
+    return outcome::identify(session_, prepare(text), outcome_, keep);
+}
+
+int32_t Identifier::identify_plain(std::string_view text) {
+    const std::string_view t = prepare(text);
+    return tavik_session_identify(session_, t.data(), t.size());
+}
+
+void Identifier::write_plain(Output &out, const Origin &origin, bool all, long top) const {
+    const outcome::Outcome &o = outcome_;
+    if (origin.file != nullptr) out.put_field(origin.file).put('\t');
+    if (o.named)
+        out.put_field(o.code).put('\t').put_fixed4(o.confidence);
+    else
+        out.put("und\t").put_fixed4(0.0);
+    if (all) {
+        out.put('\t').put(outcome::status_word(o.status)).put('\t');
+        const size_t n =
+            top <= 0 ? o.results.size() : std::min(o.results.size(), static_cast<size_t>(top));
+        for (size_t i = 0; o.named && i < n; ++i) {
+            if (i > 0) out.put(' ');
+            out.put_field(o.results[i].code).put(':').put_fixed4(o.results[i].distance);
+        }
+    } else if (o.status != TAVIK_OK) {
+        out.put('\t').put(outcome::status_word(o.status));
+        if (o.status == TAVIK_UNSUPPORTED_SCRIPT && o.script >= 0)
+            out.put('\t').put(tavik_script_name(o.script));
+    }
+    out.put('\n');
 }
 
 namespace {
 
-const char *status_word(int32_t rc) {
-    switch (rc) {
-    case TAVIK_OK:
-        return "ok";
-    case TAVIK_AMBIGUOUS:
-        return "ambiguous";
-    case TAVIK_TOO_FEW_NGRAMS:
-        return "too-short";
-    case TAVIK_BAD_UTF8:
-        return "bad-utf8";
-    case TAVIK_UNSUPPORTED_SCRIPT:
-        return "unsupported-script";
-    default:
-        return "error";
-    }
+yyjson_mut_val *json_text(yyjson_mut_doc *doc, std::string_view s) {
+    const std::string v = outcome::valid_utf8(s);
+    return yyjson_mut_strncpy(doc, v.data(), v.size());
 }
 
 }  // namespace
 
-void Identifier::write_plain(Output &out, int32_t rc, bool all) {
-    tavik_session *s = session_;
-    // A text too short to be identified still gets its closest language,
-    // scored with the n-gram minimum lifted for this one call.
-    if (rc == TAVIK_TOO_FEW_NGRAMS && tavik_session_ngram_count(s) > 0) {
-        tavik_session_set_min_ngrams(s, 0);
-        tavik_session_identify(s, text_.data(), text_.size());
-        tavik_session_set_min_ngrams(s, min_ngrams_);
-    }
-    const bool scored = ((rc == TAVIK_OK || rc == TAVIK_AMBIGUOUS || rc == TAVIK_TOO_FEW_NGRAMS) &&
-                         tavik_session_ngram_count(s) > 0 && tavik_session_result_count(s) > 0) ||
-                        (rc == TAVIK_OK && decided_by_script(s));
-    if (scored)
-        out.put_field(tavik_session_result_code(s, 0))
-            .put('\t')
-            .put_fixed4(tavik_session_result_confidence(s, 0));
+void Identifier::write_json(Output &out, const Origin &origin, long top) const {
+    const outcome::Outcome &o = outcome_;
+    yyjson_mut_doc *doc = yyjson_mut_doc_new(nullptr);
+    if (doc == nullptr) throw std::bad_alloc();
+    yyjson_mut_val *root = yyjson_mut_obj(doc);
+    yyjson_mut_doc_set_root(doc, root);
+    yyjson_mut_obj_add_int(doc, root, "version", kJsonVersion);
+    if (origin.file != nullptr)
+        yyjson_mut_obj_add_val(doc, root, "file", json_text(doc, origin.file));
+    if (origin.line > 0) yyjson_mut_obj_add_int(doc, root, "line", origin.line);
+    yyjson_mut_obj_add_str(doc, root, "status", outcome::status_word(o.status));
+    yyjson_mut_obj_add_int(doc, root, "status_code", o.status);
+    if (o.status == TAVIK_UNSUPPORTED_SCRIPT && o.script >= 0)
+        yyjson_mut_obj_add_str(doc, root, "script", tavik_script_name(o.script));
+    if (o.named)
+        yyjson_mut_obj_add_val(doc, root, "language", json_text(doc, o.code));
     else
-        out.put("und\t").put_fixed4(0.0);
-    if (all) {
-        out.put('\t').put(status_word(rc)).put('\t');
-        for (int32_t i = 0; scored && i < tavik_session_result_count(s); ++i) {
-            if (i > 0) out.put(' ');
-            out.put_field(tavik_session_result_code(s, i))
-                .put(':')
-                .put_fixed4(tavik_session_result_distance(s, i));
-        }
-    } else if (rc != TAVIK_OK) {
-        out.put('\t').put(status_word(rc));
-        if (rc == TAVIK_UNSUPPORTED_SCRIPT)
-            out.put('\t').put(tavik_script_name(tavik_session_script(s)));
+        yyjson_mut_obj_add_null(doc, root, "language");
+    if (o.probability >= 0.0)
+        yyjson_mut_obj_add_real(doc, root, "probability", o.probability);
+    else
+        yyjson_mut_obj_add_null(doc, root, "probability");
+    yyjson_mut_obj_add_bool(doc, root, "reliable", o.reliable);
+    yyjson_mut_obj_add_real(doc, root, "confidence", o.named ? o.confidence : 0.0);
+    yyjson_mut_obj_add_int(doc, root, "ngrams", o.ngrams);
+    yyjson_mut_val *results = yyjson_mut_arr(doc);
+    const size_t n = !o.named   ? 0
+                     : top <= 0 ? o.results.size()
+                                : std::min(o.results.size(), static_cast<size_t>(top));
+    for (size_t i = 0; i < n; ++i) {
+        yyjson_mut_val *r = yyjson_mut_obj(doc);
+        yyjson_mut_obj_add_val(doc, r, "language", json_text(doc, o.results[i].code));
+        yyjson_mut_obj_add_real(doc, r, "distance", o.results[i].distance);
+        yyjson_mut_arr_append(results, r);
     }
-    out.put('\n');
+    yyjson_mut_obj_add_val(doc, root, "results", results);
+    size_t len = 0;
+    char *text = yyjson_mut_write(doc, YYJSON_WRITE_INF_AND_NAN_AS_NULL, &len);
+    yyjson_mut_doc_free(doc);
+    if (text == nullptr) throw std::bad_alloc();
+    out.put(std::string_view(text, len)).put('\n');
+    std::free(text);
 }
 
 // ------------------------------------------------------------------ lines

@@ -13,9 +13,14 @@
 #include <utility>
 #include <vector>
 
+#include "outcome.h"
 #include "tavik/tavik_session.h"
 
 namespace tavik::cli {
+
+// The "version" of the JSON Lines document of `tavik --json`: raised when
+// a field changes meaning or goes away, not when one is added.
+constexpr int kJsonVersion = 1;
 
 // A large output buffer over a FILE*: one fwrite per 64 KiB, so that
 // streaming millions of short lines is not bound by the stream's locking.
@@ -40,6 +45,7 @@ public:
         return *this;
     }
     Output &put(long v) { return put(std::string_view(std::to_string(v))); }
+    // A JSON string; bytes that are not UTF-8 become U+FFFD.
     Output &put_json_string(std::string_view s);
     // A profile text (code, meta key or value) on a tab-separated line: tab,
     // line feed, carriage return and backslash are written as \t, \n, \r
@@ -58,33 +64,44 @@ private:
     bool ok_ = true;
 };
 
+// Where a text's output line comes from, for the lines that name it:
+// `file` is shown when not null, `line` (from 1) in JSON when positive.
+struct Origin {
+    const char *file = nullptr;
+    long line = 0;
+};
+
 // Prepares texts and identifies them with one session.  With
 // replace_invalid every byte that does not start a well-formed UTF-8
 // sequence becomes a space (a NUL byte is a separator to the session
-// anyway).  `min_ngrams` is the session's setting, lifted for a second look
-// at texts too short to be identified.  A text without any n-gram is too
-// short whatever min_ngrams says: there is nothing to compare, so no
-// language is named.
-// True when a bundle named the language of the session's last text by its
-// script alone (one result, no n-grams).
-bool decided_by_script(const tavik_session *s);
-
+// anyway).  What an answer is comes from outcome.h, shared with the
+// Python module.
 class Identifier {
 public:
-    Identifier(tavik_session *session, bool replace_invalid, int32_t min_ngrams)
-        : session_(session), replace_invalid_(replace_invalid), min_ngrams_(min_ngrams) {}
-    int32_t identify(std::string_view text);
-    // CODE<TAB>CONFIDENCE[<TAB>MARK], or with `all` always the status word
-    // and then every language's distance as CODE:DISTANCE.
-    void write_plain(Output &out, int32_t rc, bool all);
+    Identifier(tavik_session *session, bool replace_invalid)
+        : session_(session), replace_invalid_(replace_invalid) {}
+    // The full outcome (see outcome::identify) with the `keep` closest
+    // results (all for keep <= 0); its status.
+    int32_t identify(std::string_view text, long keep = 0);
+    // The session's own identification only, for the explanation document.
+    int32_t identify_plain(std::string_view text);
+    // [FILE<TAB>]CODE<TAB>CONFIDENCE[<TAB>MARK], or with `all` always the
+    // status word and then the distances of the `top` closest languages
+    // (all for top <= 0) as CODE:DISTANCE.
+    void write_plain(Output &out, const Origin &origin, bool all, long top) const;
+    // One line of the versioned JSON Lines document (docs/cli-json.md)
+    // with the `top` closest languages (all for top <= 0).
+    void write_json(Output &out, const Origin &origin, long top) const;
+    const outcome::Outcome &outcome() const { return outcome_; }
     tavik_session *session() const { return session_; }
 
 private:
+    std::string_view prepare(std::string_view text);
+
     tavik_session *session_;
     bool replace_invalid_;
-    int32_t min_ngrams_;
-    std::string_view text_;  // the text identified last, in buf_ or the caller's
     std::string buf_;
+    outcome::Outcome outcome_;
 };
 
 using LineFn = std::function<void(std::string_view line, long number)>;

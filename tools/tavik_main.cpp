@@ -5,11 +5,14 @@
 // labelled set.
 //
 // Output of a plain identification, one line per text:
-//     CODE <TAB> CONFIDENCE [<TAB> MARK]
-// MARK is absent for a clear answer; "ambiguous" or "too-short" name the
-// closest language all the same, or "und" when the text has no n-gram;
-// "bad-utf8" and "error" come with "und".  Exit status: 0 when every text
-// was identified, 1 when some text was not, 2 for usage or I/O errors.
+//     [FILE <TAB>] CODE <TAB> CONFIDENCE [<TAB> MARK]
+// FILE comes with several files (or -H).  MARK is absent for a clear
+// answer; "ambiguous" or "too-short" name the closest language all the
+// same, or "und" when the text has no n-gram; "bad-utf8" and "error" come
+// with "und".  --json writes the versioned JSON Lines document of
+// docs/cli-json.md instead.  Both come from one outcome (outcome.h).
+// Exit status: 0 when every text was identified, 1 when some text was not,
+// 2 for usage errors or an input that could not be read.
 
 #include <algorithm>
 #include <cerrno>
@@ -18,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <getopt.h>
 #include <map>
 #include <memory>
 #include <new>
@@ -41,46 +45,64 @@ namespace {
 
 constexpr const char *kUsage =
     "usage: tavik [options] [TEXT...]\n"
-    "       tavik [options] --file FILE...\n"
-    "       tavik eval [--json] [options] FILE.tsv\n"
+    "       tavik [options] -f FILE...\n"
+    "       tavik eval [options] FILE.tsv\n"
     "\n"
     "Names the language of a UTF-8 text: the words given as arguments form one\n"
-    "text; without arguments standard input is read whole.  (\"tavik -- eval\"\n"
-    "identifies the word \"eval\".)\n"
+    "text; without arguments standard input is read whole.  Options may stand\n"
+    "anywhere; \"--\" ends them (\"tavik -- eval\" identifies the word \"eval\").\n"
+    "A long option takes its value as --opt VALUE or --opt=VALUE, a short one\n"
+    "as -j 4 or -j4; short options bundle (-lfj2).  Long names are not\n"
+    "abbreviated.\n"
     "\n"
     "Input:\n"
-    "  --file            every remaining argument is a file (\"-\": standard input),\n"
-    "                    each one text; one output line per file, in order\n"
-    "  --lines           every input line is a text; one output line per input line\n"
-    "  --replace-invalid replace malformed UTF-8 by spaces instead of reporting it\n"
-    "  -j, --jobs N      with --lines or --file: N threads sharing one profile, output\n"
-    "                    in input order (default: the processors this process may use)\n"
+    "  -f, --file           every argument is a file (\"-\": standard input), each\n"
+    "                       one text; an unreadable file is reported and skipped\n"
+    "  -l, --lines          every input line is a text; one output line per line\n"
+    "  -H, --with-filename  start each line with the file's name and a tab (the\n"
+    "                       default with several files)\n"
+    "      --no-filename    never name the file\n"
+    "      --replace-invalid  replace malformed UTF-8 by spaces instead of\n"
+    "                       reporting it\n"
+    "  -j, --jobs N         with --lines or --file: N threads sharing one profile,\n"
+    "                       output in input order (default: the processors this\n"
+    "                       process may use)\n"
     "NUL bytes count as spaces.\n"
     "Output (default: CODE<TAB>CONFIDENCE[<TAB>ambiguous|too-short|bad-utf8|error]):\n"
     "  ambiguous and too-short still name the closest language; a text without\n"
     "  any n-gram, malformed UTF-8 or another failure give \"und\".\n"
-    "  Tab, line feed, carriage return and backslash in a code are written as\n"
-    "  \\t, \\n, \\r and \\\\, as --list writes them: one line per text.\n"
-    "  --json            the result document per text (JSON Lines with --lines)\n"
-    "  --all             add the status word and every language's distance\n"
-    "                    (CODE:DISTANCE, closest first)\n"
-    "  --explain CODE    the explanation document of language CODE per text\n"
-    "  --list            the profile's identifier, languages and meta pairs\n"
+    "  Tab, line feed, carriage return and backslash in a code or file name are\n"
+    "  written as \\t, \\n, \\r and \\\\, as --list writes them: one line per text.\n"
+    "      --json           one line of the versioned JSON document per text:\n"
+    "                       status, language, probability, reliable, confidence,\n"
+    "                       n-grams and the closest languages (see man tavik)\n"
+    "  -k, --top K          languages listed by --json (default 3) and --all\n"
+    "                       (default all); 0 lists all\n"
+    "      --result-json    the library's own result document per text\n"
+    "  -a, --all            add the status word and the languages' distances\n"
+    "                       (CODE:DISTANCE, closest first)\n"
+    "  -e, --explain CODE   the explanation document of language CODE per text\n"
+    "      --list           the profile's identifier, languages and meta pairs\n"
     "Profile and settings:\n"
-    "  --profile FILE    use FILE instead of the embedded profile\n"
-    "  --only CODES      consider only these languages (comma-separated codes)\n"
+    "  -p, --profile FILE   use FILE instead of the embedded profile\n"
+    "  -o, --only CODES     consider only these languages (comma-separated codes)\n"
     "  --min-ngrams N  --min-margin X  --size-penalty 0|1  --max-ngram-length 1..7\n"
     "  --max-distribution N  --occurrence-threshold N\n"
-    "  --help, --version\n"
+    "  -h, --help           this text;  -V, --version  the version\n"
     "\n"
     "eval reads lines CODE<TAB>TEXT[<TAB>LABEL] and reports accuracy overall, per\n"
-    "language and per label, the share of ambiguous, too-short and malformed\n"
-    "texts (all counted as wrong), and the most frequent confusions; shares are\n"
-    "in percent.\n"
-    "Exit status: 0 every text identified, 1 some text not (ambiguous, too\n"
-    "short, malformed), 2 usage or I/O error.\n";
+    "language, per script (the text's dominant one) and per label, the share of\n"
+    "ambiguous, too-short and malformed texts (all counted as wrong), and the\n"
+    "most frequent confusions; shares are in percent.\n"
+    "      --min-accuracy X  exit 1 when the accuracy is below X: a fraction up\n"
+    "                       to 1 (0.95), a percentage above 1 (95) or with %\n"
+    "                       (95%)\n"
+    "Exit status: 0 every text identified (eval: the report was written); 1 some\n"
+    "text not identified (ambiguous, too short, malformed; eval: accuracy below\n"
+    "--min-accuracy); 2 usage error, or an input that could not be read (the\n"
+    "other files are still answered).\n";
 
-enum class Mode { Plain, Json, Explain };
+enum class Mode { Plain, Json, ResultJson, Explain };
 
 // One setting from the command line, already checked.
 struct Setting {
@@ -98,7 +120,10 @@ struct Options {
     bool list = false;
     bool replace_invalid = false;
     bool eval = false;
-    int jobs = 0;  // 0: as many as the processors this process may use
+    int with_filename = -1;              // -1: with several files
+    long top = -1;                       // -1: not given
+    std::optional<double> min_accuracy;  // a fraction
+    int jobs = 0;                        // 0: as many as the processors this process may use
     const char *profile = nullptr;
     const char *only = nullptr;  // candidate languages
     const char *explain_code = nullptr;
@@ -144,102 +169,257 @@ bool parse_double(const char *s, double *out) {
     return true;
 }
 
-struct SettingOption {
+// "0.95", "95" and "95%" all mean 95 %: a value up to 1 is a fraction.
+bool parse_accuracy(const char *s, double *out) {
+    std::string text = s;
+    const bool percent = !text.empty() && text.back() == '%';
+    if (percent) text.pop_back();
+    double v;
+    if (!parse_double(text.c_str(), &v) || v < 0.0) return false;
+    if (percent || v > 1.0) v /= 100.0;
+    if (v > 1.0) return false;
+    *out = v;
+    return true;
+}
+
+// ---------------------------------------------------------------- options
+
+// Every option of the command, in one table: getopt_long's long options
+// and short letters are made from it.
+enum OptionId : int {
+    kFile = 256,
+    kLines,
+    kWithFilename,
+    kNoFilename,
+    kReplaceInvalid,
+    kJobs,
+    kJson,
+    kTop,
+    kResultJson,
+    kAll,
+    kExplain,
+    kList,
+    kProfile,
+    kOnly,
+    kSetting,  // setting_id(Setting::Kind)
+    kMinAccuracy = kSetting + 16,
+    kHelp,
+    kVersion,
+};
+
+constexpr int setting_id(Setting::Kind kind) { return kSetting + static_cast<int>(kind); }
+
+struct OptionSpec {
     const char *name;
-    Setting::Kind kind;
-    long lo, hi;
-    const char *wants;
+    char letter;        // 0: long only
+    const char *wants;  // what the value must be, nullptr: no value
+    int id;
+    long lo = 0, hi = 0;  // for integer settings
 };
 
-constexpr SettingOption kSettings[] = {
-    {"--min-ngrams", Setting::MinNgrams, INT32_MIN, INT32_MAX, "an integer"},
-    {"--min-margin", Setting::MinMargin, 0, 0, "a number"},
-    {"--size-penalty", Setting::SizePenalty, 0, 1, "0 or 1"},
-    {"--max-ngram-length", Setting::MaxNgramLength, 1, 7, "1 to 7"},
-    {"--max-distribution", Setting::MaxDistribution, 1, INT32_MAX, "a positive integer"},
-    {"--occurrence-threshold", Setting::Threshold, 0, INT32_MAX, "an integer of 0 or more"},
+constexpr OptionSpec kOptions[] = {
+    {"file", 'f', nullptr, kFile},
+    {"lines", 'l', nullptr, kLines},
+    {"with-filename", 'H', nullptr, kWithFilename},
+    {"no-filename", 0, nullptr, kNoFilename},
+    {"replace-invalid", 0, nullptr, kReplaceInvalid},
+    {"jobs", 'j', "a number", kJobs},
+    {"json", 0, nullptr, kJson},
+    {"top", 'k', "a number", kTop},
+    {"result-json", 0, nullptr, kResultJson},
+    {"all", 'a', nullptr, kAll},
+    {"explain", 'e', "a language code", kExplain},
+    {"list", 0, nullptr, kList},
+    {"profile", 'p', "a file", kProfile},
+    {"only", 'o', "language codes", kOnly},
+    {"min-ngrams", 0, "an integer", setting_id(Setting::MinNgrams), INT32_MIN, INT32_MAX},
+    {"min-margin", 0, "a number", setting_id(Setting::MinMargin)},
+    {"size-penalty", 0, "0 or 1", setting_id(Setting::SizePenalty), 0, 1},
+    {"max-ngram-length", 0, "1 to 7", setting_id(Setting::MaxNgramLength), 1, 7},
+    {"max-distribution", 0, "a positive integer", setting_id(Setting::MaxDistribution), 1,
+     INT32_MAX},
+    {"occurrence-threshold", 0, "an integer of 0 or more", setting_id(Setting::Threshold), 0,
+     INT32_MAX},
+    {"min-accuracy", 0, "a fraction or percentage", kMinAccuracy},
+    {"help", 'h', nullptr, kHelp},
+    {"version", 'V', nullptr, kVersion},
 };
 
-const SettingOption *find_setting(std::string_view arg) {
-    for (const SettingOption &s : kSettings)
-        if (arg == s.name) return &s;
+const OptionSpec *spec_of(int id) {
+    for (const OptionSpec &s : kOptions)
+        if (s.id == id || (s.letter != 0 && s.letter == id)) return &s;
     return nullptr;
 }
 
-Options parse_args(int argc, char **argv) {
-    Options o;
-    bool only_args = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view a = argv[i];
-        auto value = [&](const char *what) -> const char * {
-            if (i + 1 >= argc) usage_error(std::string(a) + " needs " + what);
-            return argv[++i];
-        };
-        if (only_args || a.empty() || a[0] != '-' || a == "-") {
-            // "eval" in the place of the first text names the evaluation.
-            if (!only_args && !o.eval && o.args.empty() && a == "eval")
-                o.eval = true;
-            else
-                o.args.push_back(argv[i]);
-        } else if (a == "--") {
-            only_args = true;
-        } else if (a == "--help" || a == "-h") {
-            std::fputs(kUsage, stdout);
-            std::exit(std::fflush(stdout) == 0 ? 0 : 2);
-        } else if (a == "--version") {
-            std::printf("tavik %s\n", tavik_version());
-            std::exit(std::fflush(stdout) == 0 ? 0 : 2);
-        } else if (a == "--json") {
-            if (o.mode == Mode::Explain) usage_error("--json and --explain exclude each other");
-            o.mode = Mode::Json;
-        } else if (a == "--all") {
-            o.all = true;
-        } else if (a == "--lines") {
-            o.lines = true;
-        } else if (a == "--file") {
-            o.files = true;
-        } else if (a == "--list") {
-            o.list = true;
-        } else if (a == "--replace-invalid") {
-            o.replace_invalid = true;
-        } else if (a == "--profile") {
-            o.profile = value("a file");
-        } else if (a == "--explain") {
-            if (o.mode == Mode::Json) usage_error("--json and --explain exclude each other");
-            o.mode = Mode::Explain;
-            o.explain_code = value("a language code");
-        } else if (a == "--only") {
-            o.only = value("language codes");
-        } else if (a == "--jobs" || a == "-j") {
-            long n;
-            if (!parse_int(value("a number"), 1, 256, &n))
-                usage_error(std::string(a) + " needs 1 to 256");
-            o.jobs = static_cast<int>(n);
-        } else if (const SettingOption *opt = find_setting(a)) {
-            const char *text = value(opt->wants);
-            Setting s{opt->kind};
-            const bool ok = opt->kind == Setting::MinMargin
-                                ? parse_double(text, &s.x)
-                                : parse_int(text, opt->lo, opt->hi, &s.n);
-            if (!ok) usage_error(std::string(a) + " needs " + opt->wants + ", not '" + text + "'");
-            o.settings.push_back(s);
-        } else {
-            usage_error("unknown option " + std::string(a));
+// getopt_long's tables, made from kOptions.  "+" stops at the first
+// argument that is no option, so that "--" and the place of "eval" can be
+// told; ":" reports a missing value apart from an unknown option.
+struct GetoptTables {
+    std::vector<option> longs;
+    std::string shorts = "+:";
+    GetoptTables() {
+        for (const OptionSpec &s : kOptions) {
+            const int has_arg = s.wants != nullptr ? required_argument : no_argument;
+            longs.push_back({s.name, has_arg, nullptr, s.letter != 0 ? s.letter : s.id});
+            if (s.letter != 0) {
+                shorts += s.letter;
+                if (s.wants != nullptr) shorts += ':';
+            }
         }
+        longs.push_back({nullptr, 0, nullptr, 0});
     }
+};
+
+// The option as it was written, for messages: "--jobs" or "-j".
+std::string spelling(const char *arg, int letter) {
+    const std::string_view a = arg;
+    if (a.starts_with("--")) return std::string(a.substr(0, a.find('=')));
+    return std::string("-") + static_cast<char>(letter);
+}
+
+void set_mode(Options &o, Mode mode) {
+    const bool json = o.mode == Mode::Json || o.mode == Mode::ResultJson;
+    if ((json && mode == Mode::Explain) || (o.mode == Mode::Explain && mode != Mode::Explain))
+        usage_error("--json and --explain exclude each other");
+    o.mode = mode;
+}
+
+void apply_option(Options &o, const OptionSpec &spec, const std::string &name, const char *value) {
+    switch (spec.id) {
+    case kFile:
+        o.files = true;
+        return;
+    case kLines:
+        o.lines = true;
+        return;
+    case kWithFilename:
+        o.with_filename = 1;
+        return;
+    case kNoFilename:
+        o.with_filename = 0;
+        return;
+    case kReplaceInvalid:
+        o.replace_invalid = true;
+        return;
+    case kJobs: {
+        long n;
+        if (!parse_int(value, 1, 256, &n)) usage_error(name + " needs 1 to 256");
+        o.jobs = static_cast<int>(n);
+        return;
+    }
+    case kJson:
+        set_mode(o, Mode::Json);
+        return;
+    case kResultJson:
+        set_mode(o, Mode::ResultJson);
+        return;
+    case kTop:
+        if (!parse_int(value, 0, INT32_MAX, &o.top))
+            usage_error(name + " needs a number of 0 or more, not '" + value + "'");
+        return;
+    case kAll:
+        o.all = true;
+        return;
+    case kExplain:
+        set_mode(o, Mode::Explain);
+        o.explain_code = value;
+        return;
+    case kList:
+        o.list = true;
+        return;
+    case kProfile:
+        o.profile = value;
+        return;
+    case kOnly:
+        o.only = value;
+        return;
+    case kMinAccuracy: {
+        double x;
+        if (!parse_accuracy(value, &x))
+            usage_error(name + " needs a fraction (0.95) or a percentage (95, 95%), not '" + value +
+                        "'");
+        o.min_accuracy = x;
+        return;
+    }
+    case kHelp:
+        std::fputs(kUsage, stdout);
+        std::exit(std::fflush(stdout) == 0 ? 0 : 2);
+    case kVersion:
+        std::printf("tavik %s\n", tavik_version());
+        std::exit(std::fflush(stdout) == 0 ? 0 : 2);
+    default:
+        break;
+    }
+    Setting s{static_cast<Setting::Kind>(spec.id - kSetting)};
+    const bool ok = s.kind == Setting::MinMargin ? parse_double(value, &s.x)
+                                                 : parse_int(value, spec.lo, spec.hi, &s.n);
+    if (!ok) usage_error(name + " needs " + spec.wants + ", not '" + value + "'");
+    o.settings.push_back(s);
+}
+
+void check_options(const Options &o) {
     if (o.eval) {
         if (o.args.size() != 1) usage_error("eval needs one FILE.tsv");
         if (o.mode == Mode::Explain) usage_error("eval does not take --explain");
-        if (o.all || o.lines || o.files || o.list || o.jobs > 1)
-            usage_error("eval takes only --json, --replace-invalid, --profile and settings");
-        return o;
+        if (o.all || o.lines || o.files || o.list || o.jobs > 1 || o.top >= 0 ||
+            o.mode == Mode::ResultJson || o.with_filename >= 0)
+            usage_error("eval takes only --json, --min-accuracy, --replace-invalid, --profile, "
+                        "--only and settings");
+        return;
     }
+    if (o.min_accuracy) usage_error("--min-accuracy applies to eval only");
     if (o.list && (!o.args.empty() || o.files || o.lines)) usage_error("--list takes no text");
     if (o.all && o.mode != Mode::Plain) usage_error("--all applies to the plain output only");
+    if (o.top >= 0 && !o.all && o.mode != Mode::Json) usage_error("--top needs --json or --all");
     if (o.files && o.args.empty()) usage_error("--file needs at least one file");
     if (o.jobs > 1 && !o.lines && !o.files) usage_error("--jobs needs --lines or --file");
     if (o.lines && !o.files && !o.args.empty())
         usage_error("--lines reads standard input or --file, not text arguments");
+    if (o.with_filename >= 0 && !o.files) usage_error("--with-filename needs --file");
+}
+
+Options parse_args(int argc, char **argv) {
+    static const GetoptTables tables;
+    Options o;
+    opterr = 0;
+    optind = 1;
+    while (optind < argc) {
+        const int before = optind;
+        const int c = getopt_long(argc, argv, tables.shorts.c_str(), tables.longs.data(), nullptr);
+        if (c == -1) {
+            if (optind == before + 1 && std::strcmp(argv[before], "--") == 0) {
+                // After "--" everything is text, "eval" and option-like words too.
+                while (optind < argc) o.args.push_back(argv[optind++]);
+                break;
+            }
+            // "eval" in the place of the first text names the evaluation.
+            const char *arg = argv[optind++];
+            if (!o.eval && o.args.empty() && std::strcmp(arg, "eval") == 0)
+                o.eval = true;
+            else
+                o.args.push_back(arg);
+            continue;
+        }
+        // Without permutation an option starts where the call began, also
+        // inside a bundle of letters and when its value is the next argument.
+        const char *typed = argv[before];
+        const bool is_long = std::string_view(typed).starts_with("--");
+        if (c == '?') {
+            // optopt: the option given a value it does not take, the letter
+            // of an unknown short option, or 0 for an unknown long name.
+            if (!is_long) usage_error("unknown option " + spelling(typed, optopt));
+            if (optopt != 0) usage_error(spelling(typed, optopt) + " takes no value");
+            usage_error("unknown option " + spelling(typed, optopt));
+        }
+        const OptionSpec *spec = spec_of(c == ':' ? optopt : c);
+        // Long names are taken in full only: getopt_long's abbreviations
+        // would change meaning as options are added.
+        if (spec == nullptr || (is_long && spelling(typed, 0).substr(2) != spec->name))
+            usage_error("unknown option " + spelling(typed, optopt));
+        if (c == ':') usage_error(spelling(typed, spec->letter) + " needs " + spec->wants);
+        apply_option(o, *spec, spelling(typed, spec->letter), optarg);
+    }
+    check_options(o);
     return o;
 }
 
@@ -347,14 +527,6 @@ tavik_model *open_model(const Options &o) {
     return model;
 }
 
-// The settings' value of min_ngrams, which plain output lifts for a while.
-int32_t min_ngrams_of(const Options &o) {
-    int32_t n = 40;
-    for (const Setting &s : o.settings)
-        if (s.kind == Setting::MinNgrams) n = static_cast<int32_t>(s.n);
-    return n;
-}
-
 // A session on `model` with the settings and candidates of the command line.
 tavik_session *new_session(tavik_model *model, const Options &o) {
     tavik_session *s = nullptr;
@@ -404,79 +576,41 @@ int32_t explain_index(const tavik_session *s, const char *code) {
 
 // ------------------------------------------------------------------ input
 
+// "FILE: reason" for the errno of a failed read; standard input by name.
 std::string errno_text(const char *path) {
-    return std::string("cannot read ") + path + ": " + std::strerror(errno);
+    const char *name = std::strcmp(path, "-") == 0 ? "standard input" : path;
+    return std::string(name) + ": " + std::strerror(errno);
 }
+
+// An input file held open for reading: standard input for "-".
+class InFile {
+public:
+    explicit InFile(const char *path)
+        : stdin_(std::strcmp(path, "-") == 0),
+          fd_(stdin_ ? STDIN_FILENO : ::open(path, O_RDONLY | O_CLOEXEC)) {}
+    ~InFile() {
+        if (fd_ >= 0 && !stdin_) ::close(fd_);
+    }
+    InFile(const InFile &) = delete;
+    InFile &operator=(const InFile &) = delete;
+    bool ok() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
+
+private:
+    bool stdin_;
+    int fd_;
+};
 
 // Reads a whole file, or standard input for "-"; false with errno set.
 bool read_whole(const char *path, std::string *out) {
-    const bool is_stdin = std::strcmp(path, "-") == 0;
-    const int fd = is_stdin ? STDIN_FILENO : ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    const tavik::cli::ReadFn read = tavik::cli::fd_reader(fd);
+    const InFile f(path);
+    if (!f.ok()) return false;
+    const tavik::cli::ReadFn read = tavik::cli::fd_reader(f.fd());
     char buf[1 << 16];
     long n;
     while ((n = read(buf, sizeof buf)) > 0) out->append(buf, static_cast<size_t>(n));
-    const int saved = errno;
-    if (!is_stdin) ::close(fd);
-    errno = saved;
     return n == 0;
 }
-
-// The files of --file --lines as one stream of lines: a file whose last
-// line has no line feed gets one, so that lines never run across files.
-class FileChain {
-public:
-    explicit FileChain(const std::vector<const char *> &paths) : paths_(paths) {}
-    ~FileChain() { close_current(); }
-    FileChain(const FileChain &) = delete;
-    FileChain &operator=(const FileChain &) = delete;
-
-    long read(char *buf, size_t size) {
-        for (;;) {
-            if (fd_ < 0) {
-                if (next_ == paths_.size()) return 0;
-                path_ = paths_[next_++];
-                owned_ = std::strcmp(path_, "-") != 0;
-                fd_ = owned_ ? ::open(path_, O_RDONLY | O_CLOEXEC) : STDIN_FILENO;
-                if (fd_ < 0) return fail();
-            }
-            const long n = tavik::cli::fd_reader(fd_)(buf, size);
-            if (n < 0) return fail();
-            if (n > 0) {
-                at_line_start_ = buf[n - 1] == '\n';
-                return n;
-            }
-            close_current();
-            if (!at_line_start_) {
-                at_line_start_ = true;
-                buf[0] = '\n';
-                return 1;
-            }
-        }
-    }
-    const std::string &error() const { return error_; }
-
-private:
-    long fail() {
-        error_ = errno_text(path_);
-        close_current();
-        next_ = paths_.size();
-        return -1;
-    }
-    void close_current() {
-        if (fd_ >= 0 && owned_) ::close(fd_);
-        fd_ = -1;
-    }
-
-    std::vector<const char *> paths_;
-    size_t next_ = 0;
-    int fd_ = -1;
-    bool owned_ = false;
-    const char *path_ = "";
-    bool at_line_start_ = true;
-    std::string error_;
-};
 
 // ----------------------------------------------------------------- output
 
@@ -579,19 +713,109 @@ double percent(long part, long whole) {
     return whole == 0 ? 0.0 : 100.0 * static_cast<double>(part) / static_cast<double>(whole);
 }
 
-int run_eval(const Options &o, tavik_model *model) {
-    const char *path = o.args[0];
-    const bool is_stdin = std::strcmp(path, "-") == 0;
-    const int fd = is_stdin ? STDIN_FILENO : ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) fatal(errno_text(path));
+// The name of the text's dominant script, "none" when it has no letter (or
+// is not UTF-8).
+std::string script_of(std::string_view text) {
+    int32_t dominant = -1;
+    if (tavik_text_scripts(text.data(), text.size(), nullptr, &dominant) == TAVIK_NO_MEMORY)
+        fatal("out of memory");
+    const char *name = dominant >= 0 ? tavik_script_name(dominant) : nullptr;
+    return name != nullptr ? name : "none";
+}
+
+struct EvalReport {
     Tally total;
     long ambiguous = 0, too_short = 0, malformed = 0;
-    std::map<std::string, Tally> by_lang, by_label;
+    std::map<std::string, Tally> by_lang, by_script, by_label;
     std::map<std::pair<std::string, std::string>, long> confusions;
+
+    // The most frequent first; equal counts in order of the code pair.
+    std::vector<std::pair<long, std::pair<std::string, std::string>>> top_confusions() const {
+        std::vector<std::pair<long, std::pair<std::string, std::string>>> top;
+        for (const auto &[pair, n] : confusions) top.push_back({-n, pair});
+        std::sort(top.begin(), top.end());
+        if (top.size() > 20) top.resize(20);
+        return top;
+    }
+};
+
+void write_eval_json(const EvalReport &r, tavik::cli::Output &out) {
+    char buf[256];
+    out.put("{\"texts\":").put(r.total.texts).put(",\"correct\":").put(r.total.correct);
+    std::snprintf(buf, sizeof buf,
+                  ",\"accuracy\":%.4f,\"ambiguous\":%.4f,\"too_short\":%.4f,\"bad_utf8\":%.4f",
+                  percent(r.total.correct, r.total.texts), percent(r.ambiguous, r.total.texts),
+                  percent(r.too_short, r.total.texts), percent(r.malformed, r.total.texts));
+    out.put(buf);
+    auto groups = [&](const char *name, const std::map<std::string, Tally> &m) {
+        out.put(",\"").put(name).put("\":{");
+        bool first = true;
+        for (const auto &[key, t] : m) {
+            if (!first) out.put(',');
+            first = false;
+            out.put_json_string(key).put(":{\"texts\":").put(t.texts);
+            out.put(",\"correct\":").put(t.correct);
+            std::snprintf(buf, sizeof buf, ",\"accuracy\":%.4f}", percent(t.correct, t.texts));
+            out.put(buf);
+        }
+        out.put('}');
+    };
+    groups("languages", r.by_lang);
+    groups("labels", r.by_label);
+    out.put(",\"confusions\":[");
+    const auto top = r.top_confusions();
+    for (size_t i = 0; i < top.size(); ++i) {
+        if (i > 0) out.put(',');
+        out.put("{\"expected\":").put_json_string(top[i].second.first);
+        out.put(",\"got\":").put_json_string(top[i].second.second);
+        out.put(",\"count\":").put(-top[i].first).put('}');
+    }
+    out.put(']');
+    groups("scripts", r.by_script);
+    out.put("}\n");
+}
+
+void write_eval_plain(const EvalReport &r, tavik::cli::Output &out) {
+    char buf[256];
+    std::snprintf(buf, sizeof buf,
+                  "texts %ld  correct %ld  accuracy %.2f%%  ambiguous %.2f%%  "
+                  "too-short %.2f%%  bad-utf8 %.2f%%\n",
+                  r.total.texts, r.total.correct, percent(r.total.correct, r.total.texts),
+                  percent(r.ambiguous, r.total.texts), percent(r.too_short, r.total.texts),
+                  percent(r.malformed, r.total.texts));
+    out.put(buf);
+    auto table = [&](const char *title, const std::map<std::string, Tally> &m) {
+        if (m.empty()) return;
+        out.put(title).put('\n');
+        for (const auto &[key, t] : m) {
+            std::snprintf(buf, sizeof buf, "  %-10s %7ld  %7.2f%%\n", escaped(key).c_str(), t.texts,
+                          percent(t.correct, t.texts));
+            out.put(buf);
+        }
+    };
+    table("by language:", r.by_lang);
+    table("by script:", r.by_script);
+    table("by label:", r.by_label);
+    const auto top = r.top_confusions();
+    if (!top.empty()) out.put("confusions (expected -> got):\n");
+    for (const auto &[n, pair] : top) {
+        out.put("  ").put_field(pair.first).put(" -> ").put_field(pair.second);
+        std::snprintf(buf, sizeof buf, "  %ld\n", -n);
+        out.put(buf);
+    }
+}
+
+// Exits 0 once the report is written, whatever the accuracy, unless
+// --min-accuracy asks for more than was reached.
+int run_eval(const Options &o, tavik_model *model) {
+    const char *path = o.args[0];
+    const InFile in(path);
+    if (!in.ok()) fatal(errno_text(path));
+    EvalReport r;
     const SessionRef session(model, o);
-    tavik::cli::Identifier id(session.s, o.replace_invalid, min_ngrams_of(o));
+    tavik::cli::Identifier id(session.s, o.replace_invalid);
     const bool read_ok = tavik::cli::stream_lines(
-        tavik::cli::fd_reader(fd), [&](std::string_view line, long line_no) {
+        tavik::cli::fd_reader(in.fd()), [&](std::string_view line, long line_no) {
             if (line.empty()) return;
             const size_t t1 = line.find('\t');
             if (t1 == std::string_view::npos || t1 == 0)
@@ -604,93 +828,37 @@ int run_eval(const Options &o, tavik_model *model) {
                 label = std::string(text.substr(t2 + 1));
                 text = text.substr(0, t2);
             }
-            const int32_t rc = id.identify(text);
+            const int32_t rc = id.identify(text, 1);
             report_failure(rc, std::string(path) + ":" + std::to_string(line_no), session.s);
-            const char *best = tavik_session_best_code(session.s);
-            const bool ok = rc == TAVIK_OK && best != nullptr && code == best;
-            ambiguous += rc == TAVIK_AMBIGUOUS;
-            too_short += rc == TAVIK_TOO_FEW_NGRAMS;
-            malformed += rc != TAVIK_OK && rc != TAVIK_AMBIGUOUS && rc != TAVIK_TOO_FEW_NGRAMS;
-            if (rc == TAVIK_OK && !ok) ++confusions[{code, best != nullptr ? best : ""}];
-            for (Tally *t : {&total, &by_lang[code]}) {
+            const tavik::outcome::Outcome &out = id.outcome();
+            const bool ok = rc == TAVIK_OK && out.named && code == out.code;
+            r.ambiguous += rc == TAVIK_AMBIGUOUS;
+            r.too_short += rc == TAVIK_TOO_FEW_NGRAMS;
+            r.malformed += !tavik::outcome::is_answer(rc);
+            if (rc == TAVIK_OK && !ok) ++r.confusions[{code, out.named ? out.code : ""}];
+            for (Tally *t : {&r.total, &r.by_lang[code], &r.by_script[script_of(text)]}) {
                 ++t->texts;
                 t->correct += ok;
             }
             if (label) {
-                Tally &t = by_label[*label];
+                Tally &t = r.by_label[*label];
                 ++t.texts;
                 t.correct += ok;
             }
         });
     if (!read_ok) fatal(errno_text(path));
-    if (!is_stdin) ::close(fd);
-
-    // The most frequent first; equal counts in order of the code pair.
-    std::vector<std::pair<long, std::pair<std::string, std::string>>> top;
-    for (const auto &[pair, n] : confusions) top.push_back({-n, pair});
-    std::sort(top.begin(), top.end());
-    if (top.size() > 20) top.resize(20);
 
     tavik::cli::Output out(stdout);
-    char buf[256];
-    if (o.mode == Mode::Json) {
-        out.put("{\"texts\":").put(total.texts).put(",\"correct\":").put(total.correct);
-        std::snprintf(buf, sizeof buf,
-                      ",\"accuracy\":%.4f,\"ambiguous\":%.4f,\"too_short\":%.4f,\"bad_utf8\":%.4f",
-                      percent(total.correct, total.texts), percent(ambiguous, total.texts),
-                      percent(too_short, total.texts), percent(malformed, total.texts));
-        out.put(buf);
-        auto groups = [&](const char *name, const std::map<std::string, Tally> &m) {
-            out.put(",\"").put(name).put("\":{");
-            bool first = true;
-            for (const auto &[key, t] : m) {
-                if (!first) out.put(',');
-                first = false;
-                out.put_json_string(key).put(":{\"texts\":").put(t.texts);
-                out.put(",\"correct\":").put(t.correct);
-                std::snprintf(buf, sizeof buf, ",\"accuracy\":%.4f}", percent(t.correct, t.texts));
-                out.put(buf);
-            }
-            out.put('}');
-        };
-        groups("languages", by_lang);
-        groups("labels", by_label);
-        out.put(",\"confusions\":[");
-        for (size_t i = 0; i < top.size(); ++i) {
-            if (i > 0) out.put(',');
-            out.put("{\"expected\":").put_json_string(top[i].second.first);
-            out.put(",\"got\":").put_json_string(top[i].second.second);
-            out.put(",\"count\":").put(-top[i].first).put('}');
-        }
-        out.put("]}\n");
-    } else {
-        std::snprintf(buf, sizeof buf,
-                      "texts %ld  correct %ld  accuracy %.2f%%  ambiguous %.2f%%  "
-                      "too-short %.2f%%  bad-utf8 %.2f%%\n",
-                      total.texts, total.correct, percent(total.correct, total.texts),
-                      percent(ambiguous, total.texts), percent(too_short, total.texts),
-                      percent(malformed, total.texts));
-        out.put(buf);
-        auto table = [&](const char *title, const std::map<std::string, Tally> &m) {
-            if (m.empty()) return;
-            out.put(title).put('\n');
-            for (const auto &[key, t] : m) {
-                std::snprintf(buf, sizeof buf, "  %-10s %7ld  %7.2f%%\n", escaped(key).c_str(),
-                              t.texts, percent(t.correct, t.texts));
-                out.put(buf);
-            }
-        };
-        table("by language:", by_lang);
-        table("by label:", by_label);
-        if (!top.empty()) out.put("confusions (expected -> got):\n");
-        for (const auto &[n, pair] : top) {
-            out.put("  ").put_field(pair.first).put(" -> ").put_field(pair.second);
-            std::snprintf(buf, sizeof buf, "  %ld\n", -n);
-            out.put(buf);
-        }
-    }
+    if (o.mode == Mode::Json)
+        write_eval_json(r, out);
+    else
+        write_eval_plain(r, out);
     if (!out.flush()) fatal("cannot write standard output");
-    return ambiguous + too_short + malformed == 0 ? 0 : 1;
+    if (!o.min_accuracy) return 0;
+    const double accuracy = r.total.texts == 0 ? 0.0
+                                               : static_cast<double>(r.total.correct) /
+                                                     static_cast<double>(r.total.texts);
+    return accuracy + 1e-12 >= *o.min_accuracy ? 0 : 1;
 }
 
 // ------------------------------------------------------------ identifying
@@ -701,132 +869,225 @@ struct Run {
     SessionRef session;
     tavik::cli::Identifier id;
     int32_t explain = -1;
+    long top = 0;
 
     Run(tavik_model *model, const Options &opts)
-        : o(opts), session(model, opts), id(session.s, opts.replace_invalid, min_ngrams_of(opts)) {
+        : o(opts), session(model, opts), id(session.s, opts.replace_invalid) {
         if (o.mode == Mode::Explain) explain = explain_index(session.s, o.explain_code);
+        top = o.top >= 0 ? o.top : (o.mode == Mode::Json ? 3 : 0);
     }
 
     // Identifies one text and writes its line; `where` names it in
     // messages.  False when the text was not identified.
-    bool text(std::string_view text, const std::string &where, tavik::cli::Output &out) {
-        const int32_t rc = id.identify(text);
+    bool text(std::string_view text, const tavik::cli::Origin &origin, const std::string &where,
+              tavik::cli::Output &out) {
+        const bool designed = o.mode == Mode::Explain || o.mode == Mode::ResultJson;
+        const long keep = o.mode == Mode::Plain && !o.all ? 1 : top;
+        const int32_t rc = designed ? id.identify_plain(text) : id.identify(text, keep);
         if (rc == TAVIK_NO_MEMORY) out_of_memory(out);
         report_failure(rc, where, session.s);
         switch (o.mode) {
         case Mode::Json:
+            id.write_json(out, origin, top);
+            break;
+        case Mode::ResultJson:
             out.put(tavik_session_result_json(session.s)).put('\n');
             break;
         case Mode::Explain:
             out.put(tavik_session_explain(session.s, explain)).put('\n');
             break;
         case Mode::Plain:
-            id.write_plain(out, rc, o.all);
+            id.write_plain(out, origin, o.all, top);
             break;
         }
-        return rc == TAVIK_OK;
+        return designed ? rc == TAVIK_OK : id.outcome().status == TAVIK_OK;
     }
 };
 
-std::string line_name(long number) { return "line " + std::to_string(number); }
-
-std::string file_name(const char *path) {
-    return std::strcmp(path, "-") == 0 ? "standard input" : path;
+// Where a text is, for messages: "standard input", "FILE", "line N" of
+// standard input, or "FILE:N".
+std::string where_of(const char *path, long line) {
+    const std::string file = path == nullptr               ? ""
+                             : std::strcmp(path, "-") == 0 ? "standard input"
+                                                           : path;
+    if (line <= 0) return file;
+    if (path == nullptr) return "line " + std::to_string(line);
+    return file + ":" + std::to_string(line);
 }
 
-// --lines and --file on `jobs` threads, each with a Run of its own.
-int run_threads(const Options &o, tavik_model *model, int jobs, tavik::cli::Output &out) {
-    std::vector<std::unique_ptr<Run>> runs;
-    std::vector<tavik::cli::TextFn> workers;
-    for (int k = 0; k < jobs; ++k) {
-        Run &run = *runs.emplace_back(std::make_unique<Run>(model, o));
-        if (o.lines)
-            workers.emplace_back([&run](std::string_view text, long n, tavik::cli::Output &to) {
-                return run.text(text, line_name(n), to);
-            });
+// The identification of one invocation: texts from arguments, standard
+// input or files, on one thread or several.
+class Identify {
+public:
+    Identify(const Options &o, tavik_model *model) : o_(o), model_(model), out_(stdout) {
+        jobs_ = o.jobs > 0 ? o.jobs : tavik::cli::usable_cores();
+        names_ = o.files && (o.with_filename == 1 || (o.with_filename < 0 && o.args.size() > 1));
+    }
+
+    int run() {
+        if (o_.files && o_.lines)
+            for (const char *path : o_.args) file_lines(path);
+        else if (o_.files)
+            whole_files();
+        else if (o_.lines)
+            stdin_lines();
         else
-            workers.emplace_back([&run, &o](std::string_view text, long n, tavik::cli::Output &to) {
-                return run.text(text, file_name(o.args[static_cast<size_t>(n - 1)]), to);
-            });
+            one_text();
+        if (!out_.flush()) fatal("cannot write standard output");
+        return unreadable_ ? 2 : all_identified_ ? 0 : 1;
     }
-    FileChain files(o.args);
-    std::string read_error;
-    tavik::cli::FillFn fill;
-    if (o.lines) {
-        fill = tavik::cli::line_batches(o.files ? tavik::cli::ReadFn([&](char *buf, size_t size) {
-            return files.read(buf, size);
-        })
-                                                : tavik::cli::fd_reader(STDIN_FILENO));
-    } else {
-        // One file per batch, read whole.
-        size_t next = 0;
-        fill = [&o, &read_error, next](tavik::cli::Batch &b) mutable -> int {
-            if (next == o.args.size()) return 0;
-            const char *path = o.args[next++];
-            b.bytes.clear();
-            b.ends.clear();
-            b.first = static_cast<long>(next);
-            if (!read_whole(path, &b.bytes)) {
-                read_error = errno_text(path);
-                return -1;
-            }
-            b.ends.push_back(b.bytes.size());
-            return 1;
-        };
-    }
-    std::string error;
-    const int status = tavik::cli::run_jobs(fill, workers, out, &error);
-    if (!files.error().empty()) error = files.error();
-    if (!read_error.empty()) error = read_error;
-    if (status == 2) fatal(error);
-    return status;
-}
 
-int run_identify(const Options &o, tavik_model *model) {
-    tavik::cli::Output out(stdout);
-    const int jobs = o.jobs > 0 ? o.jobs : tavik::cli::usable_cores();
-    if ((o.lines || o.files) && jobs > 1) return run_threads(o, model, jobs, out);
-    Run run(model, o);
-    bool all_identified = true;
-    auto text = [&](std::string_view t, const std::string &where) {
-        all_identified = run.text(t, where, out) && all_identified;
-    };
-    if (o.lines) {
-        FileChain files(o.args);
-        const tavik::cli::ReadFn read =
-            o.files
-                ? tavik::cli::ReadFn([&](char *buf, size_t size) { return files.read(buf, size); })
-                : tavik::cli::fd_reader(STDIN_FILENO);
-        if (!tavik::cli::stream_lines(
-                read, [&](std::string_view line, long n) { text(line, line_name(n)); })) {
-            out.flush();
-            fatal(o.files ? files.error() : errno_text("standard input"));
+private:
+    bool threaded() const { return jobs_ > 1 && (o_.lines || o_.files); }
+
+    Run &single() {
+        if (!single_) single_ = std::make_unique<Run>(model_, o_);
+        return *single_;
+    }
+
+    void answer(std::string_view text, const char *path, long line) {
+        const tavik::cli::Origin origin{names_ ? path : nullptr, line};
+        all_identified_ =
+            single().text(text, origin, where_of(path, line), out_) && all_identified_;
+    }
+
+    // An input that cannot be read is named on standard error with the
+    // system's reason; the others are still answered, and the status is 2.
+    void unreadable(const char *path, int err) {
+        out_.flush();
+        std::fprintf(stderr, "tavik: %s: %s\n",
+                     std::strcmp(path, "-") == 0 ? "standard input" : path, std::strerror(err));
+        unreadable_ = true;
+    }
+
+    void one_text() {
+        if (!o_.args.empty()) {
+            std::string joined;
+            for (size_t i = 0; i < o_.args.size(); ++i) {
+                if (i > 0) joined += ' ';
+                joined += o_.args[i];
+            }
+            const tavik::cli::Origin none;
+            all_identified_ = single().text(joined, none, "argument text", out_);
+            return;
         }
-    } else if (o.files) {
-        for (const char *path : o.args) {
+        std::string data;
+        if (!read_whole("-", &data)) fatal(errno_text("-"));
+        answer(data, "-", 0);
+    }
+
+    void stdin_lines() {
+        if (threaded()) {
+            lines_threaded(tavik::cli::fd_reader(STDIN_FILENO), nullptr);
+            if (read_errno_ != 0)
+                fatal(std::string("standard input: ") + std::strerror(read_errno_));
+            return;
+        }
+        if (!tavik::cli::stream_lines(
+                tavik::cli::fd_reader(STDIN_FILENO),
+                [&](std::string_view line, long n) { answer(line, nullptr, n); })) {
+            out_.flush();
+            fatal(errno_text("-"));
+        }
+    }
+
+    void file_lines(const char *path) {
+        const InFile in(path);
+        if (!in.ok()) return unreadable(path, errno);
+        if (threaded()) {
+            lines_threaded(tavik::cli::fd_reader(in.fd()), path);
+            if (read_errno_ != 0) unreadable(path, read_errno_);
+            return;
+        }
+        if (!tavik::cli::stream_lines(
+                tavik::cli::fd_reader(in.fd()),
+                [&](std::string_view line, long n) { answer(line, path, n); }))
+            unreadable(path, errno);
+    }
+
+    void whole_files() {
+        if (threaded()) return files_threaded();
+        for (const char *path : o_.args) {
             std::string data;
             if (!read_whole(path, &data)) {
-                const std::string why = errno_text(path);
-                out.flush();
-                fatal(why);
+                unreadable(path, errno);
+                continue;
             }
-            text(data, file_name(path));
+            answer(data, path, 0);
         }
-    } else if (!o.args.empty()) {
-        std::string joined;
-        for (size_t i = 0; i < o.args.size(); ++i) {
-            if (i > 0) joined += ' ';
-            joined += o.args[i];
-        }
-        text(joined, "argument text");
-    } else {
-        std::string data;
-        if (!read_whole("-", &data)) fatal(errno_text("standard input"));
-        text(data, "standard input");
     }
-    if (!out.flush()) fatal("cannot write standard output");
-    return all_identified ? 0 : 1;
-}
+
+    std::vector<tavik::cli::TextFn> &workers(const char *const *path, bool lines) {
+        if (!runs_.empty()) return workers_;
+        for (int k = 0; k < jobs_; ++k) {
+            Run &run = *runs_.emplace_back(std::make_unique<Run>(model_, o_));
+            workers_.emplace_back(
+                [&run, this, path, lines](std::string_view text, long n, tavik::cli::Output &to) {
+                    // Lines count within their file; whole files by argument.
+                    const char *file = lines ? *path : o_.args[static_cast<size_t>(n - 1)];
+                    const long line = lines ? n : 0;
+                    const tavik::cli::Origin origin{names_ ? file : nullptr, line};
+                    return run.text(text, origin, where_of(file, line), to);
+                });
+        }
+        return workers_;
+    }
+
+    // The lines of one input on the threads; a read error leaves its errno
+    // in read_errno_ after the lines before it were answered.
+    void lines_threaded(const tavik::cli::ReadFn &read, const char *path) {
+        current_ = path;
+        read_errno_ = 0;
+        const tavik::cli::ReadFn counted = [this, &read](char *buf, size_t size) {
+            const long n = read(buf, size);
+            if (n < 0) read_errno_ = errno;
+            return n;
+        };
+        collect(tavik::cli::line_batches(counted), workers(&current_, true));
+    }
+
+    // One file per batch, read whole; unreadable ones are reported and
+    // skipped.
+    void files_threaded() {
+        size_t next = 0;
+        const tavik::cli::FillFn fill = [this, &next](tavik::cli::Batch &b) -> int {
+            for (;;) {
+                if (next == o_.args.size()) return 0;
+                const char *path = o_.args[next++];
+                b.bytes.clear();
+                b.ends.clear();
+                b.first = static_cast<long>(next);
+                if (!read_whole(path, &b.bytes)) {
+                    unreadable(path, errno);
+                    continue;
+                }
+                b.ends.push_back(b.bytes.size());
+                return 1;
+            }
+        };
+        collect(fill, workers(nullptr, false));
+    }
+
+    void collect(const tavik::cli::FillFn &fill, const std::vector<tavik::cli::TextFn> &fns) {
+        std::string error;
+        const int status = tavik::cli::run_jobs(fill, fns, out_, &error);
+        if (status == 1) all_identified_ = false;
+        if (status == 2 && read_errno_ == 0) fatal(error);
+    }
+
+    const Options &o_;
+    tavik_model *model_;
+    tavik::cli::Output out_;
+    int jobs_ = 1;
+    bool names_ = false;
+    bool all_identified_ = true;
+    bool unreadable_ = false;
+    int read_errno_ = 0;
+    const char *current_ = nullptr;
+    std::unique_ptr<Run> single_;
+    std::vector<std::unique_ptr<Run>> runs_;
+    std::vector<tavik::cli::TextFn> workers_;
+};
 
 int run(int argc, char **argv) {
     const Options o = parse_args(argc, argv);
@@ -841,7 +1102,7 @@ int run(int argc, char **argv) {
     }
     // Identification runs on sessions over one model, on one thread or many.
     tavik_model *model = open_model(o);
-    const int status = o.eval ? run_eval(o, model) : run_identify(o, model);
+    const int status = o.eval ? run_eval(o, model) : Identify(o, model).run();
     tavik_model_free(model);
     return status;
 }

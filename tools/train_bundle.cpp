@@ -123,24 +123,6 @@ std::vector<std::string> script_list(const std::string &list) {
 
 }  // namespace
 
-bool take_bundle_option(BundleArgs &args, int argc, char **argv, int &i) {
-    const std::string_view a = argv[i];
-    if (a == "--compress") {
-        args.compress = true;
-        return true;
-    }
-    if (i + 1 >= argc) return false;
-    if (a == "--bundle")
-        args.out = argv[++i];
-    else if (a == "--member")
-        args.members.emplace_back(argv[++i]);
-    else if (a == "--direct")
-        args.direct.emplace_back(argv[++i]);
-    else
-        return false;
-    return true;
-}
-
 int build_bundle(const BundleArgs &args,
                  const std::vector<std::pair<std::string, std::string>> &meta,
                  const TrainCorpus &train) {

@@ -19,10 +19,6 @@ struct BundleArgs {
     bool compress = false;             // --compress
 };
 
-// Takes the bundle option at argv[i], and its value (advancing i); false
-// when argv[i] is none of them or its value is missing.
-bool take_bundle_option(BundleArgs &args, int argc, char **argv, int &i);
-
 // Trains the corpus folder `corpus` into the profile file `out` with the
 // command line's other options; 0 on success, as the trainer's exit status.
 using TrainCorpus = std::function<int(const char *corpus, const char *out)>;

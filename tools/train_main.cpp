@@ -24,6 +24,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <getopt.h>
 #include <limits.h>
 #include <memory>
 #include <new>
@@ -77,7 +78,10 @@ constexpr const char *kHelp =
     "                    names; PATH a profile file or a corpus folder, trained\n"
     "                    with the options above), --direct SCRIPT=CODE (a script\n"
     "                    only language CODE writes), --compress (zstd)\n"
-    "  --help            this text\n"
+    "  -h, --help        this text\n"
+    "  -V, --version     the version\n"
+    "Options may stand anywhere, \"--\" ends them; a value may also follow \"=\"\n"
+    "(--licence=TEXT).  Long names are not abbreviated.\n"
     "\n"
     "Limits: 64 languages, 256 files a language, 52428800 bytes (50 MiB) a file.\n"
     "Languages and files are taken in byte order of their names; what a limit\n"
@@ -169,53 +173,156 @@ struct Options {
     std::exit(1);
 }
 
-// Options may stand anywhere; "--" ends them.  Positional arguments after
-// the second are ignored, as they always were.
+// Every option, in one table from which getopt_long's tables are made.
+enum OptionId : int {
+    kLicence = 256,
+    kFollowLinks,
+    kLetters,
+    kFoldCase,
+    kNfc,
+    kHelpOption,
+    kVersion,
+    kBundle,
+    kMember,
+    kDirect,
+    kCompress
+};
+
+struct OptionSpec {
+    const char *name;
+    char letter;          // 0: long only
+    const char *missing;  // the message for a missing value; nullptr: takes none
+    int id;
+};
+
+constexpr OptionSpec kOptions[] = {
+    {"licence", 0, "missing text after", kLicence},
+    {"follow-links", 0, nullptr, kFollowLinks},
+    {"letters", 0, "missing value after", kLetters},
+    {"fold-case", 0, nullptr, kFoldCase},
+    {"nfc", 0, nullptr, kNfc},
+    {"help", 'h', nullptr, kHelpOption},
+    {"version", 'V', nullptr, kVersion},
+    {"bundle", 0, "missing path after", kBundle},
+    {"member", 0, "missing SCRIPTS=PATH after", kMember},
+    {"direct", 0, "missing SCRIPT=CODE after", kDirect},
+    {"compress", 0, nullptr, kCompress},
+};
+
+const OptionSpec *spec_of(int id) {
+    for (const OptionSpec &s : kOptions)
+        if (s.id == id || (s.letter != 0 && s.letter == id)) return &s;
+    return nullptr;
+}
+
+struct GetoptTables {
+    std::vector<option> longs;
+    std::string shorts = ":";  // a missing value apart from an unknown option
+    GetoptTables() {
+        for (const OptionSpec &s : kOptions) {
+            const int has_arg = s.missing != nullptr ? required_argument : no_argument;
+            longs.push_back({s.name, has_arg, nullptr, s.letter != 0 ? s.letter : s.id});
+            if (s.letter != 0) {
+                shorts += s.letter;
+                if (s.missing != nullptr) shorts += ':';
+            }
+        }
+        longs.push_back({nullptr, 0, nullptr, 0});
+    }
+};
+
+[[noreturn]] void option_error(const char *program, const std::string &message) {
+    std::fprintf(stderr, "tavik-train: %s\n", message.c_str());
+    usage(program);
+}
+
+void apply_option(Options &o, const OptionSpec &spec, const char *program, const char *value) {
+    switch (spec.id) {
+    case kHelpOption:
+        std::printf("usage: %s [--licence TEXT] [--follow-links] [--letters unicode] "
+                    "[--fold-case] [--nfc]%s\n%s",
+                    program, kUsage, kHelp);
+        std::exit(std::fflush(stdout) == 0 ? 0 : 1);
+    case kVersion:
+        std::printf("tavik-train %s\n", tavik_version());
+        std::exit(std::fflush(stdout) == 0 ? 0 : 1);
+    case kFollowLinks:
+        o.follow_links = true;
+        return;
+    case kLetters:
+        o.letters = value;
+        return;
+    case kFoldCase:
+        o.fold_case = true;
+        return;
+    case kNfc:
+        o.nfc = true;
+        return;
+    case kLicence:
+        o.licence = value;
+        if (std::strchr(o.licence, '\n') != nullptr || std::strlen(o.licence) > kMaxMetaBytes) {
+            std::fprintf(stderr, "tavik-train: --licence takes one line of at most %zu bytes\n",
+                         kMaxMetaBytes);
+            std::exit(1);
+        }
+        return;
+    case kBundle:
+        o.bundle.out = value;
+        return;
+    case kMember:
+        o.bundle.members.emplace_back(value);
+        return;
+    case kDirect:
+        o.bundle.direct.emplace_back(value);
+        return;
+    case kCompress:
+        o.bundle.compress = true;
+        return;
+    default:
+        return;
+    }
+}
+
+// Options may stand anywhere (getopt_long moves them before the other
+// arguments); "--" ends them.  Long names must be written in full, so that
+// a new option never changes what an abbreviation meant.  Positional
+// arguments after the second are ignored, as they always were.
 Options parse_args(int argc, char **argv) {
     const char *program = argc > 0 && argv[0] != nullptr ? argv[0] : "tavik-train";
+    static const GetoptTables tables;
     Options o;
-    bool only_positional = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view a = argv[i];
-        if (!only_positional && a == "--") {
-            only_positional = true;
-        } else if (!only_positional && a.size() > 2 && a.starts_with("--")) {
-            if (a == "--help") {
-                std::printf("usage: %s [--licence TEXT] [--follow-links] [--letters unicode] "
-                            "[--fold-case] [--nfc]%s\n%s",
-                            program, kUsage, kHelp);
-                std::exit(std::fflush(stdout) == 0 ? 0 : 1);
-            } else if (a == "--follow-links") {
-                o.follow_links = true;
-            } else if (a == "--letters" && i + 1 < argc) {
-                o.letters = argv[++i];
-            } else if (a == "--fold-case") {
-                o.fold_case = true;
-            } else if (a == "--nfc") {
-                o.nfc = true;
-            } else if (a == "--licence" && i + 1 < argc) {
-                o.licence = argv[++i];
-                if (std::strchr(o.licence, '\n') != nullptr ||
-                    std::strlen(o.licence) > kMaxMetaBytes) {
-                    std::fprintf(stderr,
-                                 "tavik-train: --licence takes one line of at most %zu bytes\n",
-                                 kMaxMetaBytes);
-                    std::exit(1);
-                }
-            } else if (tavik_train::take_bundle_option(o.bundle, argc, argv, i)) {
-            } else {
-                std::fprintf(stderr, "tavik-train: %s %.*s\n",
-                             a == "--licence"   ? "missing text after"
-                             : a == "--letters" ? "missing value after"
-                                                : "unknown option",
-                             static_cast<int>(a.size()), a.data());
-                usage(program);
+    opterr = 0;
+    optind = 1;
+    for (;;) {
+        const int before = optind;
+        int index = -1;
+        const int c = getopt_long(argc, argv, tables.shorts.c_str(), tables.longs.data(), &index);
+        if (c == -1) break;
+        // The argument the option was written in; permutation keeps the
+        // options in their order, the other arguments skipped before it.
+        const char *typed = argv[optind > before ? optind - 1 : before];
+        for (int k = before; k < optind; ++k)
+            if (argv[k][0] == '-' && argv[k][1] != '\0') {
+                typed = argv[k];
+                break;
             }
-        } else if (o.corpus == nullptr) {
+        const std::string_view t = typed;
+        const bool is_long = t.starts_with("--");
+        const std::string name(is_long ? t.substr(0, t.find('=')) : t.substr(0, 2));
+        const OptionSpec *spec = spec_of(c == ':' || c == '?' ? optopt : c);
+        if (c == '?' && spec != nullptr && is_long) option_error(program, name + " takes no value");
+        if (c == '?' || spec == nullptr || (is_long && name.substr(2) != spec->name))
+            option_error(program,
+                         "unknown option " +
+                             (is_long ? name : "-" + std::string(1, static_cast<char>(optopt))));
+        if (c == ':') option_error(program, std::string(spec->missing) + " " + name);
+        apply_option(o, *spec, program, optarg);
+    }
+    for (int i = optind; i < argc; ++i) {
+        if (o.corpus == nullptr)
             o.corpus = argv[i];
-        } else if (o.out == nullptr) {
+        else if (o.out == nullptr)
             o.out = argv[i];
-        }
     }
     if (o.out == nullptr && o.bundle.out == nullptr) usage(program);
     return o;

@@ -54,8 +54,22 @@ class Result:
     def code(self) -> str | None:
         """The winner's code; None unless the status is OK."""
     @property
+    def language(self) -> str | None:
+        """The closest language, as the ``tavik`` command names it: also for
+        an ambiguous or too-short text (see ``status``); None when the text
+        has no n-gram."""
+    @property
     def confidence(self) -> float:
-        """The winner's relative lead over the runner-up, 0 to 1 (not a probability)."""
+        """The closest language's relative lead over the runner-up, 0 to 1
+        (not a probability); 0.0 when no language is named."""
+    @property
+    def probability(self) -> float | None:
+        """The calibrated chance that ``language`` is right, from the
+        model's own calibration; None when the model carries none."""
+    @property
+    def reliable(self) -> bool:
+        """The status is OK and ``probability`` reaches the model's
+        reliability threshold."""
     @property
     def status(self) -> Status:
         """OK, AMBIGUOUS or TOO_FEW_NGRAMS (failures raise instead)."""
@@ -64,7 +78,8 @@ class Result:
         """The number of ranked n-grams of the text."""
     @property
     def results(self) -> list[tuple[str, float]]:
-        """Every scored language as (code, distance), closest first; empty when too short."""
+        """Every scored language as (code, distance), closest first; empty
+        when the text has no n-gram."""
     @property
     def is_ambiguous(self) -> bool:
         """The status is AMBIGUOUS: ``results[0]`` is the closest, but not clearly."""
@@ -72,7 +87,8 @@ class Result:
     def is_too_short(self) -> bool:
         """The status is TOO_FEW_NGRAMS."""
     def to_dict(self) -> dict[str, Any]:
-        """code, confidence, status (int), ngrams and results as a dict."""
+        """code, language, confidence, probability, reliable, status (int),
+        ngrams and results as a dict."""
 
 class Session:
     """Fixed settings and candidates over a model, reused across calls.

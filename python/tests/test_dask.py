@@ -25,19 +25,23 @@ def client():
 
 
 def cli_results(cli, files):
-    out = subprocess.run([cli, "--lines", "--json"], input=b"".join(f.read_bytes() for f in files),
+    out = subprocess.run([cli, "--lines", "--json", "--top", "0"], input=b"".join(f.read_bytes() for f in files),
                          capture_output=True, check=False, timeout=60).stdout
     return [json.loads(line) for line in out.decode().splitlines()]
 
 
+# The fields both give: Python and the command share one outcome.
 def as_document(r):
-    return {"status": int(r.status), "best": r.code or "", "ngrams": r.ngrams,
+    return {"status": int(r.status), "language": r.language, "ngrams": r.ngrams,
+            "confidence": r.confidence, "probability": r.probability, "reliable": r.reliable,
             "results": [[c, d] for c, d in r.results]}
 
 
 def cli_document(doc):
-    return {"status": doc["status"], "best": doc["best"], "ngrams": doc["ngrams"],
-            "results": [[x["code"], x["distance"]] for x in doc["results"]]}
+    return {"status": doc["status_code"], "language": doc["language"], "ngrams": doc["ngrams"],
+            "confidence": doc["confidence"], "probability": doc["probability"],
+            "reliable": doc["reliable"],
+            "results": [[x["language"], x["distance"]] for x in doc["results"]]}
 
 
 def test_bag_equals_the_cli(client, cli, lines_dir):
