@@ -54,6 +54,9 @@ constexpr std::size_t kPathBytes = 4096;
 constexpr std::size_t kMaxDateBytes = 63;
 constexpr std::size_t kMaxMetaBytes = 65535;
 
+constexpr int32_t kDefaultNgrams = 4000;
+constexpr int32_t kMaxNgrams = 1000000;
+
 constexpr const char *kUsage = " <corpus_dir> <out.tavik>\n  corpus_dir/<iso639-2T>/*.txt\n";
 
 constexpr const char *kHelp =
@@ -71,6 +74,9 @@ constexpr const char *kHelp =
     "  --nfc             bring texts to NFC before cutting them\n"
     "                    (the last three are stored in the profile as its text\n"
     "                    model, so identification cuts queries the same way)\n"
+    "  --ngrams N        keep the N most frequent n-grams of each language (4000\n"
+    "                    otherwise; 1 to 1000000), stored as the profile's\n"
+    "                    max_distribution\n"
     "  --help            this text\n"
     "\n"
     "Limits: 64 languages, 256 files a language, 52428800 bytes (50 MiB) a file.\n"
@@ -155,11 +161,26 @@ struct Options {
     const char *letters = nullptr;
     bool fold_case = false;
     bool nfc = false;
+    // Ranked n-grams kept per language (the profile's max_distribution).
+    int32_t ngrams = kDefaultNgrams;
 };
 
 [[noreturn]] void usage(const char *program) {
     std::fprintf(stderr, "usage: %s%s", program, kUsage);
     std::exit(1);
+}
+
+// The --ngrams value: a whole decimal number in range, or exit with why.
+int32_t parse_ngrams(const char *text) {
+    char *end = nullptr;
+    errno = 0;
+    const long n = std::strtol(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || n < 1 || n > kMaxNgrams) {
+        std::fprintf(stderr, "tavik-train: --ngrams takes a number from 1 to %d, not \"%s\"\n",
+                     static_cast<int>(kMaxNgrams), text);
+        std::exit(1);
+    }
+    return static_cast<int32_t>(n);
 }
 
 // Options may stand anywhere; "--" ends them.  Positional arguments after
@@ -175,7 +196,7 @@ Options parse_args(int argc, char **argv) {
         } else if (!only_positional && a.size() > 2 && a.starts_with("--")) {
             if (a == "--help") {
                 std::printf("usage: %s [--licence TEXT] [--follow-links] [--letters unicode] "
-                            "[--fold-case] [--nfc]%s\n%s",
+                            "[--fold-case] [--nfc] [--ngrams N]%s\n%s",
                             program, kUsage, kHelp);
                 std::exit(std::fflush(stdout) == 0 ? 0 : 1);
             } else if (a == "--follow-links") {
@@ -186,6 +207,8 @@ Options parse_args(int argc, char **argv) {
                 o.fold_case = true;
             } else if (a == "--nfc") {
                 o.nfc = true;
+            } else if (a == "--ngrams" && i + 1 < argc) {
+                o.ngrams = parse_ngrams(argv[++i]);
             } else if (a == "--licence" && i + 1 < argc) {
                 o.licence = argv[++i];
                 if (std::strchr(o.licence, '\n') != nullptr ||
@@ -197,9 +220,9 @@ Options parse_args(int argc, char **argv) {
                 }
             } else {
                 std::fprintf(stderr, "tavik-train: %s %.*s\n",
-                             a == "--licence"   ? "missing text after"
-                             : a == "--letters" ? "missing value after"
-                                                : "unknown option",
+                             a == "--licence"                      ? "missing text after"
+                             : a == "--letters" || a == "--ngrams" ? "missing value after"
+                                                                   : "unknown option",
                              static_cast<int>(a.size()), a.data());
                 usage(program);
             }
@@ -340,7 +363,7 @@ std::array<char, kMaxDateBytes + 1> train_date() {
 bool set_up_training(const Options &o) {
     tavik_train_reset();
     tavik_set_max_ngram_length(5);
-    tavik_set_max_distribution(4000);
+    tavik_set_max_distribution(o.ngrams);
     tavik_set_occurance_threshold(0);
     tavik_train_set_meta("source", o.corpus);
     tavik_train_set_meta("trainer", kTrainer);
