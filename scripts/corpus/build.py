@@ -51,7 +51,9 @@ DEFAULT = [
 # with enough text, Unicode letters, relatives balanced per package, short
 # lines held to a share of every package. Its corpus and development set
 # are written apart from the designed profile's.
-MODEL_MIN_BYTES = 300_000   # training bytes a language needs to be in it
+# Training bytes a language needs to be in the model (the designed
+# profile's languages stay in whatever they have).
+MODEL_MIN_BYTES = 200_000
 SHORT_WORDS = 3             # a line of at most this many words is a label
 SHORT_SHARE = 0.25          # most of a package's bytes that labels may take
 # Scripts written without spaces between words: there a line is a label
@@ -641,7 +643,8 @@ def main():
 
     if args.model:
         avail = available_bytes(train, langs, model=True)
-        small = [c for c in langs if sum(sum(v.values()) for v in avail[c].values()) < MODEL_MIN_BYTES]
+        small = [c for c in langs if c not in DEFAULT and
+                 sum(sum(v.values()) for v in avail[c].values()) < MODEL_MIN_BYTES]
         for c in small:
             print("left out: %s has %d bytes of training text" % (
                 c, sum(sum(v.values()) for v in avail[c].values())), file=sys.stderr)

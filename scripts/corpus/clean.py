@@ -85,7 +85,7 @@ _NAME_SCRIPTS = {
     "TELUGU": "Telu", "KANNADA": "Knda", "MALAYALAM": "Mlym",
     "SINHALA": "Sinh", "THAI": "Thai", "LAO": "Laoo", "MYANMAR": "Mymr",
     "GEORGIAN": "Geor", "ARMENIAN": "Armn", "ETHIOPIC": "Ethi",
-    "KHMER": "Khmr", "TIBETAN": "Tibt", "COMBINING": "Zinh",
+    "KHMER": "Khmr", "TIBETAN": "Tibt", "NKO": "Nkoo", "COMBINING": "Zinh",
     "HANGUL": "Hang", "HIRAGANA": "Kana", "KATAKANA": "Kana", "CJK": "Hani",
     "BOPOMOFO": "Bopo",
 }
@@ -104,13 +104,19 @@ def script_of(ch):
     with Unicode letters, the ISO 15924 name of the others; Zinh for
     combining marks, which every script may use)."""
     cp = ord(ch)
-    if UNICODE_LETTERS and not _in_table(cp):
+    if UNICODE_LETTERS:
         sc = _script_cache.get(ch)
         if sc is None:
-            name = unicodedata.name(ch, "")
-            sc = _NAME_SCRIPTS.get(name.split(" ", 1)[0], "Zyyy")
+            if _in_table(cp):
+                sc = _designed_script(cp)
+            else:
+                sc = _NAME_SCRIPTS.get(unicodedata.name(ch, "").split(" ", 1)[0], "Zyyy")
             _script_cache[ch] = sc
         return sc
+    return _designed_script(cp)
+
+
+def _designed_script(cp):
     if cp < 0x0250 or 0xFF21 <= cp <= 0xFF5A:
         return "Latn"
     if 0x0370 <= cp <= 0x03FF:
@@ -138,7 +144,7 @@ ALLOWED = {
 }
 for _sc in ("Arab", "Hebr", "Deva", "Beng", "Guru", "Gujr", "Orya", "Taml", "Telu",
             "Knda", "Mlym", "Sinh", "Thai", "Laoo", "Mymr", "Geor", "Armn", "Ethi",
-            "Khmr", "Tibt"):
+            "Khmr", "Tibt", "Nkoo"):
     ALLOWED[_sc] = {_sc, "Zinh"}
 # Combining marks belong to the letter before them (Unicode letters only).
 for _sc in ("Latn", "Grek", "Cyrl"):

@@ -14,8 +14,8 @@ original strings of the same sources (see sources.py).
 Scripts: Latn, Cyrl, Grek, Hans (Chinese: ideographs only),
 Jpan (ideographs and kana), Kore (Hangul); the languages of the default
 model (build.py --model) add Arab, Hebr, Deva, Beng, Guru, Gujr, Orya,
-Taml, Telu, Knda, Mlym, Sinh, Thai, Laoo, Mymr, Geor, Armn, Ethi, Khmr and
-Tibt (ISO 15924 names).
+Taml, Telu, Knda, Mlym, Sinh, Thai, Laoo, Mymr, Geor, Armn, Ethi, Khmr,
+Tibt and Nkoo (ISO 15924 names).
 
 "Relative groups" are the close relatives that mostly decide errors; the
 builder gives every member of a group text of the same source kinds in the
@@ -152,6 +152,22 @@ LANGS = {
     "amh": Lang("Amharic", "Ethi", ["am", "am_ET"], ["am"], ["amh"], [], []),
     "khm": Lang("Khmer", "Khmr", ["km"], ["km"], ["khm"], [], []),
     "bod": Lang("Tibetan", "Tibt", ["bo"], ["bo"], ["bod"], [], []),
+    "yid": Lang("Yiddish", "Hebr", ["yi"], ["yi"], ["ydd"], [], []),
+    "san": Lang("Sanskrit", "Deva", ["sa"], ["sa"], ["san"], [], []),
+    "nqo": Lang("N'Ko", "Nkoo", ["nqo"], ["nqo"], [], [], []),
+    "che": Lang("Chechen", "Cyrl", ["ce"], ["ce"], [], [], []),
+    "krc": Lang("Karachay-Balkar", "Cyrl", ["krc"], ["krc"], [], [], []),
+    "myv": Lang("Erzya", "Cyrl", ["myv"], ["myv"], [], [], []),
+    "mdf": Lang("Moksha", "Cyrl", ["mdf"], ["mdf"], [], [], []),
+    "bxr": Lang("Russia Buriat", "Cyrl", ["bxr"], ["bxr"], [], [], []),
+    "udm": Lang("Udmurt", "Cyrl", ["udm"], ["udm"], [], [], []),
+    "mhr": Lang("Eastern Mari", "Cyrl", ["mhr"], ["mhr"], [], [], []),
+    "kpv": Lang("Komi", "Cyrl", ["kv"], ["kv"], [], [], []),
+    "alt": Lang("Southern Altai", "Cyrl", ["alt"], ["alt"], ["alt"], [], []),
+    "tyv": Lang("Tuvinian", "Cyrl", ["tyv"], ["tyv"], ["tyv"], [], []),
+    "inh": Lang("Ingush", "Cyrl", ["inh"], ["inh"], [], [], []),
+    "diq": Lang("Zazaki", "Latn", ["diq"], ["diq"], [], [], []),
+    "ilo": Lang("Iloko", "Latn", ["ilo"], ["ilo"], ["ilo"], [], []),
 }
 
 # Close relatives: each group gets the same source kinds in the same
