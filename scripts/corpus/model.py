@@ -39,6 +39,7 @@ MEMBER_OF = {
     "Arab": ("arabic", "Arabic"),
     "Deva": ("devanagari", "Devanagari"),
     "Beng": ("bengali", "Bengali"),
+    "Hebr": ("hebrew", "Hebrew"),
     "Hans": ("cjk", "Han,Japanese"),
     "Hant": ("cjk", "Han,Japanese"),
     "Jpan": ("cjk", "Han,Japanese"),
