@@ -12,6 +12,8 @@
 #include <benchmark/benchmark.h>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <random>
@@ -19,6 +21,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "model_file.h"
 #include "tavik/tavik_api.h"
 #include "tavik/tavik_session.h"
 
@@ -135,6 +138,7 @@ struct Fixture {
     std::vector<Language> languages;
     tavik_model *model = nullptr;       // the same profile, for sessions
     tavik_model *text_model = nullptr;  // trained with the full text model
+    tavik_model *bundle = nullptr;      // the profile as one member of a bundle
     std::string error;                  // empty when the profile is loaded
 };
 
@@ -163,6 +167,21 @@ tavik_model *train_text_model(const std::vector<Language> &languages) {
     return m;
 }
 
+// The profile serving Latin, Cyrillic and Greek in a bundle with another
+// member and two direct scripts, as a model of many members would hold it.
+tavik_model *bundle_of(const std::string &profile) {
+    tavik::BundleSpec spec;
+    spec.members.push_back({{"Latin", "Cyrillic", "Greek"}, profile});
+    spec.members.push_back({{"Arabic", "Han", "Japanese"}, profile});
+    spec.direct = {{"Hebrew", "heb"}, {"Thai", "tha"}};
+    std::string bytes, error;
+    tavik_model *m = nullptr;
+    if (!tavik::model_file_write(spec, false, &bytes, &error) ||
+        tavik_model_open_memory(bytes.data(), bytes.size(), &m) != TAVIK_OK)
+        return nullptr;
+    return m;
+}
+
 Fixture build() {
     Fixture f;
     for (int i = 0; i < kLanguages; ++i) f.languages.emplace_back(i);
@@ -186,7 +205,10 @@ Fixture build() {
     tavik_train_reset();
     const int32_t loaded = written == TAVIK_OK ? tavik_load_profile(path.c_str()) : written;
     const int32_t opened = loaded == TAVIK_OK ? tavik_model_open(path.c_str(), &f.model) : loaded;
+    std::ifstream in(path, std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     ::unlink(path.c_str());
+    f.bundle = bundle_of(bytes);
     if (opened != TAVIK_OK) {
         f.error = "profile not written or loaded";
         return f;
@@ -198,6 +220,7 @@ Fixture build() {
                       std::to_string(p->langs[i].ngrams.count) + " n-grams";
     f.text_model = train_text_model(f.languages);
     if (f.text_model == nullptr && f.error.empty()) f.error = "text model profile not made";
+    if (f.bundle == nullptr && f.error.empty()) f.error = "bundle not made";
     tavik_set_min_ngrams(0);  // score even the shortest texts
     return f;
 }
@@ -271,7 +294,7 @@ BENCHMARK(BM_Extract)->ArgName("chars")->Arg(400);
 // The same identification through a session of the handle-based interface;
 // with the text model, against the profile that declares Unicode letters,
 // case folding and NFC (the texts are NFC already, as most are).
-void session_identify(benchmark::State &state, bool text_model) {
+void session_identify(benchmark::State &state, tavik_model *model) {
     const Fixture &f = fixture();
     if (!f.error.empty()) {
         state.SkipWithError(f.error.c_str());
@@ -279,7 +302,7 @@ void session_identify(benchmark::State &state, bool text_model) {
     }
     const auto &pool = queries(static_cast<size_t>(state.range(0)));
     tavik_session *s = nullptr;
-    if (tavik_session_new(text_model ? f.text_model : f.model, &s) != TAVIK_OK) {
+    if (tavik_session_new(model, &s) != TAVIK_OK) {
         state.SkipWithError("no session");
         return;
     }
@@ -295,11 +318,39 @@ void session_identify(benchmark::State &state, bool text_model) {
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
     state.SetBytesProcessed(bytes);
 }
-void BM_SessionIdentify(benchmark::State &state) { session_identify(state, false); }
+void BM_SessionIdentify(benchmark::State &state) { session_identify(state, fixture().model); }
 BENCHMARK(BM_SessionIdentify)->ArgName("chars")->Arg(30)->Arg(100)->Arg(400)->Arg(4000);
 
-void BM_SessionIdentifyTextModel(benchmark::State &state) { session_identify(state, true); }
+void BM_SessionIdentifyTextModel(benchmark::State &state) {
+    session_identify(state, fixture().text_model);
+}
 BENCHMARK(BM_SessionIdentifyTextModel)->ArgName("chars")->Arg(100)->Arg(400);
+
+// The same profile as the first member of a bundle: the cost of routing is
+// the difference to BM_SessionIdentify.  Sessions on one profile find the
+// dominant script too (tavik_session_script), so BM_TextScripts is what
+// both add to a session without it.
+void BM_SessionIdentifyBundle(benchmark::State &state) {
+    session_identify(state, fixture().bundle);
+}
+BENCHMARK(BM_SessionIdentifyBundle)->ArgName("chars")->Arg(100)->Arg(400);
+
+void BM_TextScripts(benchmark::State &state) {
+    if (!fixture().error.empty()) {
+        state.SkipWithError(fixture().error.c_str());
+        return;
+    }
+    const auto &pool = queries(static_cast<size_t>(state.range(0)));
+    size_t i = 0;
+    int32_t dominant = -1;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(
+            tavik_text_scripts(pool[i].data(), pool[i].size(), nullptr, &dominant));
+        i = i + 1 == pool.size() ? 0 : i + 1;
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+}
+BENCHMARK(BM_TextScripts)->ArgName("chars")->Arg(100);
 
 // Threads sharing one model, each with a session of its own, timed on the
 // wall clock: the rate of all threads together.

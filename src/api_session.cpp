@@ -9,6 +9,8 @@
 
 #include "alloc.h"
 #include "engine.h"
+#include "model_file.h"
+#include "session_route.h"
 #include "tavik/tavik_session.h"
 
 namespace {
@@ -54,17 +56,13 @@ extern "C" {
 int32_t tavik_model_open(const char *path, tavik_model **out) {
     if (out != nullptr) *out = nullptr;
     if (path == nullptr || out == nullptr) return TAVIK_INVALID;
-    tavik_profile *p = nullptr;
-    const int32_t rc = tavik_profile_load_path(path, &p);
-    return rc == TAVIK_OK ? tavik::model_from_profile(p, out) : rc;
+    return tavik::model_from_path(path, out);
 }
 
 int32_t tavik_model_open_memory(const void *data, uint64_t size, tavik_model **out) {
     if (out != nullptr) *out = nullptr;
     if (out == nullptr) return TAVIK_INVALID;
-    tavik_profile *p = nullptr;
-    const int32_t rc = tavik_profile_load(data, size, &p);
-    return rc == TAVIK_OK ? tavik::model_from_profile(p, out) : rc;
+    return tavik::model_from_bytes(data, size, out);
 }
 
 void tavik_model_free(tavik_model *model) {
@@ -72,16 +70,23 @@ void tavik_model_free(tavik_model *model) {
 }
 
 int32_t tavik_model_language_count(const tavik_model *model) {
+    if (model != nullptr && model->routing != nullptr) return model->routing->lang_count;
     return model != nullptr ? model->profile->lang_count : 0;
 }
 
 const char *tavik_model_language_code(const tavik_model *model, int32_t index) {
+    if (model != nullptr && model->routing != nullptr)
+        return tavik::route_model_language_code(*model->routing, index);
     if (model == nullptr || index < 0 || index >= model->profile->lang_count) return nullptr;
     return model->profile->langs[index].code;
 }
 
 const char *tavik_model_meta(const tavik_model *model, const char *key) {
     if (model == nullptr || key == nullptr) return nullptr;
+    // A bundle's own pairs come first, then its first member's.
+    if (const tavik::Routing *r = model->routing; r != nullptr)
+        for (int32_t i = 0; i < r->meta_count; ++i)
+            if (std::strcmp(r->meta[i].key, key) == 0) return r->meta[i].value;
     const tavik_profile &p = *model->profile;
     for (int32_t i = 0; i < p.meta_count; ++i)
         if (std::strcmp(p.meta[i].key, key) == 0) return p.meta[i].value;
@@ -89,6 +94,7 @@ const char *tavik_model_meta(const tavik_model *model, const char *key) {
 }
 
 const char *tavik_model_id(const tavik_model *model) {
+    if (model != nullptr && model->routing != nullptr) return model->routing->id;
     return model != nullptr ? model->profile->id : nullptr;
 }
 
@@ -100,8 +106,13 @@ int32_t tavik_session_new(tavik_model *model, tavik_session **out) {
     void *mem = tavik::mem_malloc(sizeof(tavik_session));
     if (mem == nullptr) return TAVIK_NO_MEMORY;
     auto *s = new (mem) tavik_session{};
-    tavik::model_retain(model);
     s->model = model;
+    if (tavik::route_new(s) != TAVIK_OK) {
+        s->~tavik_session();
+        tavik::mem_free(s);
+        return TAVIK_NO_MEMORY;
+    }
+    tavik::model_retain(model);
     s->st.profile = model->profile;
     s->st.status = TAVIK_NO_PROFILE;
     initial_settings(s->st, *model->profile);
@@ -115,6 +126,7 @@ void tavik_session_free(tavik_session *session) {
     tavik::scratch_release(session->scratch);
     tavik::mem_free(session->st.json);
     tavik::mem_free(session->st.explain_json);
+    tavik::route_free(session);
     tavik_model *model = session->model;
     session->~tavik_session();
     tavik::mem_free(session);
@@ -147,6 +159,7 @@ void tavik_session_set_occurance_threshold(tavik_session *session, int32_t count
 
 int32_t tavik_session_set_candidates(tavik_session *session, const char *codes) {
     if (session == nullptr) return TAVIK_INVALID;
+    if (session->route != nullptr) return tavik::route_set_candidates(session, codes);
     const tavik_profile &p = *session->model->profile;
     tavik::Candidates only;
     if (codes != nullptr && codes[0] != '\0') {
@@ -172,10 +185,14 @@ int32_t tavik_session_set_candidates(tavik_session *session, const char *codes) 
 }
 
 int32_t tavik_session_language_count(const tavik_session *session) {
+    if (session != nullptr && session->route != nullptr)
+        return tavik::route_language_count(session);
     return session != nullptr ? tavik::engine_language_count(engine_of(session)) : 0;
 }
 
 const char *tavik_session_language_code(const tavik_session *session, int32_t index) {
+    if (session != nullptr && session->route != nullptr)
+        return tavik::route_language_code(session, index);
     if (session == nullptr || index < 0 || index >= tavik_session_language_count(session))
         return nullptr;
     return session->st.profile->langs[tavik::engine_language(engine_of(session), index)].code;
@@ -184,6 +201,9 @@ const char *tavik_session_language_code(const tavik_session *session, int32_t in
 int32_t tavik_session_identify(tavik_session *session, const char *text, uint64_t length) {
     if (session == nullptr) return TAVIK_INVALID;
     if (text == nullptr && length == 0) text = "";
+    if (session->route != nullptr) return tavik::route_identify(session, text, length);
+    // One profile serves every script; the script is only reported.
+    session->script = text != nullptr ? tavik::dominant_script(text, length) : -1;
     return tavik::engine_identify(engine_of(session), text, length);
 }
 
@@ -228,14 +248,17 @@ const char *tavik_session_ngram(const tavik_session *session, int32_t position) 
 }
 
 const char *tavik_session_result_json(tavik_session *session) {
+    if (session != nullptr && session->route != nullptr) return tavik::route_result_json(session);
     return session != nullptr ? tavik::engine_result_json(engine_of(session)) : "{}";
 }
 
 const char *tavik_session_explain(tavik_session *session, int32_t index) {
+    if (session != nullptr && session->route != nullptr)
+        return tavik::route_explain(session, index);
     return session != nullptr ? tavik::engine_explain(engine_of(session), index) : "{}";
 }
 
-// Calibration and routing are not built yet: no model carries either.
+// Calibration is not built yet: no model carries it.
 double tavik_session_probability(const tavik_session *session) {
     (void)session;
     return -1.0;
@@ -246,8 +269,7 @@ int32_t tavik_session_reliable(const tavik_session *session) {
 }
 
 int32_t tavik_session_script(const tavik_session *session) {
-    (void)session;
-    return -1;
+    return session != nullptr ? session->script : -1;
 }
 
 }  // extern "C"

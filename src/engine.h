@@ -68,12 +68,21 @@ struct Candidates {
     int32_t langs[TAVIK_MAX_LANGS] = {};
 };
 
+// What a bundle's documents add: the dominant script of the text and where
+// it went.  Documents of plain profiles carry none.
+struct RouteNote {
+    int32_t script;  // -1: no letter
+    int32_t member;  // the member that identified, or -1
+    bool direct;     // the script decided the language
+};
+
 struct Engine {
     tavik_state &st;
     QueryScratch &scratch;
     const ProfileIndex *index;
     const Candidates *only;  // nullptr or count 0: every language
     TextModel text{};        // how the profile cuts texts (the designed model by default)
+    const RouteNote *note = nullptr;
 };
 
 // Writes a fixed message into the record's error text (cut to 255 bytes);
@@ -97,19 +106,28 @@ int32_t engine_identify(const Engine &e, const char *text, uint64_t len);
 const char *engine_result_json(const Engine &e);
 const char *engine_explain(const Engine &e, int32_t index);
 
+// The explanation document of a language a script decided alone.
+const char *engine_explain_direct(const Engine &e, const char *code, int32_t script);
+
 // Languages the engine scores, and the profile place of the k-th.
 int32_t engine_language_count(const Engine &e);
 int32_t engine_language(const Engine &e, int32_t k);
 
+struct Routing;       // model_file.h
+struct SessionRoute;  // api_route.cpp
+
 }  // namespace tavik
 
 // A loaded profile with everything derived from it.  Never changed after
-// it is opened; the count is the only thing threads write.
+// it is opened; the count is the only thing threads write.  A bundle's
+// first member stands in profile, index and text, so that everything
+// written for one profile reads a bundle's first member.
 struct tavik_model {
     std::atomic<int64_t> refs;
     tavik_profile *profile;
     tavik::ProfileIndex *index;
     tavik::TextModel text;
+    tavik::Routing *routing = nullptr;  // a bundle's members and scripts; nullptr: one profile
 };
 
 // One caller's identification state: a record of the designed shape over
@@ -119,6 +137,8 @@ struct tavik_session {
     tavik_state st;
     tavik::QueryScratch scratch;
     tavik::Candidates only;
+    int32_t script = -1;                   // dominant script of the last text
+    tavik::SessionRoute *route = nullptr;  // on a bundle: candidates per member, last route
 };
 
 namespace tavik {
@@ -127,6 +147,12 @@ namespace tavik {
 // A profile whose text model tavik does not know is refused with
 // TAVIK_BAD_PROFILE.
 int32_t model_from_profile(tavik_profile *profile, tavik_model **out);
+
+// Opens a model over the bytes of a profile file or a bundle file.
+int32_t model_from_bytes(const void *data, uint64_t size, tavik_model **out);
+
+// Opens the profile file or bundle file at `path`, as tavik_model_open.
+int32_t model_from_path(const char *path, tavik_model **out);
 void model_retain(tavik_model *model);
 void model_release(tavik_model *model);
 

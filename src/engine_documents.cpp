@@ -6,6 +6,7 @@
 
 #include "alloc.h"
 #include "engine.h"
+#include "scripts.h"
 
 namespace {
 
@@ -23,6 +24,18 @@ const yyjson_alc *const kAlc = &kFaultAlc;
 #else
 const yyjson_alc *const kAlc = nullptr;  // yyjson's default allocator, the C heap
 #endif
+
+// The keys a bundle's documents add after the designed ones.
+void add_route(yyjson_mut_doc *doc, yyjson_mut_val *root, const tavik::RouteNote &note) {
+    const char *script = tavik::script_name(note.script);
+    if (script != nullptr)
+        yyjson_mut_obj_add_str(doc, root, "script", script);
+    else
+        yyjson_mut_obj_add_null(doc, root, "script");
+    const char *route = note.direct ? "script" : note.member >= 0 ? "member" : "none";
+    yyjson_mut_obj_add_str(doc, root, "route", route);
+    if (note.member >= 0) yyjson_mut_obj_add_int(doc, root, "member", note.member);
+}
 
 // Writes `doc` compactly, frees it, and stores the text in `*slot`.
 const char *finish(yyjson_mut_doc *doc, char **slot) {
@@ -55,6 +68,7 @@ const char *engine_result_json(const Engine &e) {
         yyjson_mut_obj_add_real(doc, r, "distance", st.results[i].distance);
         yyjson_mut_obj_add_real(doc, r, "confidence", st.results[i].confidence);
     }
+    if (e.note != nullptr) add_route(doc, root, *e.note);
     return finish(doc, &st.json);
 }
 
@@ -80,6 +94,22 @@ const char *engine_explain(const Engine &e, int32_t index) {
         yyjson_mut_obj_add_int(doc, g, "query_rank", static_cast<int64_t>(i));
         yyjson_mut_obj_add_int(doc, g, "profile_rank", tavik_lang_lookup_rank(&lang, text));
     }
+    if (e.note != nullptr) add_route(doc, root, *e.note);
+    return finish(doc, &st.explain_json);
+}
+
+const char *engine_explain_direct(const Engine &e, const char *code, int32_t script) {
+    tavik_state &st = e.st;
+    mem_free(st.explain_json);
+    st.explain_json = nullptr;
+    yyjson_mut_doc *doc = yyjson_mut_doc_new(kAlc);
+    if (doc == nullptr) return kEmptyDoc;
+    yyjson_mut_val *root = yyjson_mut_obj(doc);
+    yyjson_mut_doc_set_root(doc, root);
+    yyjson_mut_obj_add_strcpy(doc, root, "code", code);
+    yyjson_mut_obj_add_real(doc, root, "distance", 0.0);
+    yyjson_mut_obj_add_arr(doc, root, "ngrams");
+    add_route(doc, root, RouteNote{script, -1, true});
     return finish(doc, &st.explain_json);
 }
 

@@ -1,10 +1,16 @@
 // SPDX-License-Identifier: MIT
 // engine_model.cpp - models: a profile and its index, shared by reference.
 
+#include <cerrno>
+#include <fcntl.h>
 #include <new>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zstd.h>
 
 #include "alloc.h"
 #include "engine.h"
+#include "model_file.h"
 
 namespace tavik {
 
@@ -31,14 +37,107 @@ int32_t model_from_profile(tavik_profile *profile, tavik_model **out) {
     return TAVIK_OK;
 }
 
+namespace {
+
+// A bundle's members get their indexes, and the model its first member.
+int32_t model_from_routing(Routing *routing, tavik_model **out) {
+    // Routing needs the Unicode table on every text: built here, once.
+    if (unicode_table() == nullptr) {
+        routing_free(routing);
+        return TAVIK_NO_MEMORY;
+    }
+    for (int32_t k = 0; k < routing->member_count; ++k) {
+        ModelMember &m = routing->members[k];
+        m.index = index_build(*m.profile);
+        if (m.index == nullptr) {
+            routing_free(routing);
+            return TAVIK_NO_MEMORY;
+        }
+    }
+    void *mem = mem_malloc(sizeof(tavik_model));
+    if (mem == nullptr) {
+        routing_free(routing);
+        return TAVIK_NO_MEMORY;
+    }
+    const ModelMember &first = routing->members[0];
+    *out = new (mem) tavik_model{{1}, first.profile, first.index, first.text, routing};
+    return TAVIK_OK;
+}
+
+// Reads the whole bundle file at `fd` (at most `cap` bytes) into *out.
+int32_t read_whole(int fd, uint64_t cap, unsigned char **out, uint64_t *size) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 ||
+        static_cast<uint64_t>(st.st_size) > cap)
+        return TAVIK_BAD_PROFILE;
+    *size = static_cast<uint64_t>(st.st_size);
+    auto *buf = static_cast<unsigned char *>(mem_malloc(*size == 0 ? 1 : *size));
+    if (buf == nullptr) return TAVIK_NO_MEMORY;
+    for (uint64_t got = 0; got < *size;) {
+        const ssize_t n = ::pread(fd, buf + got, *size - got, static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            mem_free(buf);
+            return TAVIK_BAD_PROFILE;
+        }
+        got += static_cast<uint64_t>(n);
+    }
+    *out = buf;
+    return TAVIK_OK;
+}
+
+}  // namespace
+
+int32_t model_from_bytes(const void *data, uint64_t size, tavik_model **out) {
+    if (!is_model_file(data, size)) {
+        tavik_profile *p = nullptr;
+        const int32_t rc = tavik_profile_load(data, size, &p);
+        return rc == TAVIK_OK ? model_from_profile(p, out) : rc;
+    }
+    Routing *routing = nullptr;
+    const int32_t rc = model_file_read(data, size, &routing, nullptr);
+    return rc == TAVIK_OK ? model_from_routing(routing, out) : rc;
+}
+
+int32_t model_from_path(const char *path, tavik_model **out) {
+    // Opened without blocking, so that a FIFO cannot stall the caller.  A
+    // file that does not start with the bundle magic takes the profile
+    // reader's own path, limits and codes.
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return TAVIK_BAD_PROFILE;
+    struct stat st;
+    unsigned char magic[sizeof kModelMagic];
+    const bool bundle = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                        ::pread(fd, magic, sizeof magic, 0) == sizeof magic &&
+                        is_model_file(magic, sizeof magic);
+    if (!bundle) {
+        ::close(fd);
+        tavik_profile *p = nullptr;
+        const int32_t rc = tavik_profile_load_path(path, &p);
+        return rc == TAVIK_OK ? model_from_profile(p, out) : rc;
+    }
+    unsigned char *buf = nullptr;
+    uint64_t size = 0;
+    int32_t rc =
+        read_whole(fd, kModelHeaderBytes + ZSTD_COMPRESSBOUND(kModelMaxPayload), &buf, &size);
+    ::close(fd);
+    if (rc == TAVIK_OK) rc = model_from_bytes(buf, size, out);
+    mem_free(buf);
+    return rc;
+}
+
 void model_retain(tavik_model *model) { model->refs.fetch_add(1, std::memory_order_relaxed); }
 
 // The last reference's release must see every use the others made of the
 // model (acquire), and each release must publish its own (release).
 void model_release(tavik_model *model) {
     if (model->refs.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
-    index_free(model->index);
-    tavik_profile_free(model->profile);
+    if (model->routing != nullptr) {
+        routing_free(model->routing);  // the first member's profile and index with it
+    } else {
+        index_free(model->index);
+        tavik_profile_free(model->profile);
+    }
     model->~tavik_model();
     mem_free(model);
 }

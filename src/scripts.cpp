@@ -4,7 +4,9 @@
 #include "scripts.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
+#include <iterator>
 
 #include "tavik/status.h"
 #include "tavik/tavik_session.h"
@@ -31,19 +33,29 @@ int32_t id_of(const char *name) {
 // Looked up once: the table's ids depend on its Unicode version.
 struct Known {
     int32_t han = id_of("Han"), hiragana = id_of("Hiragana"), katakana = id_of("Katakana"),
-            hangul = id_of("Hangul");
+            hangul = id_of("Hangul"), latin = id_of("Latin");
 };
 const Known kKnown{};
 
 }  // namespace
 
-int32_t script_of(uint32_t cp) {
+namespace {
+
+// The range holding `cp`, or nullptr.
+const ScriptRange *range_of(uint32_t cp) {
     const auto *end = std::end(kScriptRanges);
     const auto *it = std::upper_bound(std::begin(kScriptRanges), end, cp,
                                       [](uint32_t c, const ScriptRange &r) { return c < r.first; });
-    if (it == std::begin(kScriptRanges)) return 0;
+    if (it == std::begin(kScriptRanges)) return nullptr;
     --it;
-    return cp <= it->last ? it->script : 0;
+    return cp <= it->last ? it : nullptr;
+}
+
+}  // namespace
+
+int32_t script_of(uint32_t cp) {
+    const ScriptRange *r = range_of(cp);
+    return r != nullptr ? r->script : 0;
 }
 
 const char *script_name(int32_t id) {
@@ -66,18 +78,43 @@ int32_t text_scripts(const char *text, uint64_t len, std::span<uint64_t> counts,
     const UnicodeTable *table = unicode_table();
     if (table == nullptr) return TAVIK_NO_MEMORY;
     const auto *p = reinterpret_cast<const unsigned char *>(text);
+    // ASCII letters are exactly A-Z and a-z, all Latin: sessions run this
+    // on every text, so the common bytes skip the table and the search.
+    uint64_t ascii_letters = 0;
+    // Letters of a text mostly come from a few ranges: the last one found
+    // answers most of them without a search.
+    const ScriptRange *last = nullptr;
+    // Scripts that got a letter: the dominance below visits only these.
+    uint64_t touched[(kScriptCount + 63) / 64] = {};
+    auto touch = [&touched](int32_t id) { touched[id / 64] |= uint64_t{1} << (id % 64); };
     for (uint64_t pos = 0; pos < len;) {
         uint32_t cp = p[pos];
-        int32_t n = 1;
-        if (cp >= 0x80u) {
-            n = utf8_decode(p + pos, len - pos, &cp);
-            if (n < 0) {
-                std::fill(counts.begin(), counts.end(), 0);
-                return TAVIK_BAD_UTF8;
-            }
+        if (cp < 0x80u) {
+            ascii_letters += ((cp | 0x20u) - 'a') < 26u ? 1 : 0;
+            ++pos;
+            continue;
+        }
+        const int32_t n = utf8_decode(p + pos, len - pos, &cp);
+        if (n < 0) {
+            std::fill(counts.begin(), counts.end(), 0);
+            return TAVIK_BAD_UTF8;
         }
         pos += static_cast<uint64_t>(n);
-        if (unicode_info(*table, cp).letter) ++counts[static_cast<size_t>(script_of(cp))];
+        if (!unicode_info(*table, cp).letter) continue;
+        if (last == nullptr || cp < last->first || cp > last->last) {
+            const ScriptRange *r = range_of(cp);
+            if (r == nullptr) {
+                ++counts[0];
+                continue;
+            }
+            last = r;
+            touch(r->script);
+        }
+        ++counts[last->script];
+    }
+    if (kKnown.latin >= 0 && ascii_letters > 0) {
+        counts[static_cast<size_t>(kKnown.latin)] += ascii_letters;
+        touch(kKnown.latin);
     }
     auto count = [&](int32_t id) { return id >= 0 ? counts[static_cast<size_t>(id)] : 0; };
     const uint64_t kana = count(kKnown.hiragana) + count(kKnown.katakana);
@@ -88,9 +125,15 @@ int32_t text_scripts(const char *text, uint64_t len, std::span<uint64_t> counts,
             *dominant = id;
         }
     };
-    for (int32_t k = 3; k < kScriptCount; ++k) {
-        if (kana > 0 && (k == kKnown.han || k == kKnown.hiragana || k == kKnown.katakana)) continue;
-        consider(k == kKnown.hangul ? kScriptKorean : k, count(k));
+    // In ascending order, as ties go to the lower id.
+    for (size_t w = 0; w < std::size(touched); ++w) {
+        for (uint64_t bits = touched[w]; bits != 0; bits &= bits - 1) {
+            const int32_t k = static_cast<int32_t>(w * 64) + std::countr_zero(bits);
+            if (k < 3) continue;
+            if (kana > 0 && (k == kKnown.han || k == kKnown.hiragana || k == kKnown.katakana))
+                continue;
+            consider(k == kKnown.hangul ? kScriptKorean : k, count(k));
+        }
     }
     if (kana > 0) consider(kScriptJapanese, kana + count(kKnown.han));
     return TAVIK_OK;

@@ -27,6 +27,8 @@
 
 #include "alloc.h"
 #include "api_internal.h"
+#include "engine.h"
+#include "model_file.h"
 #include "ngram_count.h"
 #include "testutil.h"
 
@@ -890,4 +892,99 @@ TEST(FaultAlloc, SessionDocuments) {
             [&](const char *got) { EXPECT_EQ(std::string(got), full); });
         EXPECT_GT(failures, 0);
     }
+}
+
+// ----------------------------------------------------------------- bundles
+
+namespace {
+
+// Two members of sample_profile() and one direct script.
+std::string sample_bundle(bool compress) {
+    tavik::BundleSpec spec;
+    spec.meta = {{"source", "bundle fault test"}};
+    spec.members.push_back({{"Latin", "Cyrillic"}, sample_profile()});
+    spec.members.push_back({{"Greek"}, sample_profile(5, 400, 0)});
+    spec.direct = {{"Hebrew", "heb"}};
+    std::string out, error;
+    EXPECT_TRUE(tavik::model_file_write(spec, compress, &out, &error)) << error;
+    return out;
+}
+
+}  // namespace
+
+// A bundle is whole or not there, compressed or not, from memory or a path.
+TEST(FaultAlloc, BundleOpen) {
+    TempDir tmp;
+    for (const bool compress : {false, true}) {
+        SCOPED_TRACE(compress ? "compressed" : "plain");
+        const std::string blob = sample_bundle(compress);
+        const std::string path = tmp.file("b.tavik");
+        write_file(path, blob);
+        tavik_model *out = nullptr;
+        const std::function<int32_t()> openers[] = {
+            [&] { return tavik_model_open_memory(blob.data(), blob.size(), &out); },
+            [&] { return tavik_model_open(path.c_str(), &out); },
+        };
+        for (const auto &open : openers) {
+            const long failures = fail_each_allocation(
+                [&] { out = reinterpret_cast<tavik_model *>(&out); }, open,
+                [&](int32_t rc) {
+                    EXPECT_EQ(rc, TAVIK_NO_MEMORY);
+                    EXPECT_EQ(out, nullptr);
+                },
+                [&](int32_t rc) {
+                    ASSERT_EQ(rc, TAVIK_OK);
+                    EXPECT_EQ(tavik_model_language_count(out), 7);
+                    EXPECT_STREQ(tavik_model_meta(out, "source"), "bundle fault test");
+                    tavik_model_free(out);
+                    out = nullptr;
+                });
+            EXPECT_GT(failures, 40);  // both members' readers and indexes, and the routing
+        }
+    }
+}
+
+// A session on a bundle that cannot be made takes no reference; one that
+// runs out of memory while identifying fails as the designed session does.
+TEST(FaultAlloc, BundleSession) {
+    const std::string blob = sample_bundle(false);
+    tavik_model *model = nullptr;
+    ASSERT_EQ(tavik_model_open_memory(blob.data(), blob.size(), &model), TAVIK_OK);
+    tavik_session *out = nullptr;
+    const long made = fail_each_allocation([&] { out = reinterpret_cast<tavik_session *>(&out); },
+                                           [&] { return tavik_session_new(model, &out); },
+                                           [&](int32_t rc) {
+                                               EXPECT_EQ(rc, TAVIK_NO_MEMORY);
+                                               EXPECT_EQ(out, nullptr);
+                                               EXPECT_EQ(model->refs.load(), 1);
+                                           },
+                                           [&](int32_t rc) {
+                                               ASSERT_EQ(rc, TAVIK_OK);
+                                               EXPECT_EQ(model->refs.load(), 2);
+                                               tavik_session_free(out);
+                                               out = nullptr;
+                                           });
+    EXPECT_GT(made, 1);  // the session and its routing state
+
+    tavik_session *s = nullptr;
+    ASSERT_EQ(tavik_session_new(model, &s), TAVIK_OK);
+    tavik_session_set_min_ngrams(s, 1);
+    const long failures =
+        fail_each_allocation([&] { tavik_session_identify(s, "", 0); },
+                             [&] { return tavik_session_identify(s, kText, std::strlen(kText)); },
+                             [&](int32_t rc) {
+                                 EXPECT_EQ(rc, TAVIK_NO_MEMORY);
+                                 EXPECT_EQ(tavik_session_status(s), TAVIK_NO_MEMORY);
+                                 EXPECT_STREQ(tavik_session_last_error(s), "extract failed");
+                                 EXPECT_EQ(tavik_session_best_code(s), nullptr);
+                                 EXPECT_EQ(tavik_session_ngram_count(s), 0);
+                             },
+                             [&](int32_t rc) {
+                                 EXPECT_TRUE(rc == TAVIK_OK || rc == TAVIK_AMBIGUOUS) << rc;
+                                 EXPECT_EQ(tavik_session_result_count(s), 3);
+                                 EXPECT_STREQ(tavik_script_name(tavik_session_script(s)), "Latin");
+                             });
+    EXPECT_GT(failures, 0);
+    tavik_session_free(s);
+    tavik_model_free(model);
 }

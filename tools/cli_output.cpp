@@ -103,7 +103,15 @@ int32_t Identifier::identify(std::string_view text) {
     }
     const int32_t rc = tavik_session_identify(session_, text_.data(), text_.size());
     const bool scored = rc == TAVIK_OK || rc == TAVIK_AMBIGUOUS;
+    if (scored && decided_by_script(session_)) return rc;
     return scored && tavik_session_ngram_count(session_) == 0 ? TAVIK_TOO_FEW_NGRAMS : rc;
+}
+
+bool decided_by_script(const tavik_session *s) {
+    return tavik_session_status(s) == TAVIK_OK && tavik_session_ngram_count(s) == 0 &&
+           tavik_session_script(s) >= 0 && tavik_session_result_count(s) == 1 &&
+           tavik_session_result_distance(s, 0) == 0.0 &&
+           tavik_session_result_confidence(s, 0) == 1.0;
 }
 
 namespace {
@@ -118,6 +126,8 @@ const char *status_word(int32_t rc) {
         return "too-short";
     case TAVIK_BAD_UTF8:
         return "bad-utf8";
+    case TAVIK_UNSUPPORTED_SCRIPT:
+        return "unsupported-script";
     default:
         return "error";
     }
@@ -134,8 +144,9 @@ void Identifier::write_plain(Output &out, int32_t rc, bool all) {
         tavik_session_identify(s, text_.data(), text_.size());
         tavik_session_set_min_ngrams(s, min_ngrams_);
     }
-    const bool scored = (rc == TAVIK_OK || rc == TAVIK_AMBIGUOUS || rc == TAVIK_TOO_FEW_NGRAMS) &&
-                        tavik_session_ngram_count(s) > 0 && tavik_session_result_count(s) > 0;
+    const bool scored = ((rc == TAVIK_OK || rc == TAVIK_AMBIGUOUS || rc == TAVIK_TOO_FEW_NGRAMS) &&
+                         tavik_session_ngram_count(s) > 0 && tavik_session_result_count(s) > 0) ||
+                        (rc == TAVIK_OK && decided_by_script(s));
     if (scored)
         out.put_field(tavik_session_result_code(s, 0))
             .put('\t')
@@ -152,6 +163,8 @@ void Identifier::write_plain(Output &out, int32_t rc, bool all) {
         }
     } else if (rc != TAVIK_OK) {
         out.put('\t').put(status_word(rc));
+        if (rc == TAVIK_UNSUPPORTED_SCRIPT)
+            out.put('\t').put(tavik_script_name(tavik_session_script(s)));
     }
     out.put('\n');
 }

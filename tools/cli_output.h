@@ -65,6 +65,10 @@ private:
 // at texts too short to be identified.  A text without any n-gram is too
 // short whatever min_ngrams says: there is nothing to compare, so no
 // language is named.
+// True when a bundle named the language of the session's last text by its
+// script alone (one result, no n-grams).
+bool decided_by_script(const tavik_session *s);
+
 class Identifier {
 public:
     Identifier(tavik_session *session, bool replace_invalid, int32_t min_ngrams)

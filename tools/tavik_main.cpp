@@ -32,6 +32,8 @@
 
 #include "cli_output.h"
 #include "embedded_profile.h"
+#include "engine.h"
+#include "model_file.h"
 #include "tavik/tavik_api.h"
 #include "tavik/tavik_session.h"
 
@@ -496,11 +498,56 @@ void list_profile(tavik::cli::Output &out) {
     }
 }
 
+// --list of a bundle (which the designed interface does not read): its
+// identifier, members with their scripts, every language with its member
+// number or "direct", the direct scripts, and the bundle's meta pairs.
+// False when --profile names no bundle.
+bool list_bundle(const Options &o) {
+    tavik_model *model = nullptr;
+    if (o.profile == nullptr || tavik_model_open(o.profile, &model) != TAVIK_OK) return false;
+    const tavik::Routing *r = model->routing;
+    if (r != nullptr) {
+        tavik::cli::Output out(stdout);
+        out.put("id\t").put_field(r->id).put('\n');
+        for (int32_t m = 0; m < r->member_count; ++m) {
+            out.put("member\t").put(long{m}).put('\t');
+            const char *sep = "";
+            for (int32_t k = 0; k < tavik_script_count(); ++k)
+                if (r->route[k] == m) {
+                    out.put(sep).put(tavik_script_name(k));
+                    sep = ",";
+                }
+            out.put('\n');
+            const tavik_profile &p = *r->members[m].profile;
+            for (int32_t l = 0; l < p.lang_count; ++l)
+                out.put("language\t").put_field(p.langs[l].code).put('\t').put(long{m}).put('\n');
+        }
+        for (int32_t k = 0; k < r->direct_count; ++k) {
+            out.put("direct\t")
+                .put(tavik_script_name(r->direct[k].script))
+                .put('\t')
+                .put_field(r->direct[k].code)
+                .put('\n');
+            out.put("language\t").put_field(r->direct[k].code).put("\tdirect\n");
+        }
+        for (int32_t i = 0; i < r->meta_count; ++i)
+            out.put("meta\t")
+                .put_field(r->meta[i].key)
+                .put('\t')
+                .put_field(r->meta[i].value)
+                .put('\n');
+        if (!out.flush()) fatal("cannot write standard output");
+    }
+    tavik_model_free(model);
+    return r != nullptr;
+}
+
 // Reports a text the library refused (malformed UTF-8 and the like) on
 // standard error; ambiguous and too-short outcomes show on the output line.
 void report_failure(int32_t rc, const std::string &where, const tavik_session *s) {
     if (rc == TAVIK_NO_MEMORY) fatal("out of memory");
-    if (rc != TAVIK_OK && rc != TAVIK_AMBIGUOUS && rc != TAVIK_TOO_FEW_NGRAMS)
+    if (rc != TAVIK_OK && rc != TAVIK_AMBIGUOUS && rc != TAVIK_TOO_FEW_NGRAMS &&
+        rc != TAVIK_UNSUPPORTED_SCRIPT)
         std::fprintf(stderr, "tavik: %s: %s (status %d)\n", where.c_str(),
                      tavik_session_last_error(s), rc);
 }
@@ -783,6 +830,7 @@ int run_identify(const Options &o, tavik_model *model) {
 
 int run(int argc, char **argv) {
     const Options o = parse_args(argc, argv);
+    if (o.list && list_bundle(o)) return 0;
     if (o.list) {
         load_profile(o);
         apply_settings(o);

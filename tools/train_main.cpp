@@ -37,6 +37,7 @@
 #include "tavik/tavik_api.h"
 #include "tavik/utf8.h"
 #include "text_model.h"
+#include "train_bundle.h"
 
 namespace {
 
@@ -77,6 +78,11 @@ constexpr const char *kHelp =
     "  --ngrams N        keep the N most frequent n-grams of each language (4000\n"
     "                    otherwise; 1 to 1000000), stored as the profile's\n"
     "                    max_distribution\n"
+    "  --bundle OUT      write a model of several members instead (no corpus\n"
+    "                    argument): --member SCRIPTS=PATH (comma-separated script\n"
+    "                    names; PATH a profile file or a corpus folder, trained\n"
+    "                    with the options above), --direct SCRIPT=CODE (a script\n"
+    "                    only language CODE writes), --compress (zstd)\n"
     "  --help            this text\n"
     "\n"
     "Limits: 64 languages, 256 files a language, 52428800 bytes (50 MiB) a file.\n"
@@ -163,6 +169,7 @@ struct Options {
     bool nfc = false;
     // Ranked n-grams kept per language (the profile's max_distribution).
     int32_t ngrams = kDefaultNgrams;
+    tavik_train::BundleArgs bundle;  // --bundle: members and direct scripts
 };
 
 [[noreturn]] void usage(const char *program) {
@@ -218,6 +225,7 @@ Options parse_args(int argc, char **argv) {
                                  kMaxMetaBytes);
                     std::exit(1);
                 }
+            } else if (tavik_train::take_bundle_option(o.bundle, argc, argv, i)) {
             } else {
                 std::fprintf(stderr, "tavik-train: %s %.*s\n",
                              a == "--licence"                      ? "missing text after"
@@ -232,7 +240,7 @@ Options parse_args(int argc, char **argv) {
             o.out = argv[i];
         }
     }
-    if (o.out == nullptr) usage(program);
+    if (o.out == nullptr && o.bundle.out == nullptr) usage(program);
     return o;
 }
 
@@ -694,6 +702,21 @@ int train(const Options &o) {
     return 0;
 }
 
+// A bundle's members trained from corpus folders take the other options.
+int train_bundle(const Options &o) {
+    const std::vector<std::pair<std::string, std::string>> meta = {
+        {"trainer", kTrainer}, {"licence", o.licence}, {"date", train_date().data()}};
+    return tavik_train::build_bundle(o.bundle, meta, [&o](const char *corpus, const char *out) {
+        Options member = o;
+        member.corpus = corpus;
+        member.out = out;
+        return train(member);
+    });
+}
+
 }  // namespace
 
-int main(int argc, char **argv) { return train(parse_args(argc, argv)); }
+int main(int argc, char **argv) {
+    const Options o = parse_args(argc, argv);
+    return o.bundle.out != nullptr ? train_bundle(o) : train(o);
+}

@@ -45,6 +45,26 @@
  *   distances bit for bit, confidence, query n-grams, both documents)
  *   equals that of tavik_identify under the same settings.
  *
+ * Models of several members
+ * --------------------------
+ * A model file may bundle several member profiles, each serving a set of
+ * Unicode scripts, and name for some scripts the one language that writes
+ * them (docs/model-format.md; tavik-train --bundle writes it).  A session
+ * on such a model finds the dominant script of each text (as
+ * tavik_text_scripts does) and routes it:
+ * - to the member serving that script: the designed identification on
+ *   that member's profile, with all its outcomes and the session's
+ *   settings;
+ * - to a language the script alone names: TAVIK_OK with one result,
+ *   distance 0 and confidence 1, and no query n-grams;
+ * - a text without letters (or malformed UTF-8) to the first member, which
+ *   answers as designed;
+ * - a script that nobody serves: TAVIK_UNSUPPORTED_SCRIPT ("unsupported
+ *   script"), no results; tavik_session_script names the script.
+ * A profile file opened as a model is a model of one member serving every
+ * script: its sessions behave exactly as described above for profiles, and
+ * never return TAVIK_UNSUPPORTED_SCRIPT.
+ *
  * This header compiles as C11 and as C++.
  */
 #ifndef TAVIK_SESSION_H
@@ -67,10 +87,14 @@ typedef struct tavik_session tavik_session;
  * `*out`.  Validates exactly as tavik_load_profile does and returns the
  * same codes: TAVIK_OK, TAVIK_INVALID (NULL path or out), TAVIK_BAD_PROFILE
  * or TAVIK_NO_MEMORY; on failure `*out` is set to NULL (unless out is
- * NULL).  No error text is kept: a model has none.  The profile's text
- * model (the reserved "tavik." meta pairs, see tavik_train_set_meta) is
- * applied to every text its sessions identify; a profile whose text model
- * tavik does not know is refused with TAVIK_BAD_PROFILE.
+ * NULL).  A file that starts with the bundle magic "TAVIKMD1" is read as a
+ * model of several members (at most 256 MiB of payload, optionally zstd
+ * compressed; docs/model-format.md): every member profile is validated as
+ * above, and any breach of the format is TAVIK_BAD_PROFILE.  No error
+ * text is kept: a model has none.  The profile's text model (the reserved
+ * "tavik." meta pairs, see tavik_train_set_meta) is applied to every text
+ * its sessions identify; a profile whose text model tavik does not know is
+ * refused with TAVIK_BAD_PROFILE.
  */
 TAVIK_API int32_t tavik_model_open(const char *path, tavik_model **out);
 
@@ -82,12 +106,16 @@ TAVIK_API int32_t tavik_model_open_memory(const void *data, uint64_t size, tavik
 TAVIK_API void tavik_model_free(tavik_model *model);
 
 /* Languages of the model, 0 for NULL; the code of language `index` in file
- * order, or NULL. */
+ * order, or NULL.  A bundle lists every member's languages, members in
+ * order, then its direct languages (a code may then appear more than
+ * once). */
 TAVIK_API int32_t tavik_model_language_count(const tavik_model *model);
 TAVIK_API const char *tavik_model_language_code(const tavik_model *model, int32_t index);
 
 /* Value of the first meta pair whose key equals `key`, or NULL; the
- * model's identifier (such as "tavik-v1-L12"), or NULL. */
+ * model's identifier (such as "tavik-v1-L12"), or NULL.  A bundle looks up
+ * its own meta pairs first, then its first member's; its identifier reads
+ * "tavik-bundle-v1-M<members>-L<languages>". */
 TAVIK_API const char *tavik_model_meta(const tavik_model *model, const char *key);
 TAVIK_API const char *tavik_model_id(const tavik_model *model);
 
@@ -97,9 +125,11 @@ TAVIK_API const char *tavik_model_id(const tavik_model *model);
  * A new session on `model` in `*out`, holding a reference to it.  Its
  * settings are the defaults of tavik_api.h, with the profile header's
  * max_ngram_length and max_distribution when non-zero and its
- * occurance_threshold always, as tavik_load_profile sets them.  Every
- * language is a candidate.  Returns TAVIK_OK, TAVIK_INVALID (NULL model or
- * out) or TAVIK_NO_MEMORY; on failure `*out` is set to NULL.
+ * occurance_threshold always, as tavik_load_profile sets them (for a
+ * bundle, its first member's header; the settings then apply to whichever
+ * member a text goes to).  Every language is a candidate.  Returns
+ * TAVIK_OK, TAVIK_INVALID (NULL model or out) or TAVIK_NO_MEMORY; on
+ * failure `*out` is set to NULL.
  */
 TAVIK_API int32_t tavik_session_new(tavik_model *model, tavik_session **out);
 
@@ -125,13 +155,19 @@ TAVIK_API void tavik_session_set_occurance_threshold(tavik_session *session, int
  * selects each of its languages.  Returns TAVIK_OK (the error text is left
  * as it was), or TAVIK_INVALID for a NULL session, or for an unknown,
  * empty or repeated code, with an error text naming it; the candidates in
- * force before stay.  Takes effect from the next identification.
+ * force before stay.  Takes effect from the next identification.  On a
+ * bundle a code may name a language of any member or a direct language;
+ * a member left without candidates, and a direct language not named, then
+ * serve no script (TAVIK_UNSUPPORTED_SCRIPT), and a text without letters
+ * that the first member cannot take is TAVIK_TOO_FEW_NGRAMS without
+ * results.
  */
 TAVIK_API int32_t tavik_session_set_candidates(tavik_session *session, const char *codes);
 
 /* Languages identification scores (the candidates, or every language of
  * the model), and the code of the k-th of them in file order, or NULL.
- * tavik_session_explain counts languages this way. */
+ * tavik_session_explain counts languages this way (on a bundle: members in
+ * order, then the direct languages). */
 TAVIK_API int32_t tavik_session_language_count(const tavik_session *session);
 TAVIK_API const char *tavik_session_language_code(const tavik_session *session, int32_t index);
 
@@ -144,7 +180,9 @@ TAVIK_API const char *tavik_session_language_code(const tavik_session *session, 
  * failed"); TAVIK_INVALID with "null text" for a NULL text of non-zero
  * length (the status then reads TAVIK_NO_PROFILE and the query is left
  * untouched, as in tavik_identify).  A NULL session returns TAVIK_INVALID.
- * Replaces the query, results, status and error text.
+ * On a bundle also TAVIK_UNSUPPORTED_SCRIPT ("unsupported script"), and a
+ * direct language as described at the top.  Replaces the query, results,
+ * status, error text and the dominant script.
  */
 TAVIK_API int32_t tavik_session_identify(tavik_session *session, const char *text, uint64_t length);
 
@@ -171,12 +209,18 @@ TAVIK_API const char *tavik_session_ngram(const tavik_session *session, int32_t 
 
 /* The result document of tavik_result_json for the session's last
  * identification.  Valid until the next call of this function on the
- * session. */
+ * session.  A bundle's document adds, after the designed keys, "script"
+ * (the dominant script's name, or null), "route" ("member", "script" when
+ * the script decided the language, or "none") and, for a member, "member"
+ * (its number). */
 TAVIK_API const char *tavik_session_result_json(tavik_session *session);
 
 /* The explanation document of tavik_explain for language `index`, counted
  * as tavik_session_language_code counts.  Valid until the next call of
- * this function on the session. */
+ * this function on the session.  On a bundle: "{}" for a language of
+ * another member than the last text went to; for the direct language that
+ * decided the last text, {"code", "distance": 0, "ngrams": []} and the
+ * keys the result document adds. */
 TAVIK_API const char *tavik_session_explain(tavik_session *session, int32_t index);
 
 /*
@@ -194,8 +238,9 @@ TAVIK_API double tavik_session_probability(const tavik_session *session);
 TAVIK_API int32_t tavik_session_reliable(const tavik_session *session);
 
 /* The dominant script of the last text identified, numbered as
- * tavik_script_name numbers scripts; -1 when the text held no letter of
- * any script, before the first identification, and for a NULL session. */
+ * tavik_script_name numbers scripts, for sessions on any model; -1 when
+ * the text held no letter of any script or malformed UTF-8, for a NULL
+ * text, before the first identification, and for a NULL session. */
 TAVIK_API int32_t tavik_session_script(const tavik_session *session);
 
 /* --------------------------------------------------------------- scripts */

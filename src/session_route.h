@@ -1,0 +1,35 @@
+// SPDX-License-Identifier: MIT
+// session_route.h - sessions on bundles: each text goes to the member that
+// serves its dominant script, or to the language its script alone names.
+// Sessions on one profile never come here.  Not installed.
+#ifndef TAVIK_SESSION_ROUTE_H
+#define TAVIK_SESSION_ROUTE_H
+
+#include <cstdint>
+
+#include "engine.h"
+
+namespace tavik {
+
+// The dominant script of the `len` bytes at `text`, or -1 (no letter,
+// malformed UTF-8, no character table).
+int32_t dominant_script(const char *text, uint64_t len);
+
+// A session's routing state on a bundle (nullptr on one profile: every
+// function below then answers as the designed session does).
+int32_t route_new(tavik_session *s);
+void route_free(tavik_session *s);
+
+int32_t route_identify(tavik_session *s, const char *text, uint64_t len);
+int32_t route_set_candidates(tavik_session *s, const char *codes);
+int32_t route_language_count(const tavik_session *s);
+const char *route_language_code(const tavik_session *s, int32_t index);
+const char *route_result_json(tavik_session *s);
+const char *route_explain(tavik_session *s, int32_t index);
+
+// A bundle's languages: every member's in order, then the direct ones.
+const char *route_model_language_code(const Routing &r, int32_t index);
+
+}  // namespace tavik
+
+#endif  // TAVIK_SESSION_ROUTE_H
