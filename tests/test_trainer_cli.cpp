@@ -652,6 +652,38 @@ TEST(TrainerCli, TextModelOptions) {
     }
 }
 
+// --ngrams cuts every language's ranked list and is stored as the profile's
+// max_distribution; a value out of range or not a number writes nothing.
+TEST(TrainerCli, NgramsOption) {
+    TempDir tmp;
+    const std::string corpus = tmp.file("corpus"), out = tmp.file("out.tavik");
+    make_corpus(corpus, {file("deu/a.txt", "der schnelle braune Fuchs springt weit")});
+    const Outcome r = run_trainer({"--ngrams", "10", corpus, out});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const tavik_profile *p = load_written(out);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->max_distribution, 10);
+    EXPECT_EQ(find_lang(*p, "deu")->ngrams.count, 10u);
+    tavik_free_profile();
+
+    const std::string range = "tavik-train: --ngrams takes a number from 1 to 1000000, not ";
+    const struct {
+        std::vector<std::string> args;
+        std::string err;
+    } refused[] = {
+        {{"--ngrams", "0", corpus, tmp.file("a.tavik")}, range + "\"0\"\n"},
+        {{"--ngrams", "12x", corpus, tmp.file("b.tavik")}, range + "\"12x\"\n"},
+        {{"--ngrams", "1000001", corpus, tmp.file("c.tavik")}, range + "\"1000001\"\n"},
+        {{corpus, tmp.file("d.tavik"), "--ngrams"}, "tavik-train: missing value after --ngrams\n"},
+    };
+    for (const auto &c : refused) {
+        const Outcome bad = run_trainer(c.args);
+        EXPECT_EQ(bad.code, 1);
+        EXPECT_EQ(bad.err.substr(0, c.err.size()), c.err);
+        EXPECT_FALSE(fs::exists(c.args[0] == corpus ? c.args[1] : c.args[3]));
+    }
+}
+
 // 200 language folders made in descending order: the 64 first by name are
 // trained (only they hold text, so taking any others would show), and a
 // warning names what was left out.

@@ -56,6 +56,9 @@ constexpr std::size_t kPathBytes = 4096;
 constexpr std::size_t kMaxDateBytes = 63;
 constexpr std::size_t kMaxMetaBytes = 65535;
 
+constexpr int32_t kDefaultNgrams = 4000;
+constexpr int32_t kMaxNgrams = 1000000;
+
 constexpr const char *kUsage = " <corpus_dir> <out.tavik>\n  corpus_dir/<iso639-2T>/*.txt\n";
 
 constexpr const char *kHelp =
@@ -73,6 +76,9 @@ constexpr const char *kHelp =
     "  --nfc             bring texts to NFC before cutting them\n"
     "                    (the last three are stored in the profile as its text\n"
     "                    model, so identification cuts queries the same way)\n"
+    "  --ngrams N        keep the N most frequent n-grams of each language (4000\n"
+    "                    otherwise; 1 to 1000000), stored as the profile's\n"
+    "                    max_distribution\n"
     "  --bundle OUT      write a model of several members instead (no corpus\n"
     "                    argument): --member SCRIPTS=PATH (comma-separated script\n"
     "                    names; PATH a profile file or a corpus folder, trained\n"
@@ -165,12 +171,27 @@ struct Options {
     const char *letters = nullptr;
     bool fold_case = false;
     bool nfc = false;
+    // Ranked n-grams kept per language (the profile's max_distribution).
+    int32_t ngrams = kDefaultNgrams;
     tavik_train::BundleArgs bundle;  // --bundle: members and direct scripts
 };
 
 [[noreturn]] void usage(const char *program) {
     std::fprintf(stderr, "usage: %s%s", program, kUsage);
     std::exit(1);
+}
+
+// The --ngrams value: a whole decimal number in range, or exit with why.
+int32_t parse_ngrams(const char *text) {
+    char *end = nullptr;
+    errno = 0;
+    const long n = std::strtol(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || n < 1 || n > kMaxNgrams) {
+        std::fprintf(stderr, "tavik-train: --ngrams takes a number from 1 to %d, not \"%s\"\n",
+                     static_cast<int>(kMaxNgrams), text);
+        std::exit(1);
+    }
+    return static_cast<int32_t>(n);
 }
 
 // Every option, in one table from which getopt_long's tables are made.
@@ -185,7 +206,8 @@ enum OptionId : int {
     kBundle,
     kMember,
     kDirect,
-    kCompress
+    kCompress,
+    kNgrams
 };
 
 struct OptionSpec {
@@ -207,6 +229,7 @@ constexpr OptionSpec kOptions[] = {
     {"member", 0, "missing SCRIPTS=PATH after", kMember},
     {"direct", 0, "missing SCRIPT=CODE after", kDirect},
     {"compress", 0, nullptr, kCompress},
+    {"ngrams", 0, "missing value after", kNgrams},
 };
 
 const OptionSpec *spec_of(int id) {
@@ -240,7 +263,7 @@ void apply_option(Options &o, const OptionSpec &spec, const char *program, const
     switch (spec.id) {
     case kHelpOption:
         std::printf("usage: %s [--licence TEXT] [--follow-links] [--letters unicode] "
-                    "[--fold-case] [--nfc]%s\n%s",
+                    "[--fold-case] [--nfc] [--ngrams N]%s\n%s",
                     program, kUsage, kHelp);
         std::exit(std::fflush(stdout) == 0 ? 0 : 1);
     case kVersion:
@@ -277,6 +300,9 @@ void apply_option(Options &o, const OptionSpec &spec, const char *program, const
         return;
     case kCompress:
         o.bundle.compress = true;
+        return;
+    case kNgrams:
+        o.ngrams = parse_ngrams(value);
         return;
     default:
         return;
@@ -455,7 +481,7 @@ std::array<char, kMaxDateBytes + 1> train_date() {
 bool set_up_training(const Options &o) {
     tavik_train_reset();
     tavik_set_max_ngram_length(5);
-    tavik_set_max_distribution(4000);
+    tavik_set_max_distribution(o.ngrams);
     tavik_set_occurance_threshold(0);
     tavik_train_set_meta("source", o.corpus);
     tavik_train_set_meta("trainer", kTrainer);

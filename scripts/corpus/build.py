@@ -25,7 +25,8 @@ from collections import defaultdict
 sys.dont_write_bytecode = True  # keep the work tree clean
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from clean import (LineFilter, WORD_RE, normalise, split_lines,  # noqa: E402
+import clean as cleaning  # noqa: E402
+from clean import (LineFilter, normalise, split_lines,  # noqa: E402
                    strip_codes, strip_markup)
 from langs import GROUPS, LANGS  # noqa: E402
 from sources import read_all  # noqa: E402
@@ -48,6 +49,21 @@ DEFAULT = [
     "por", "ron", "rus", "sah", "slk", "slv", "spa", "sqi", "srp", "swe",
     "tat", "tgk", "tur", "ukr", "uzb", "vie", "zho", "zho_tw",
 ]
+
+
+# The multi-script default model (--model): every language of the table
+# with enough text, Unicode letters, relatives balanced per package, short
+# lines held to a share of every package. Its corpus and development set
+# are written apart from the designed profile's.
+# Training bytes a language needs to be in the model (the designed
+# profile's languages stay in whatever they have).
+MODEL_MIN_BYTES = 200_000
+SHORT_WORDS = 3             # a line of at most this many words is a label
+SHORT_SHARE = 0.25          # most of a package's bytes that labels may take
+# Scripts written without spaces between words: there a line is a label
+# when it has fewer letters than this.
+UNSPACED = {"Hans", "Hant", "Jpan", "Thai", "Laoo", "Khmr", "Mymr", "Tibt"}
+SHORT_LETTERS = 8
 
 
 def h64(*parts):
@@ -92,7 +108,7 @@ def common_tokens(clean, langs):
         lower = defaultdict(int)
         for lines in clean[code].values():
             for line in lines:
-                for w in set(WORD_RE.findall(line)):
+                for w in set(cleaning.WORD_RE.findall(line)):
                     counts[w] += 1
                     lower[w.lower()] += 1
         for w, n in counts.items():
@@ -109,7 +125,7 @@ def word_freq(docs):
     total = 0
     for lines in docs.values():
         for line in lines:
-            for w in WORD_RE.findall(line):
+            for w in cleaning.WORD_RE.findall(line):
                 counts[w.lower()] += 1
                 total += 1
     return {w: n / total for w, n in counts.items()} if total else {}
@@ -122,7 +138,7 @@ def english_words(en_freq, freq):
 
 
 def looks_english(line, english):
-    words = [w.lower() for w in WORD_RE.findall(line)]
+    words = [w.lower() for w in cleaning.WORD_RE.findall(line)]
     if not words:
         return False
     k = sum(1 for w in words if w in english)
@@ -219,6 +235,70 @@ def make_plan(langs, avail):
     return plan
 
 
+def make_plan_model(langs, avail):
+    """Budgets of the default model. Close relatives are balanced per
+    package: a package that several members of a group have counts for each
+    of them with the bytes the member with least of it has, so that shared
+    sources weigh the same for all of them; a package only one member has
+    counts in full. Every language then shares its own cap as plan_one
+    does: no member is held to the text of the smallest."""
+    capped = {c: {k: dict(v) for k, v in avail[c].items()} for c in langs}
+    for group in GROUPS:
+        members = [c for c in group if c in langs]
+        for kind in KINDS:
+            if kind == "udhr":
+                continue
+            pkgs = sorted(set().union(*[set(avail[c].get(kind, {})) for c in members]))
+            for p in pkgs:
+                having = [c for c in members if p in avail[c].get(kind, {})]
+                if len(having) < 2:
+                    continue
+                least = min(avail[c][kind][p] for c in having)
+                for c in having:
+                    capped[c][kind][p] = least
+    return {code: plan_one(capped[code], CAP) for code in langs}
+
+
+def is_short(line, script):
+    words = cleaning.WORD_RE.findall(line)
+    if script in UNSPACED:
+        return sum(len(w) for w in words) < SHORT_LETTERS
+    return len(words) <= SHORT_WORDS
+
+
+def draw_model(lines_by_pkg, budgets, rng, script):
+    """draw() for the default model: of every package, lines of one to three
+    words take at most SHORT_SHARE of what is drawn, running text the rest."""
+    out = []
+    for p in sorted(budgets):
+        ls = list(lines_by_pkg.get(p, []))
+        short = [l for l in ls if is_short(l, script)]
+        long_ = [l for l in ls if not is_short(l, script)]
+        rng.shuffle(short)
+        rng.shuffle(long_)
+        budget = budgets[p]
+        got = 0
+        short_budget = budget * SHORT_SHARE
+        for l in short:
+            if got >= short_budget:
+                break
+            out.append(l)
+            got += blen(l)
+        for l in long_:
+            if got >= budget:
+                break
+            out.append(l)
+            got += blen(l)
+    return out
+
+
+def effective_bytes(lines, script):
+    """Bytes a package can give when labels take at most SHORT_SHARE."""
+    short = sum(blen(l) for l in lines if is_short(l, script))
+    long_ = sum(blen(l) for l in lines if not is_short(l, script))
+    return long_ + min(short, long_ * SHORT_SHARE / (1 - SHORT_SHARE))
+
+
 def draw(lines_by_pkg, budgets, rng):
     """Draw about budgets[pkg] bytes of lines from every package."""
     out = []
@@ -307,7 +387,19 @@ def parse_args():
     ap.add_argument("--cache", default=None, help="pickle of the raw documents (for quicker reruns)")
     ap.add_argument("--heldout", default=None,
                     help="also write samples of the training text the corpus leaves out")
-    return ap.parse_args()
+    ap.add_argument("--model", action="store_true",
+                    help="the multi-script default model: all languages with enough text, "
+                         "Unicode letters; --out and --dev default to corpus-model/ and "
+                         "data/dev-model.tsv")
+    args = ap.parse_args()
+    if args.model:
+        if args.out == ap.get_default("out"):
+            args.out = os.path.join(top, "corpus-model")
+        if args.dev == ap.get_default("dev"):
+            args.dev = os.path.join(top, "data", "dev-model.tsv")
+        if args.langs == "default":
+            args.langs = "all"
+    return args
 
 
 def choose_langs(spec):
@@ -426,8 +518,12 @@ def write_candidates(path, langs, train, dev):
                     f.write("%s\t%s\t*\t\t%d\n" % (code, kind, sum(blen(l) for d in dev[code][kind] for l in d)))
 
 
-def available_bytes(train, langs):
-    """{code: {kind: {pkg: bytes}}} of the training text."""
+def available_bytes(train, langs, model=False):
+    """{code: {kind: {pkg: bytes}}} of the training text (for the model, the
+    bytes that the share of labels leaves)."""
+    if model:
+        return {c: {k: {p: effective_bytes(ls, LANGS[c].script) for p, ls in train[c][k].items()}
+                    for k in KINDS if train[c].get(k)} for c in langs}
     return {c: {k: {p: sum(blen(l) for l in ls) for p, ls in train[c][k].items()}
                 for k in KINDS if train[c].get(k)} for c in langs}
 
@@ -449,7 +545,7 @@ def prepare_out(out, want):
                   "would read it as one" % p, file=sys.stderr)
 
 
-def write_corpus(out, langs, train, plan):
+def write_corpus(out, langs, train, plan, model=False):
     """Write corpus/<code>/<kind>.txt as planned; returns the rows of
     STATS.tsv: (code, kind, pkg, bytes written)."""
     stats = []
@@ -463,7 +559,10 @@ def write_corpus(out, langs, train, plan):
             if not budgets or sum(budgets.values()) <= 0:
                 continue
             rng = random.Random("%d/%s/%s" % (SEED, code, kind))
-            lines = draw(train[code][kind], budgets, rng)
+            if model:
+                lines = draw_model(train[code][kind], budgets, rng, LANGS[code].script)
+            else:
+                lines = draw(train[code][kind], budgets, rng)
             text = "\n".join(lines) + "\n"
             with open(os.path.join(d, kind + ".txt"), "w", encoding="utf-8", newline="\n") as f:
                 f.write(text)
@@ -554,6 +653,8 @@ def print_summary(langs, stats, samples, out, dev_path):
 
 def main():
     args = parse_args()
+    if args.model:
+        cleaning.use_unicode_letters()
     langs = choose_langs(args.langs)
     want = set(langs)
 
@@ -571,9 +672,20 @@ def main():
         print("wrote", args.stats)
         return
 
-    plan = make_plan(langs, available_bytes(train, langs))
+    if args.model:
+        avail = available_bytes(train, langs, model=True)
+        small = [c for c in langs if c not in DEFAULT and
+                 sum(sum(v.values()) for v in avail[c].values()) < MODEL_MIN_BYTES]
+        for c in small:
+            print("left out: %s has %d bytes of training text" % (
+                c, sum(sum(v.values()) for v in avail[c].values())), file=sys.stderr)
+        langs = [c for c in langs if c not in small]
+        want = set(langs)
+        plan = make_plan_model(langs, {c: avail[c] for c in langs})
+    else:
+        plan = make_plan(langs, available_bytes(train, langs))
     prepare_out(args.out, want)
-    stats = write_corpus(args.out, langs, train, plan)
+    stats = write_corpus(args.out, langs, train, plan, args.model)
     write_stats(args.out, stats)
     samples = make_dev_set(langs, dev, plan)
     write_dev(args.dev, samples)

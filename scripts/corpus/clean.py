@@ -36,11 +36,87 @@ def _esc(cp):
 LETTER = _letter_class()
 WORD_RE = re.compile(LETTER + "+")
 HAS_LETTER_RE = re.compile(LETTER)
+UNICODE_LETTERS = False
+
+
+def _unicode_ranges():
+    """Closed ranges of every code point of category L or M: the letters of
+    a text model with Unicode letters (tavik-train --letters unicode)."""
+    ranges = []
+    start = None
+    for cp in range(0x110000):
+        ok = unicodedata.category(chr(cp))[0] in "LM"
+        if ok and start is None:
+            start = cp
+        elif not ok and start is not None:
+            ranges.append((start, cp - 1))
+            start = None
+    if start is not None:
+        ranges.append((start, 0x10FFFF))
+    return ranges
+
+
+_UNICODE_RES = None
+
+
+def use_unicode_letters(on=True):
+    """Switch the module to Unicode letters (category L or M), for the
+    multi-script default model, or back to the designed table. Joiners then
+    stay in the text: they are no letters there either, so the text is cut
+    as the model cuts queries."""
+    global LETTER, WORD_RE, HAS_LETTER_RE, INVISIBLE_RE, UNICODE_LETTERS, _UNICODE_RES
+    if not on:
+        LETTER, WORD_RE, HAS_LETTER_RE, INVISIBLE_RE = _DESIGNED_RES
+        UNICODE_LETTERS = False
+        return
+    if _UNICODE_RES is None:
+        letter = "[" + "".join(_esc(lo) + "-" + _esc(hi) for lo, hi in _unicode_ranges()) + "]"
+        _UNICODE_RES = (letter, re.compile(letter + "+"), re.compile(letter),
+                        re.compile("[\u00ad\u200b\u2060\ufeff\u200e\u200f\u202a-\u202e\u2066-\u2069]"))
+    LETTER, WORD_RE, HAS_LETTER_RE, INVISIBLE_RE = _UNICODE_RES
+    UNICODE_LETTERS = True
+
+
+# Unicode name prefixes of the scripts outside the designed letter table.
+_NAME_SCRIPTS = {
+    "LATIN": "Latn", "GREEK": "Grek", "CYRILLIC": "Cyrl", "ARABIC": "Arab",
+    "HEBREW": "Hebr", "DEVANAGARI": "Deva", "BENGALI": "Beng",
+    "GURMUKHI": "Guru", "GUJARATI": "Gujr", "ORIYA": "Orya", "TAMIL": "Taml",
+    "TELUGU": "Telu", "KANNADA": "Knda", "MALAYALAM": "Mlym",
+    "SINHALA": "Sinh", "THAI": "Thai", "LAO": "Laoo", "MYANMAR": "Mymr",
+    "GEORGIAN": "Geor", "ARMENIAN": "Armn", "ETHIOPIC": "Ethi",
+    "KHMER": "Khmr", "TIBETAN": "Tibt", "NKO": "Nkoo", "COMBINING": "Zinh",
+    "HANGUL": "Hang", "HIRAGANA": "Kana", "KATAKANA": "Kana", "CJK": "Hani",
+    "BOPOMOFO": "Bopo",
+}
+_script_cache = {}
+
+
+def _in_table(cp):
+    for lo, hi in LETTER_RANGES:
+        if lo <= cp <= hi:
+            return True
+    return False
 
 
 def script_of(ch):
-    """Script class of one letter: Latn, Grek, Cyrl, Hani, Kana, Hang."""
+    """Script class of one letter: Latn, Grek, Cyrl, Hani, Kana, Hang (and,
+    with Unicode letters, the ISO 15924 name of the others; Zinh for
+    combining marks, which every script may use)."""
     cp = ord(ch)
+    if UNICODE_LETTERS:
+        sc = _script_cache.get(ch)
+        if sc is None:
+            if _in_table(cp):
+                sc = _designed_script(cp)
+            else:
+                sc = _NAME_SCRIPTS.get(unicodedata.name(ch, "").split(" ", 1)[0], "Zyyy")
+            _script_cache[ch] = sc
+        return sc
+    return _designed_script(cp)
+
+
+def _designed_script(cp):
     if cp < 0x0250 or 0xFF21 <= cp <= 0xFF5A:
         return "Latn"
     if 0x0370 <= cp <= 0x03FF:
@@ -66,6 +142,13 @@ ALLOWED = {
     "Jpan": {"Hani", "Kana"},
     "Kore": {"Hang"},
 }
+for _sc in ("Arab", "Hebr", "Deva", "Beng", "Guru", "Gujr", "Orya", "Taml", "Telu",
+            "Knda", "Mlym", "Sinh", "Thai", "Laoo", "Mymr", "Geor", "Armn", "Ethi",
+            "Khmr", "Tibt", "Nkoo"):
+    ALLOWED[_sc] = {_sc, "Zinh"}
+# Combining marks belong to the letter before them (Unicode letters only).
+for _sc in ("Latn", "Grek", "Cyrl"):
+    ALLOWED[_sc] = ALLOWED[_sc] | {"Zinh"}
 
 # Markup, placeholders and the like.
 URL_RE = re.compile(r"""
@@ -137,6 +220,9 @@ ENGLISH_MARKERS = frozenset(
     "the and with your you this that which from have has should would could "
     "there their been these those when what into only about please cannot "
     "does".split())
+
+
+_DESIGNED_RES = (LETTER, WORD_RE, HAS_LETTER_RE, INVISIBLE_RE)
 
 
 def strip_markup(s):

@@ -12,7 +12,10 @@ English ("eng") has no catalogs of its own: its text comes from the
 original strings of the same sources (see sources.py).
 
 Scripts: Latn, Cyrl, Grek, Hans (Chinese: ideographs only),
-Jpan (ideographs and kana), Kore (Hangul).
+Jpan (ideographs and kana), Kore (Hangul); the languages of the default
+model (build.py --model) add Arab, Hebr, Deva, Beng, Guru, Gujr, Orya,
+Taml, Telu, Knda, Mlym, Sinh, Thai, Laoo, Mymr, Geor, Armn, Ethi, Khmr,
+Tibt and Nkoo (ISO 15924 names).
 
 "Relative groups" are the close relatives that mostly decide errors; the
 builder gives every member of a group text of the same source kinds in the
@@ -118,6 +121,53 @@ LANGS = {
     "zho_tw": Lang("Chinese (Traditional)", "Hant", ["zh_TW", "zh_HK"], ["zh-hant"], ["cmn_hant"], ["zh-TW"], []),
     "jpn": Lang("Japanese", "Jpan", ["ja"], ["ja"], ["jpn"], ["ja-JP"], ["ja"]),
     "kor": Lang("Korean", "Kore", ["ko", "ko_KR"], ["ko"], ["kor"], ["ko-KR"], ["ko"]),
+    # Scripts the designed letter table lacks: only the default model
+    # (build.py --model, Unicode letters) reads them.
+    "ara": Lang("Arabic", "Arab", ["ar"], ["ar"], ["arb"], ["ar-MA"], []),
+    "fas": Lang("Persian", "Arab", ["fa", "fa_IR"], ["fa"], ["pes_1"], ["fa-IR"], ["fa"]),
+    "urd": Lang("Urdu", "Arab", ["ur", "ur_PK"], ["ur"], ["urd"], [], []),
+    "uig": Lang("Uyghur", "Arab", ["ug"], ["ug-arab"], ["uig_arab"], [], []),
+    "ckb": Lang("Central Kurdish", "Arab", ["ckb"], ["ckb"], ["ckb"], [], []),
+    "pus": Lang("Pashto", "Arab", ["ps"], ["ps"], ["pbu"], [], []),
+    "heb": Lang("Hebrew", "Hebr", ["he"], ["he"], ["heb"], [], ["he"]),
+    "hin": Lang("Hindi", "Deva", ["hi"], ["hi"], ["hin"], [], ["hi"]),
+    "mar": Lang("Marathi", "Deva", ["mr"], ["mr"], ["mar"], [], ["mr"]),
+    "nep": Lang("Nepali", "Deva", ["ne"], ["ne"], ["nep"], [], []),
+    "mai": Lang("Maithili", "Deva", ["mai"], ["mai"], [], [], []),
+    "ben": Lang("Bengali", "Beng", ["bn", "bn_IN", "bn_BD"], ["bn"], ["ben"], [], []),
+    "asm": Lang("Assamese", "Beng", ["as"], ["as"], [], [], ["as"]),
+    "pan": Lang("Punjabi", "Guru", ["pa"], ["pa"], ["pan"], [], ["pa"]),
+    "guj": Lang("Gujarati", "Gujr", ["gu"], ["gu"], ["guj"], [], ["gu"]),
+    "ori": Lang("Odia", "Orya", ["or", "or_IN"], ["or"], [], [], []),
+    "tam": Lang("Tamil", "Taml", ["ta"], ["ta"], ["tam"], [], ["ta"]),
+    "tel": Lang("Telugu", "Telu", ["te"], ["te"], ["tel"], [], ["te"]),
+    "kan": Lang("Kannada", "Knda", ["kn"], ["kn"], ["kan"], [], ["kn"]),
+    "mal": Lang("Malayalam", "Mlym", ["ml"], ["ml"], ["mal"], [], []),
+    "sin": Lang("Sinhala", "Sinh", ["si"], ["si"], ["sin"], [], []),
+    "tha": Lang("Thai", "Thai", ["th"], ["th"], ["tha"], [], []),
+    "lao": Lang("Lao", "Laoo", ["lo"], ["lo"], ["lao"], [], []),
+    "mya": Lang("Burmese", "Mymr", ["my"], ["my"], ["mya"], [], []),
+    "kat": Lang("Georgian", "Geor", ["ka"], ["ka"], ["kat"], [], []),
+    "hye": Lang("Armenian", "Armn", ["hy", "hy_AM", "hye"], ["hy"], ["hye"], [], []),
+    "amh": Lang("Amharic", "Ethi", ["am", "am_ET"], ["am"], ["amh"], [], []),
+    "khm": Lang("Khmer", "Khmr", ["km"], ["km"], ["khm"], [], []),
+    "bod": Lang("Tibetan", "Tibt", ["bo"], ["bo"], ["bod"], [], []),
+    "yid": Lang("Yiddish", "Hebr", ["yi"], ["yi"], ["ydd"], [], []),
+    "san": Lang("Sanskrit", "Deva", ["sa"], ["sa"], ["san"], [], []),
+    "nqo": Lang("N'Ko", "Nkoo", ["nqo"], ["nqo"], [], [], []),
+    "che": Lang("Chechen", "Cyrl", ["ce"], ["ce"], [], [], []),
+    "krc": Lang("Karachay-Balkar", "Cyrl", ["krc"], ["krc"], [], [], []),
+    "myv": Lang("Erzya", "Cyrl", ["myv"], ["myv"], [], [], []),
+    "mdf": Lang("Moksha", "Cyrl", ["mdf"], ["mdf"], [], [], []),
+    "bxr": Lang("Russia Buriat", "Cyrl", ["bxr"], ["bxr"], [], [], []),
+    "udm": Lang("Udmurt", "Cyrl", ["udm"], ["udm"], [], [], []),
+    "mhr": Lang("Eastern Mari", "Cyrl", ["mhr"], ["mhr"], [], [], []),
+    "kpv": Lang("Komi", "Cyrl", ["kv"], ["kv"], [], [], []),
+    "alt": Lang("Southern Altai", "Cyrl", ["alt"], ["alt"], ["alt"], [], []),
+    "tyv": Lang("Tuvinian", "Cyrl", ["tyv"], ["tyv"], ["tyv"], [], []),
+    "inh": Lang("Ingush", "Cyrl", ["inh"], ["inh"], [], [], []),
+    "diq": Lang("Zazaki", "Latn", ["diq"], ["diq"], [], [], []),
+    "ilo": Lang("Iloko", "Latn", ["ilo"], ["ilo"], ["ilo"], [], []),
 }
 
 # Close relatives: each group gets the same source kinds in the same

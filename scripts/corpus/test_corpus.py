@@ -15,7 +15,10 @@ import unittest
 sys.dont_write_bytecode = True  # keep the work tree clean
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from build import SEED, cut, draw, make_heldout_set, waterfill  # noqa: E402
+import clean as cleaning  # noqa: E402
+import model  # noqa: E402
+from build import (SEED, SHORT_SHARE, blen, cut, draw, draw_model, is_short,  # noqa: E402
+                   make_heldout_set, make_plan_model, waterfill)
 from clean import (LETTER_RANGES, LineFilter, normalise, strip_codes,  # noqa: E402
                    strip_markup)
 from sources import (catalog_entries, html_paragraphs,  # noqa: E402
@@ -367,6 +370,76 @@ class BuildOutputTest(unittest.TestCase):
         self.assertFalse("gnome" in text.lower().split(), "a shared token is left")
         self.assertFalse("drucken now" in text, "English inside German is left")
         self.assertEqual(got, self.WANT)
+
+
+class ModelTest(unittest.TestCase):
+    """The multi-script default model: Unicode letters, per-package balance
+    of relatives, labels held to a share, routing by script."""
+
+    def tearDown(self):
+        cleaning.use_unicode_letters(False)
+
+    def test_unicode_lines(self):
+        cleaning.use_unicode_letters()
+        cases = [
+            # vowel signs are letters: the word stays whole; Latin goes
+            ("हिन्दी में स्वागत है Linux", "Deva", "हिन्दी में स्वागत है"),
+            # the full Vietnamese alphabet, not cut at ế
+            ("Tiếng Việt có đủ chữ", "Latn", "Tiếng Việt có đủ chữ"),
+            # the Persian half-space stays: queries hold it too
+            ("می\u200cشود این متن", "Arab", "می\u200cشود این متن"),
+            # a line of another script is dropped
+            ("Only English here", "Thai", None),
+            ("ภาษาไทย English words here too many", "Thai", None),
+        ]
+        for text, script, want in cases:
+            with self.subTest(text=text):
+                self.assertEqual(LineFilter(script)(normalise(text)), want)
+        cleaning.use_unicode_letters(False)
+        self.assertEqual(cleaning.WORD_RE.findall("Tiếng"), ["Ti", "ng"])
+
+    def test_relatives_balanced_per_package(self):
+        avail = {
+            "dan": {"cat": {"a": 500_000, "b": 100_000}, "doc": {"help": 300_000}},
+            "nob": {"cat": {"a": 200_000, "b": 400_000}},
+        }
+        plan = make_plan_model(["dan", "nob"], avail)
+        # a shared package weighs the same for both, at the smaller size
+        self.assertEqual(plan["dan"]["cat"]["a"], plan["nob"]["cat"]["a"])
+        self.assertLessEqual(plan["nob"]["cat"]["a"], 200_000)
+        self.assertEqual(plan["dan"]["cat"]["b"], plan["nob"]["cat"]["b"])
+        # Danish keeps the documentation Bokmål lacks
+        self.assertGreater(plan["dan"]["doc"]["help"], 0)
+
+    def test_labels_held_to_a_share(self):
+        self.assertTrue(is_short("Datei öffnen", "Latn"))
+        self.assertFalse(is_short("Die Datei wird jetzt geöffnet", "Latn"))
+        self.assertTrue(is_short("打开文件", "Hans"))
+        self.assertFalse(is_short("无法打开文件，因为它不存在。", "Hans"))
+        short = ["Wort %d" % i for i in range(1000)]
+        long_ = ["ein ganzer Satz mit Worten %d" % i for i in range(1000)]
+        budget = 10_000
+        got = draw_model({"p": short + long_}, {"p": budget}, random.Random(1), "Latn")
+        short_bytes = sum(blen(l) for l in got if l in set(short))
+        self.assertLessEqual(short_bytes, budget * SHORT_SHARE + 20)
+        self.assertGreaterEqual(sum(blen(l) for l in got), budget)
+
+    def test_plan_and_routing(self):
+        with tempfile.TemporaryDirectory() as d:
+            for code in ("deu", "fra", "tha", "zho", "hin"):
+                os.makedirs(os.path.join(d, code))
+                with open(os.path.join(d, code, "wiki.txt"), "w") as f:
+                    f.write("x\n")
+            members, direct, left = model.plan(d)
+        self.assertEqual(members, {"latin": ("Latin", ["deu", "fra"]),
+                                   "cjk": ("Han,Japanese", ["zho"])})
+        self.assertEqual(direct, {"Thai": "tha", "Devanagari": "hin"})
+        self.assertEqual(left, [])
+        for text, want in [("Guten Tag", "Latin"), ("今日は雨です", "Japanese"),
+                           ("今天下雨", "Han"), ("สวัสดีครับ", "Thai"), ("ওকে", "Bengali"),
+                           ("Текст with two words", "Latin"), ("123 !", None)]:
+            with self.subTest(text=text):
+                self.assertEqual(model.dominant_script(text), want)
 
 
 if __name__ == "__main__":
