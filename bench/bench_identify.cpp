@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
 #include <map>
 #include <mutex>
@@ -142,13 +143,12 @@ struct Fixture {
     std::string error;                  // empty when the profile is loaded
 };
 
-// The same languages trained with Unicode letters, case folding and NFC,
-// opened as a model; nullptr when that fails.
-tavik_model *train_text_model(const std::vector<Language> &languages) {
+// The same languages trained with the meta pairs `meta` (a text model, a
+// calibration), opened as a model; nullptr when that fails.
+tavik_model *train_with_meta(const std::vector<Language> &languages,
+                             std::initializer_list<std::pair<const char *, const char *>> meta) {
     tavik_train_reset();
-    tavik_train_set_meta("tavik.letters", "unicode");
-    tavik_train_set_meta("tavik.case", "fold");
-    tavik_train_set_meta("tavik.normalize", "nfc");
+    for (const auto &[key, value] : meta) tavik_train_set_meta(key, value);
     for (const Language &l : languages) {
         tavik_train_begin(l.code().c_str());
         tavik_train_feed(l.text(kTrainingChars, 1u).c_str());
@@ -167,16 +167,23 @@ tavik_model *train_text_model(const std::vector<Language> &languages) {
     return m;
 }
 
+// With Unicode letters, case folding and NFC.
+tavik_model *train_text_model(const std::vector<Language> &languages) {
+    return train_with_meta(
+        languages,
+        {{"tavik.letters", "unicode"}, {"tavik.case", "fold"}, {"tavik.normalize", "nfc"}});
+}
+
 // The profile serving Latin, Cyrillic and Greek in a bundle with another
 // member and two direct scripts, as a model of many members would hold it.
 tavik_model *bundle_of(const std::string &profile) {
-    tavik::BundleSpec spec;
-    spec.members.push_back({{"Latin", "Cyrillic", "Greek"}, profile});
-    spec.members.push_back({{"Arabic", "Han", "Japanese"}, profile});
-    spec.direct = {{"Hebrew", "heb"}, {"Thai", "tha"}};
+    tavik::BundleContents contents;
+    contents.members.push_back({{"Latin", "Cyrillic", "Greek"}, profile});
+    contents.members.push_back({{"Arabic", "Han", "Japanese"}, profile});
+    contents.direct = {{"Hebrew", "heb"}, {"Thai", "tha"}};
     std::string bytes, error;
     tavik_model *m = nullptr;
-    if (!tavik::model_file_write(spec, false, &bytes, &error) ||
+    if (!tavik::model_file_write(contents, false, &bytes, &error) ||
         tavik_model_open_memory(bytes.data(), bytes.size(), &m) != TAVIK_OK)
         return nullptr;
     return m;
@@ -352,28 +359,10 @@ void BM_TextScripts(benchmark::State &state) {
 }
 BENCHMARK(BM_TextScripts)->ArgName("chars")->Arg(100);
 
-// The same languages trained with a calibration (weights of the shape the
-// fitted ones have), opened as a model; nullptr when that fails.
+// With a calibration (weights of the shape the fitted ones have).
 tavik_model *train_calibrated(const std::vector<Language> &languages) {
-    tavik_train_reset();
-    tavik_train_set_meta("tavik.calibration", "logistic-v1 -2.75 -0.9 -3.99 0.42 1.55 57.6 88.7 "
-                                              "-0.065 2.5");
-    for (const Language &l : languages) {
-        tavik_train_begin(l.code().c_str());
-        tavik_train_feed(l.text(kTrainingChars, 1u).c_str());
-        if (tavik_train_end_language() != TAVIK_OK) return nullptr;
-    }
-    std::string path = (std::filesystem::temp_directory_path() / "tavik-bench-XXXXXX").string();
-    const int fd = ::mkstemp(path.data());
-    if (fd < 0) return nullptr;
-    ::close(fd);
-    tavik_model *m = nullptr;
-    if (tavik_train_write_profile(path.c_str()) != TAVIK_OK ||
-        tavik_model_open(path.c_str(), &m) != TAVIK_OK)
-        m = nullptr;
-    tavik_train_reset();
-    ::unlink(path.c_str());
-    return m;
+    return train_with_meta(languages, {{"tavik.calibration", "logistic-v1 -2.75 -0.9 -3.99 0.42 "
+                                                             "1.55 57.6 88.7 -0.065 2.5"}});
 }
 
 // BM_SessionIdentify with the probability asked after every text, on a

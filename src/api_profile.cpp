@@ -27,9 +27,7 @@ int32_t install(tavik_profile *p, char *error) {
         tavik_profile_free(p);
         return TAVIK_BAD_PROFILE;
     }
-    // The Unicode table is built here rather than on the first text.
-    tavik::ProfileIndex *index =
-        text.designed() || tavik::unicode_table() != nullptr ? tavik::index_build(*p) : nullptr;
+    tavik::ProfileIndex *index = tavik::index_build(*p);
     if (index == nullptr) {
         tavik_profile_free(p);
         return TAVIK_NO_MEMORY;

@@ -81,14 +81,6 @@ int32_t first_member(const tavik_session *s) {
     return -1;
 }
 
-int32_t refuse_code(tavik_session *s, const char *why, std::string_view code) {
-    char message[sizeof s->st.error];
-    std::snprintf(message, sizeof message, "%s language code '%.*s'", why,
-                  static_cast<int>(code.size() < 64 ? code.size() : 64), code.data());
-    record_error(s->st, message);
-    return TAVIK_INVALID;
-}
-
 // Session language `index` as (member, place among its scored languages),
 // or (kRouteDirect - k, 0) for direct language k; false out of range.
 bool locate(const tavik_session *s, int32_t index, int32_t *where, int32_t *place) {
@@ -115,6 +107,14 @@ bool locate(const tavik_session *s, int32_t index, int32_t *where, int32_t *plac
 }
 
 }  // namespace
+
+int32_t refuse_code(tavik_session *s, const char *why, std::string_view code) {
+    char message[sizeof s->st.error];
+    std::snprintf(message, sizeof message, "%s language code '%.*s'", why,
+                  static_cast<int>(code.size() < 64 ? code.size() : 64), code.data());
+    record_error(s->st, message);
+    return TAVIK_INVALID;
+}
 
 int32_t dominant_script(const char *text, uint64_t len) {
     uint64_t counts[kScriptIds];

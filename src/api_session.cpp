@@ -39,14 +39,6 @@ void initial_settings(tavik_state &st, const tavik_profile &p) {
     st.occurance_threshold = p.occurance_threshold;
 }
 
-int32_t refuse_code(tavik_session *s, const char *why, std::string_view code) {
-    char message[sizeof s->st.error];
-    std::snprintf(message, sizeof message, "%s language code '%.*s'", why,
-                  static_cast<int>(code.size() < 64 ? code.size() : 64), code.data());
-    tavik::record_error(s->st, message);
-    return TAVIK_INVALID;
-}
-
 }  // namespace
 
 extern "C" {
@@ -171,8 +163,8 @@ int32_t tavik_session_set_candidates(tavik_session *session, const char *codes) 
             uint64_t named = 0;
             for (int32_t l = 0; l < p.lang_count; ++l)
                 if (code == p.langs[l].code) named |= uint64_t{1} << l;
-            if (named == 0) return refuse_code(session, "unknown", code);
-            if ((chosen & named) != 0) return refuse_code(session, "repeated", code);
+            if (named == 0) return tavik::refuse_code(session, "unknown", code);
+            if ((chosen & named) != 0) return tavik::refuse_code(session, "repeated", code);
             chosen |= named;
             if (comma == std::string_view::npos) break;
             rest.remove_prefix(comma + 1);

@@ -27,11 +27,6 @@ int32_t model_from_profile(tavik_profile *profile, tavik_model **out) {
         tavik_profile_free(profile);
         return TAVIK_BAD_PROFILE;
     }
-    // The Unicode table is built here rather than on the first text.
-    if (!text.designed() && unicode_table() == nullptr) {
-        tavik_profile_free(profile);
-        return TAVIK_NO_MEMORY;
-    }
     ProfileIndex *index = index_build(*profile);
     void *mem = index != nullptr ? mem_malloc(sizeof(tavik_model)) : nullptr;
     if (mem == nullptr) {
@@ -47,11 +42,6 @@ namespace {
 
 // A bundle's members get their indexes, and the model its first member.
 int32_t model_from_routing(Routing *routing, tavik_model **out) {
-    // Routing needs the Unicode table on every text: built here, once.
-    if (unicode_table() == nullptr) {
-        routing_free(routing);
-        return TAVIK_NO_MEMORY;
-    }
     for (int32_t k = 0; k < routing->member_count; ++k) {
         ModelMember &m = routing->members[k];
         m.index = index_build(*m.profile);

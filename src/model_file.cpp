@@ -301,15 +301,16 @@ int32_t model_file_read(const void *data, uint64_t size, Routing **out, ModelFau
     return TAVIK_OK;
 }
 
-bool model_file_write(const BundleSpec &spec, bool compress, std::string *out, std::string *error) {
+bool model_file_write(const BundleContents &contents, bool compress, std::string *out,
+                      std::string *error) {
     std::string payload;
-    put_le(payload, spec.meta.size(), 4);
-    for (const auto &[key, value] : spec.meta)
+    put_le(payload, contents.meta.size(), 4);
+    for (const auto &[key, value] : contents.meta)
         if (!put_text(payload, key, 2, error, "meta key") ||
             !put_text(payload, value, 2, error, "meta value"))
             return false;
-    put_le(payload, spec.members.size(), 4);
-    for (const BundleSpec::Member &m : spec.members) {
+    put_le(payload, contents.members.size(), 4);
+    for (const BundleContents::Member &m : contents.members) {
         if (m.scripts.size() > 0xFF || m.profile.size() > 0xFFFFFFFFu) {
             *error = "a member breaks a field width (255 scripts, 4 GiB profile)";
             return false;
@@ -320,8 +321,8 @@ bool model_file_write(const BundleSpec &spec, bool compress, std::string *out, s
         put_le(payload, m.profile.size(), 4);
         payload += m.profile;
     }
-    put_le(payload, spec.direct.size(), 4);
-    for (const auto &[script, code] : spec.direct)
+    put_le(payload, contents.direct.size(), 4);
+    for (const auto &[script, code] : contents.direct)
         if (!put_text(payload, script, 1, error, "script name") ||
             !put_text(payload, code, 1, error, "language code"))
             return false;

@@ -85,7 +85,7 @@ struct ModelFault {
 int32_t model_file_read(const void *data, uint64_t size, Routing **out, ModelFault *fault);
 
 // A bundle to write: the members' profile files are taken as bytes.
-struct BundleSpec {
+struct BundleContents {
     struct Member {
         std::vector<std::string> scripts;
         std::string profile;
@@ -95,11 +95,12 @@ struct BundleSpec {
     std::vector<std::pair<std::string, std::string>> direct;  // script name, code
 };
 
-// The bytes of the bundle `spec` describes, compressed when asked.  Only
+// The bytes of the bundle `contents` describes, compressed when asked.  Only
 // the field widths are checked here (false, with a reason in *error, when
 // a value does not fit its field); what the reader refuses beyond that is
 // the caller's to check, by reading the bytes back.  Deterministic.
-bool model_file_write(const BundleSpec &spec, bool compress, std::string *out, std::string *error);
+bool model_file_write(const BundleContents &contents, bool compress, std::string *out,
+                      std::string *error);
 
 }  // namespace tavik
 

@@ -378,7 +378,6 @@ int32_t strmap_count_model(StrMap &map, const char *text, uint64_t len, int32_t 
                            const TextModel &model) {
     if (model.designed()) return strmap_count_bytes(map, text, len, max_len);
     const UnicodeTable *table = unicode_table();
-    if (table == nullptr) return TAVIK_NO_MEMORY;
     char *normal = nullptr;
     if (model.nfc) {
         uint64_t normal_len = 0;

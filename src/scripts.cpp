@@ -76,7 +76,6 @@ int32_t text_scripts(const char *text, uint64_t len, std::span<uint64_t> counts,
     std::fill(counts.begin(), counts.end(), 0);
     *dominant = -1;
     const UnicodeTable *table = unicode_table();
-    if (table == nullptr) return TAVIK_NO_MEMORY;
     const auto *p = reinterpret_cast<const unsigned char *>(text);
     // ASCII letters are exactly A-Z and a-z, all Latin: sessions run this
     // on every text, so the common bytes skip the table and the search.

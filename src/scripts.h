@@ -40,7 +40,7 @@ int32_t script_by_name(const char *name);
 // the one with most letters, Common, Inherited and Unknown ignored, Han,
 // Hiragana and Katakana together as Japanese when any kana is present,
 // Hangul as Korean; ties go to the lower id; -1 when no letter counts.
-// Returns TAVIK_OK, TAVIK_BAD_UTF8 or TAVIK_NO_MEMORY (no character table).
+// Returns TAVIK_OK or TAVIK_BAD_UTF8.
 int32_t text_scripts(const char *text, uint64_t len, std::span<uint64_t> counts, int32_t *dominant);
 
 }  // namespace tavik

@@ -6,6 +6,7 @@
 #define TAVIK_SESSION_ROUTE_H
 
 #include <cstdint>
+#include <string_view>
 
 #include "engine.h"
 
@@ -14,6 +15,10 @@ namespace tavik {
 // The dominant script of the `len` bytes at `text`, or -1 (no letter,
 // malformed UTF-8, no character table).
 int32_t dominant_script(const char *text, uint64_t len);
+
+// Refuses a candidate code ("unknown" or "repeated") with an error text
+// naming it; returns TAVIK_INVALID.
+int32_t refuse_code(tavik_session *s, const char *why, std::string_view code);
 
 // A session's routing state on a bundle (nullptr on one profile: every
 // function below then answers as the designed session does).

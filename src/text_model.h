@@ -59,8 +59,7 @@ struct CodePointInfo {
     bool not_nfc_yes;  // NFC may change a text holding it
 };
 
-// The table (never nullptr: it is constant data; callers written for a
-// table built at run time may still test for nullptr).
+// The table: constant data, never nullptr.
 struct UnicodeTable;
 const UnicodeTable *unicode_table();
 CodePointInfo unicode_info(const UnicodeTable &table, uint32_t cp);

@@ -900,13 +900,13 @@ namespace {
 
 // Two members of sample_profile() and one direct script.
 std::string sample_bundle(bool compress) {
-    tavik::BundleSpec spec;
-    spec.meta = {{"source", "bundle fault test"}};
-    spec.members.push_back({{"Latin", "Cyrillic"}, sample_profile()});
-    spec.members.push_back({{"Greek"}, sample_profile(5, 400, 0)});
-    spec.direct = {{"Hebrew", "heb"}};
+    tavik::BundleContents contents;
+    contents.meta = {{"source", "bundle fault test"}};
+    contents.members.push_back({{"Latin", "Cyrillic"}, sample_profile()});
+    contents.members.push_back({{"Greek"}, sample_profile(5, 400, 0)});
+    contents.direct = {{"Hebrew", "heb"}};
     std::string out, error;
-    EXPECT_TRUE(tavik::model_file_write(spec, compress, &out, &error)) << error;
+    EXPECT_TRUE(tavik::model_file_write(contents, compress, &out, &error)) << error;
     return out;
 }
 

@@ -86,19 +86,19 @@ std::string train_member(const Sample *samples, size_t count) {
     return read_file(path);
 }
 
-tavik::BundleSpec world_spec() {
-    tavik::BundleSpec spec;
-    spec.meta = {{"licence", "CC0-1.0"}, {"source", "test fixtures"}};
-    spec.members.push_back({{"Latin", "Cyrillic", "Arabic", "Devanagari"},
-                            train_member(kLatinEtc, std::size(kLatinEtc))});
-    spec.members.push_back({{"Han", "Japanese"}, train_member(kCjk, std::size(kCjk))});
-    spec.direct = kDirect;
-    return spec;
+tavik::BundleContents world_spec() {
+    tavik::BundleContents contents;
+    contents.meta = {{"licence", "CC0-1.0"}, {"source", "test fixtures"}};
+    contents.members.push_back({{"Latin", "Cyrillic", "Arabic", "Devanagari"},
+                                train_member(kLatinEtc, std::size(kLatinEtc))});
+    contents.members.push_back({{"Han", "Japanese"}, train_member(kCjk, std::size(kCjk))});
+    contents.direct = kDirect;
+    return contents;
 }
 
-std::string bundle_bytes(const tavik::BundleSpec &spec, bool compress = false) {
+std::string bundle_bytes(const tavik::BundleContents &contents, bool compress = false) {
     std::string bytes, error;
-    EXPECT_TRUE(tavik::model_file_write(spec, compress, &bytes, &error)) << error;
+    EXPECT_TRUE(tavik::model_file_write(contents, compress, &bytes, &error)) << error;
     return bytes;
 }
 
@@ -410,14 +410,14 @@ int32_t open_bytes(const std::string &bytes, bool *null_on_failure) {
 
 TEST(ModelFile, SmallBundleLoadsAsWritten) {
     const Small s = small_bundle();
-    tavik::BundleSpec spec;
-    spec.meta = {{"key", "value"}};
-    spec.members.push_back(
+    tavik::BundleContents contents;
+    contents.meta = {{"key", "value"}};
+    contents.members.push_back(
         {{"Latin", "Cyrillic"},
          make_profile({{"eng", {"_t", "th", "he", "e_"}}, {"deu", {"_d", "de", "er", "r_"}}},
                       {{"k", "v"}})});
-    spec.direct = {{"Hebrew", "heb"}};
-    EXPECT_EQ(bundle_bytes(spec), s.bytes);  // the writer lays the fields out as documented
+    contents.direct = {{"Hebrew", "heb"}};
+    EXPECT_EQ(bundle_bytes(contents), s.bytes);  // the writer lays the fields out as documented
     bool clean = false;
     EXPECT_EQ(open_bytes(s.bytes, &clean), TAVIK_OK);
     EXPECT_TRUE(clean);
@@ -425,10 +425,10 @@ TEST(ModelFile, SmallBundleLoadsAsWritten) {
 
 TEST(ModelFile, EveryProperPrefixFailsCleanly) {
     const Small s = small_bundle();
-    tavik::BundleSpec spec;
-    spec.members.push_back({{"Latin"}, make_profile({{"eng", {"_t", "th"}}})});
-    spec.direct = {{"Greek", "ell"}};
-    for (const std::string &whole : {s.bytes, bundle_bytes(spec, true)}) {
+    tavik::BundleContents contents;
+    contents.members.push_back({{"Latin"}, make_profile({{"eng", {"_t", "th"}}})});
+    contents.direct = {{"Greek", "ell"}};
+    for (const std::string &whole : {s.bytes, bundle_bytes(contents, true)}) {
         for (size_t n = 0; n < whole.size(); ++n) {
             const std::string prefix = whole.substr(0, n);
             bool clean = false;
@@ -506,7 +506,7 @@ TEST(ModelFile, FaultOffsets) {
         EXPECT_EQ(fault.offset, c.offset);
     }
     // A script served twice is refused at its second mention.
-    tavik::BundleSpec twice;
+    tavik::BundleContents twice;
     twice.members.push_back({{"Latin"}, make_profile({{"eng", {"_t"}}})});
     twice.direct = {{"Latin", "eng"}};
     const std::string bytes = bundle_bytes(twice);

@@ -165,7 +165,7 @@ TEST(Outcome, TooFewNgramsKeepsQuery) {
 // Winner, margin and confidence; each case runs in a process of its own.
 struct RankCase {
     const char *name;
-    std::vector<LangSpec> langs;
+    std::vector<LangNgrams> langs;
     const char *text;
     double min_margin;
     int32_t rc;
@@ -287,7 +287,7 @@ TEST(Results, DistancesApartByLessThanAFloatStillOrder) {
 TEST(Results, SixtyFourLanguagesAndAccessorBounds) {
     // Language k holds the first k query letters in query order: only the
     // 64 - k it lacks cost anything, so distance = (64 - k) * 4000 / 64.
-    std::vector<LangSpec> langs;
+    std::vector<LangNgrams> langs;
     for (int k = 0; k < 64; ++k) {
         std::vector<std::string> ngrams;
         for (int j = 0; j < k; ++j) ngrams.push_back(letter(j));

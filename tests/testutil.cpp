@@ -59,7 +59,7 @@ Blob &Blob::lang(const std::string &code, const std::vector<std::string> &ngrams
     return *this;
 }
 
-std::string make_profile(const std::vector<LangSpec> &langs,
+std::string make_profile(const std::vector<LangNgrams> &langs,
                          const std::vector<std::pair<std::string, std::string>> &meta) {
     Blob b;
     b.header(static_cast<uint32_t>(langs.size()), static_cast<uint32_t>(meta.size()));
@@ -97,7 +97,7 @@ MetaPairs meta_of(const tavik_profile &p) {
     return pairs;
 }
 
-std::string profile1(const std::vector<LangSpec> &langs, uint32_t max_dist) {
+std::string profile1(const std::vector<LangNgrams> &langs, uint32_t max_dist) {
     Blob b;
     b.header(static_cast<uint32_t>(langs.size()), 0, 1, 1, 1, max_dist, 0);
     for (const auto &[code, ngrams] : langs) b.lang(code, ngrams);

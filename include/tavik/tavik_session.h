@@ -246,7 +246,8 @@ TAVIK_API const char *tavik_session_explain(tavik_session *session, int32_t inde
  * initial settings; other settings and candidate sets change the
  * features, and the probability is then only an estimate.
  *
- * -1.0 when the model carries no calibration, before the first
+ * -1.0 when the model carries no calibration (a model of several
+ * members carries none yet, whatever its members hold), before the first
  * identification, after one that failed (bad UTF-8, no memory, null
  * text), when the text gave no query n-gram at all, and for a NULL
  * session: no probability is ever made up.  Computed when asked (a few
@@ -291,9 +292,8 @@ TAVIK_API const char *tavik_script_unicode_version(void);
  * Han with kana counts as Japanese, Hangul as Korean, a tie goes to the
  * lower number, and -1 means the text holds no letter of any script.
  * Returns TAVIK_OK, TAVIK_BAD_UTF8 (the counts are then 0 and *dominant
- * -1), TAVIK_INVALID for a NULL dominant or a NULL text of non-zero
- * length (nothing written), or TAVIK_NO_MEMORY when the character table
- * cannot be built.
+ * -1), or TAVIK_INVALID for a NULL dominant or a NULL text of non-zero
+ * length (nothing written).
  */
 TAVIK_API int32_t tavik_text_scripts(const char *text, uint64_t length, uint64_t *counts,
                                      int32_t *dominant);

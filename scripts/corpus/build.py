@@ -402,14 +402,14 @@ def parse_args():
     return args
 
 
-def choose_langs(spec):
+def choose_langs(chosen):
     """The sorted language codes named by --langs."""
-    if spec == "default":
+    if chosen == "default":
         langs = list(DEFAULT)
-    elif spec == "all":
+    elif chosen == "all":
         langs = sorted(LANGS)
     else:
-        langs = spec.split(",")
+        langs = chosen.split(",")
     return sorted(set(langs))
 
 
