@@ -171,8 +171,38 @@ int32_t route_identify(tavik_session *s, const char *text, uint64_t len) {
     }
     if (target <= kRouteDirect) return decide_by_script(s, kRouteDirect - target);
     sr.routed = target;
-    s->st.profile = r.members[target].profile;
-    return engine_identify(member_engine(s, target, nullptr), text, len);
+    const ModelMember &member = r.members[target];
+    s->st.profile = member.profile;
+    const int32_t rc = engine_identify(member_engine(s, target, nullptr), text, len);
+    session_record_calibration(*s, rc, member.calib, member.index, sr.only[target]);
+    return rc;
+}
+
+// A member's answer is as sure as that member's calibration says.  A
+// script one language writes decides alone: within the model nothing can
+// be confused with it (every development text of such a script is right),
+// so a calibrated bundle reports certainty there; a bundle whose members
+// carry no calibration reports none, direct or not.
+double route_probability(const tavik_session *s) {
+    const Routing &r = routing_of(s);
+    const int32_t routed = s->route->routed;
+    if (routed >= 0) {
+        const Calibration &calib = r.members[routed].calib;
+        if (!calib.present || !s->calib_valid) return -1.0;
+        return calibration_probability(calib, s->calib_input);
+    }
+    if (routed == kRouteNone || s->st.status != TAVIK_OK) return -1.0;
+    for (int32_t m = 0; m < r.member_count; ++m)
+        if (r.members[m].calib.present) return 1.0;
+    return -1.0;
+}
+
+int32_t route_reliable(const tavik_session *s) {
+    const double p = route_probability(s);
+    if (p < 0.0) return 0;
+    const int32_t routed = s->route->routed;
+    const double threshold = routed >= 0 ? routing_of(s).members[routed].calib.reliable : 1.0;
+    return p >= threshold ? 1 : 0;
 }
 
 int32_t route_set_candidates(tavik_session *s, const char *codes) {

@@ -194,7 +194,7 @@ int32_t tavik_session_identify(tavik_session *session, const char *text, uint64_
     if (session == nullptr) return TAVIK_INVALID;
     if (text == nullptr && length == 0) text = "";
     if (session->route != nullptr) {
-        // Calibrations belong to single profiles; a bundle's answers carry none yet.
+        // The member the text goes to records its own calibration input.
         session->calib_valid = false;
         return tavik::route_identify(session, text, length);
     }
@@ -259,12 +259,14 @@ const char *tavik_session_explain(tavik_session *session, int32_t index) {
 // Computed when asked rather than after every identification: the inputs
 // are kept either way, and most callers never ask.
 double tavik_session_probability(const tavik_session *session) {
+    if (session != nullptr && session->route != nullptr) return tavik::route_probability(session);
     if (session == nullptr || !session->calib_valid || !session->model->calib.present) return -1.0;
     return tavik::calibration_probability(session->model->calib, session->calib_input);
 }
 
 int32_t tavik_session_reliable(const tavik_session *session) {
     if (session == nullptr) return 0;
+    if (session->route != nullptr) return tavik::route_reliable(session);
     const double p = tavik_session_probability(session);
     return p >= 0.0 && p >= session->model->calib.reliable ? 1 : 0;
 }

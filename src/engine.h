@@ -167,6 +167,11 @@ void model_release(tavik_model *model);
 // or the session collects: the record's designed outcome stays as it is.
 void session_record_calibration(tavik_session &s, int32_t rc);
 
+// The same for a text scored by `index` over the candidates `only` under
+// `calib` (a bundle's member).
+void session_record_calibration(tavik_session &s, int32_t rc, const Calibration &calib,
+                                const ProfileIndex *index, const Candidates &only);
+
 }  // namespace tavik
 
 #endif  // TAVIK_ENGINE_H

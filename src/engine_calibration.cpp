@@ -24,21 +24,22 @@ CalibrationInput input_of(const tavik_result *r, int32_t n, uint64_t ngrams, int
 
 // Scores the query of a too-short text as identification would with the
 // n-gram minimum lifted, leaving the record's (empty) results alone.
-CalibrationInput score_short(const tavik_session &s) {
+CalibrationInput score_short(const tavik_session &s, const ProfileIndex *index,
+                             const Candidates &only) {
     const tavik_state &st = s.st;
     const tavik_profile &p = *st.profile;
     const QueryEntries qe{s.scratch.map.entries, s.scratch.map.ranked};
     const int32_t penalty = absent_penalty_for(st.max_distribution);
     double distances[TAVIK_MAX_LANGS];
-    index_score(s.model->index, p, st.query, &qe, st.size_penalty, penalty, distances);
+    index_score(index, p, st.query, &qe, st.size_penalty, penalty, distances);
     tavik_result results[TAVIK_MAX_LANGS];
-    const uint8_t *code_order = index_code_order(s.model->index);
+    const uint8_t *code_order = index_code_order(index);
     int32_t n = p.lang_count;
-    if (s.only.count == 0) {
+    if (only.count == 0) {
         sort_results(p, distances, code_order, results);
     } else {
-        sort_results_of(p, s.only.langs, s.only.count, distances, code_order, results);
-        n = s.only.count;
+        sort_results_of(p, only.langs, only.count, distances, code_order, results);
+        n = only.count;
     }
     rank_results(results, n);
     return input_of(results, n, st.query.count, penalty);
@@ -47,6 +48,11 @@ CalibrationInput score_short(const tavik_session &s) {
 }  // namespace
 
 void session_record_calibration(tavik_session &s, int32_t rc) {
+    session_record_calibration(s, rc, s.model->calib, s.model->index, s.only);
+}
+
+void session_record_calibration(tavik_session &s, int32_t rc, const Calibration &calib,
+                                const ProfileIndex *index, const Candidates &only) {
     const tavik_state &st = s.st;
     s.calib_valid = false;
     if (st.query_valid == 0 || st.query.count == 0) return;
@@ -55,9 +61,9 @@ void session_record_calibration(tavik_session &s, int32_t rc) {
         s.calib_input = input_of(st.results, st.result_count, st.query.count,
                                  absent_penalty_for(st.max_distribution));
         s.calib_valid = true;
-    } else if (rc == TAVIK_TOO_FEW_NGRAMS && (s.model->calib.present || s.calib_collect)) {
+    } else if (rc == TAVIK_TOO_FEW_NGRAMS && (calib.present || s.calib_collect)) {
         if (st.profile->lang_count < 1) return;
-        s.calib_input = score_short(s);
+        s.calib_input = score_short(s, index, only);
         s.calib_valid = true;
     }
 }

@@ -135,6 +135,15 @@ int32_t read_member(Cursor &c, Routing &r, int32_t k) {
         if (c.fault != nullptr) *c.fault = ModelFault{at, false};
         return TAVIK_BAD_PROFILE;
     }
+    // Each member is calibrated on its own languages: a bundle's answer
+    // carries the probability of the member that gave it.  The values were
+    // checked with the text model's keys above.
+    m.calib = Calibration{};
+    const char *bad_key = nullptr;
+    if (!calibration_from_meta(m.profile->meta, m.profile->meta_count, &m.calib, &bad_key)) {
+        if (c.fault != nullptr) *c.fault = ModelFault{at, false};
+        return TAVIK_BAD_PROFILE;
+    }
     r.lang_count += m.profile->lang_count;
     return TAVIK_OK;
 }

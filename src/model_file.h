@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "calibration.h"
 #include "scripts.h"
 #include "tavik/profile.h"
 #include "text_model.h"
@@ -43,6 +44,7 @@ struct ModelMember {
     tavik_profile *profile;
     ProfileIndex *index;  // built by the engine once the file is read
     TextModel text;
+    Calibration calib;  // from the member's meta pairs; absent by default
 };
 
 struct DirectScript {

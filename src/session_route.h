@@ -32,6 +32,11 @@ const char *route_language_code(const tavik_session *s, int32_t index);
 const char *route_result_json(tavik_session *s);
 const char *route_explain(tavik_session *s, int32_t index);
 
+// The calibrated probability of the last answer (-1.0: none) and whether
+// it reaches the reliable mark of the member that gave it.
+double route_probability(const tavik_session *s);
+int32_t route_reliable(const tavik_session *s);
+
 // A bundle's languages: every member's in order, then the direct ones.
 const char *route_model_language_code(const Routing &r, int32_t index);
 

@@ -3,6 +3,7 @@
 // writer, routing by dominant script, candidates across members, the
 // documents, and the trainer's and the command's bundle paths.
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -66,7 +67,8 @@ const std::vector<std::pair<std::string, std::string>> kDirect = {
 
 // A profile trained from `samples` with the Unicode text model (letters
 // of every script, folded case, NFC), as profile file bytes.
-std::string train_member(const Sample *samples, size_t count) {
+// `extra`: further meta pairs (a calibration).
+std::string train_member(const Sample *samples, size_t count, const MetaPairs &extra = {}) {
     TempDir dir;
     const std::string path = dir.file("member.tavik");
     tavik_train_reset();
@@ -76,6 +78,8 @@ std::string train_member(const Sample *samples, size_t count) {
     EXPECT_EQ(tavik_train_set_meta("tavik.letters", "unicode"), TAVIK_OK);
     EXPECT_EQ(tavik_train_set_meta("tavik.case", "fold"), TAVIK_OK);
     EXPECT_EQ(tavik_train_set_meta("tavik.normalize", "nfc"), TAVIK_OK);
+    for (const auto &[key, value] : extra)
+        EXPECT_EQ(tavik_train_set_meta(key.c_str(), value.c_str()), TAVIK_OK) << key;
     for (size_t k = 0; k < count; ++k) {
         EXPECT_EQ(tavik_train_begin(samples[k].code), TAVIK_OK);
         EXPECT_EQ(tavik_train_feed(samples[k].text), TAVIK_OK);
@@ -292,6 +296,62 @@ TEST(Bundle, LanguagesAndCandidatesSpanTheMembers) {
     ASSERT_EQ(tavik_session_set_candidates(o.session, nullptr), TAVIK_OK);
     EXPECT_EQ(o.identify(kQueries[0].text), TAVIK_OK);
     EXPECT_STREQ(tavik_session_best_code(o.session), "eng");
+}
+
+// ---------------------------------------------------------- calibration
+
+// Each answer carries the probability of the member that gave it, with
+// that member's reliable mark; a script that decides alone is certain in a
+// calibrated bundle; nothing is reported where nothing was calibrated.
+TEST(Bundle, EachAnswerCarriesItsMembersCalibration) {
+    // Constant weights: the probability names the member that answered.
+    const MetaPairs sure = {{"tavik.calibration", "logistic-v1 3 0 0 0 0 0 0 0 0"}};  // 0.953
+    const MetaPairs doubtful = {{"tavik.calibration", "logistic-v1 -3 0 0 0 0 0 0 0 0"},
+                                {"tavik.reliable", "0.01"}};  // 0.047, yet reliable
+    const double p_sure = 1.0 / (1.0 + std::exp(-3.0));
+    const double p_doubtful = 1.0 / (1.0 + std::exp(3.0));
+    const auto bundle = [](const MetaPairs &latin, const MetaPairs &cjk) {
+        tavik::BundleContents c = world_spec();
+        c.members[0].profile = train_member(kLatinEtc, std::size(kLatinEtc), latin);
+        c.members[1].profile = train_member(kCjk, std::size(kCjk), cjk);
+        return bundle_bytes(c);
+    };
+    struct Case {
+        const char *what;
+        std::string text;
+        int32_t status;
+        double both, latin_only, none;  // probability per bundle; -1: none
+    } const cases[] = {
+        {"Latin member", kQueries[0].text, TAVIK_OK, p_sure, p_sure, -1},
+        {"CJK member", kQueries[7].text, TAVIK_OK, p_doubtful, -1, -1},
+        // Too short: scored by the member the text went to, not the first.
+        {"short CJK text", "友達", TAVIK_TOO_FEW_NGRAMS, p_doubtful, -1, -1},
+        {"short Latin text", "hello", TAVIK_TOO_FEW_NGRAMS, p_sure, p_sure, -1},
+        {"direct script", "שלום עולם", TAVIK_OK, 1.0, 1.0, -1},
+        {"unserved script", "ქართული ენა", TAVIK_UNSUPPORTED_SCRIPT, -1, -1, -1},
+        {"no letters", "12345 !!", TAVIK_TOO_FEW_NGRAMS, -1, -1, -1},
+    };
+    Opened both(bundle(sure, doubtful)), latin_only(bundle(sure, {})), none(world());
+    ASSERT_NE(both.session, nullptr);
+    ASSERT_NE(latin_only.session, nullptr);
+    ASSERT_NE(none.session, nullptr);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::pair<Opened *, double> runs[] = {
+            {&both, c.both}, {&latin_only, c.latin_only}, {&none, c.none}};
+        for (const auto &[o, want] : runs) {
+            ASSERT_EQ(o->identify(c.text), c.status);
+            EXPECT_NEAR(tavik_session_probability(o->session), want, 1e-12);
+            EXPECT_EQ(tavik_session_reliable(o->session), want >= 0.0 ? 1 : 0);
+        }
+        // The designed outcome does not depend on the calibration.
+        EXPECT_STREQ(tavik_session_result_json(both.session),
+                     tavik_session_result_json(none.session));
+    }
+    // A refused text after an answer leaves no probability behind.
+    ASSERT_EQ(both.identify(kQueries[0].text), TAVIK_OK);
+    EXPECT_EQ(tavik_session_identify(both.session, nullptr, 3), TAVIK_INVALID);
+    EXPECT_EQ(tavik_session_probability(both.session), -1.0);
 }
 
 // A plain profile is a model of one member serving every script: no

@@ -7,7 +7,9 @@
 //       text; "und" without one), n-gram count, confidence, the winner's
 //       and the runner-up's distance over the absent penalty, and the
 //       probability the profile's calibration gives (-1 without one),
-//       tab-separated, exactly as a session sees them.
+//       tab-separated, exactly as a session sees them.  PROFILE may be a
+//       bundle: a text its script decided alone has 0 n-grams, confidence
+//       1 and no runner-up.
 //   tavik-calib meta PROFILE KEY
 //       Prints the value of the profile's meta pair KEY (exit 1 without one).
 //   tavik-calib set-meta PROFILE OUT KEY VALUE [KEY VALUE ...]
@@ -69,10 +71,15 @@ int run_features(const char *profile, const char *samples) {
         const std::string length = t2 == std::string::npos ? "0" : line.substr(t2 + 1);
         const int32_t rc = tavik_session_identify(s, text.data(), text.size());
         const tavik::CalibrationInput &f = s->calib_input;
+        const char *best = tavik_session_best_code(s);
         if (s->calib_valid)
             std::printf("%s\t%s\t%d\t%s\t%.0f\t%.17g\t%.17g\t%.17g\t%.17g\n", code.c_str(),
                         length.c_str(), rc, f.code, f.ngrams, f.confidence, f.best, f.second,
                         tavik_session_probability(s));
+        else if (const double p = tavik_session_probability(s); p >= 0.0 && best != nullptr)
+            // A bundle's script decided alone: no n-grams, no runner-up.
+            std::printf("%s\t%s\t%d\t%s\t0\t1\t0\t1\t%.17g\n", code.c_str(), length.c_str(), rc,
+                        best, p);
         else
             std::printf("%s\t%s\t%d\tund\t0\t0\t1\t1\t-1\n", code.c_str(), length.c_str(), rc);
     }

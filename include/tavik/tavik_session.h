@@ -246,9 +246,14 @@ TAVIK_API const char *tavik_session_explain(tavik_session *session, int32_t inde
  * initial settings; other settings and candidate sets change the
  * features, and the probability is then only an estimate.
  *
- * -1.0 when the model carries no calibration (a model of several
- * members carries none yet, whatever its members hold), before the first
- * identification, after one that failed (bad UTF-8, no memory, null
+ * On a model of several members, the calibration of the member the
+ * text went to (each member fitted on its own languages); a text whose
+ * script alone decided its language gets 1.0 when any member is
+ * calibrated (nothing in the model competes with it), and -1.0 as the
+ * members do when none is.
+ *
+ * -1.0 when the model (or the member that answered) carries no
+ * calibration, before the first identification, after one that failed (bad UTF-8, no memory, null
  * text), when the text gave no query n-gram at all, and for a NULL
  * session: no probability is ever made up.  Computed when asked (a few
  * multiply-adds); valid until the next identification.
@@ -256,8 +261,9 @@ TAVIK_API const char *tavik_session_explain(tavik_session *session, int32_t inde
 TAVIK_API double tavik_session_probability(const tavik_session *session);
 
 /* 1 when tavik_session_probability is at least the model's reliability
- * threshold, the meta pair "tavik.reliable" (0.9 when absent); else 0,
- * also whenever there is no probability. */
+ * threshold, the meta pair "tavik.reliable" (0.9 when absent; on a model
+ * of several members, that of the member that answered); else 0, also
+ * whenever there is no probability. */
 TAVIK_API int32_t tavik_session_reliable(const tavik_session *session);
 
 /* The dominant script of the last text identified, numbered as
