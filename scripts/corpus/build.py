@@ -602,12 +602,13 @@ def write_dev(path, samples):
             f.write("%s\t%s\t%d\n" % (code, text, n))
 
 
-def make_heldout_set(langs, train, plan):
+def make_heldout_set(langs, train, plan, model=False):
     """Samples (code, length, text) of the training text that balancing
     left out of the corpus: the profile never trained on it, and it shares
     no line with the development set, so calibration can be fitted on it.
-    The corpus draws are repeated with their own seeds; nothing written
-    changes. A language whose text all went into the corpus has none."""
+    The corpus draws are repeated with their own seeds (the model's draw
+    for the model's corpus); nothing written changes. A language whose
+    text all went into the corpus has none."""
     samples = []
     for code in langs:
         docs = defaultdict(list)
@@ -616,7 +617,10 @@ def make_heldout_set(langs, train, plan):
             if not budgets or sum(budgets.values()) <= 0:
                 continue
             rng = random.Random("%d/%s/%s" % (SEED, code, kind))
-            chosen = set(draw(train[code][kind], budgets, rng))
+            if model:
+                chosen = set(draw_model(train[code][kind], budgets, rng, LANGS[code].script))
+            else:
+                chosen = set(draw(train[code][kind], budgets, rng))
             for pkg in sorted(train[code][kind]):
                 left = [l for l in train[code][kind][pkg] if l not in chosen]
                 if left:
@@ -691,7 +695,7 @@ def main():
     write_dev(args.dev, samples)
     print_summary(langs, stats, samples, args.out, args.dev)
     if args.heldout:
-        heldout = make_heldout_set(langs, train, plan)
+        heldout = make_heldout_set(langs, train, plan, args.model)
         write_dev(args.heldout, heldout)
         print("held-out set: %d samples of %d languages in %s" % (
             len(heldout), len({c for c, _n, _t in heldout}), args.heldout))
