@@ -297,22 +297,33 @@ class HeldOutTest(unittest.TestCase):
     and only from it."""
 
     def test_samples_only_left_out_lines(self):
+        # Short lines too: the model's draw takes them apart from running text.
         lines = ["z%03d ein paar worte für die zeile" % i for i in range(300)]
+        lines += ["z%03d kurz" % i for i in range(300, 400)]
         small = ["w%02d kurz" % i for i in range(5)]
         train = {"deu": {"cat": {"pkg": list(lines)}, "wiki": {"small": small}}}
         plan = {"deu": {"cat": {"pkg": 3000}, "wiki": {"small": 10_000}}}
-        # the corpus draw, repeated as write_corpus makes it
-        drawn = set(draw(train["deu"]["cat"], plan["deu"]["cat"],
-                         random.Random("%d/deu/cat" % SEED)))
-        self.assertTrue(0 < len(drawn) < len(lines))
-        samples = make_heldout_set(["deu"], train, plan)
-        self.assertEqual(samples, make_heldout_set(["deu"], train, plan), "deterministic")
-        self.assertTrue(samples)
-        self.assertEqual({n for _c, n, _t in samples}, {30, 100, 400})
-        tokens = {t for _c, _n, text in samples for t in text.split() if re.fullmatch(r"[zw]\d+", t)}
-        self.assertTrue(tokens)
-        self.assertFalse(tokens & {l.split()[0] for l in drawn}, "a corpus line was held out")
-        self.assertFalse(any(t.startswith("w") for t in tokens), "a package taken whole was held out")
+        for model in (False, True):
+            with self.subTest(model=model):
+                # the corpus draw, repeated as write_corpus makes it
+                rng = random.Random("%d/deu/cat" % SEED)
+                if model:
+                    drawn = set(draw_model(train["deu"]["cat"], plan["deu"]["cat"], rng, "Latn"))
+                else:
+                    drawn = set(draw(train["deu"]["cat"], plan["deu"]["cat"], rng))
+                self.assertTrue(0 < len(drawn) < len(lines))
+                samples = make_heldout_set(["deu"], train, plan, model)
+                self.assertEqual(samples, make_heldout_set(["deu"], train, plan, model),
+                                 "deterministic")
+                self.assertTrue(samples)
+                self.assertEqual({n for _c, n, _t in samples}, {30, 100, 400})
+                tokens = {t for _c, _n, text in samples for t in text.split()
+                          if re.fullmatch(r"[zw]\d+", t)}
+                self.assertTrue(tokens)
+                self.assertFalse(tokens & {l.split()[0] for l in drawn},
+                                 "a corpus line was held out")
+                self.assertFalse(any(t.startswith("w") for t in tokens),
+                                 "a package taken whole was held out")
 
 
 class BuildOutputTest(unittest.TestCase):
