@@ -27,6 +27,7 @@
 
 #include "embedded_profile.h"
 #include "engine.h"
+#include "model_file.h"
 #include "outcome.h"
 #include "tavik/tavik_api.h"
 #include "tavik/tavik_session.h"
@@ -165,7 +166,11 @@ struct Result {
     std::vector<Entry> results;
 };
 
-bool identified(int32_t status) { return tavik::outcome::is_answer(status); }
+// A script no candidate member serves is an outcome, as the tavik command
+// prints it (no language), not a failure of the call.
+bool identified(int32_t status) {
+    return tavik::outcome::is_answer(status) || status == TAVIK_UNSUPPORTED_SCRIPT;
+}
 
 // Identifies one text; a status that is no outcome comes back as a Failure
 // value rather than thrown, so that worker threads can collect it.  What
@@ -288,13 +293,17 @@ public:
 
     py::dict meta() const {
         py::dict d;
-        const tavik_profile *p = model_->profile;
-        // Keys in file order; the first pair of a repeated key wins, as
+        // Keys in file order; the first pair of a repeated key wins, and a
+        // bundle's own pairs come before its first member's, as
         // tavik_model_meta answers.
-        for (int32_t i = 0; i < p->meta_count; ++i) {
-            py::str key(p->meta[i].key);
-            if (!d.contains(key)) d[key] = py::str(p->meta[i].value);
-        }
+        auto add = [&d](const tavik_meta *meta, int32_t count) {
+            for (int32_t i = 0; i < count; ++i) {
+                py::str key(meta[i].key);
+                if (!d.contains(key)) d[key] = py::str(meta[i].value);
+            }
+        };
+        if (const tavik::Routing *r = model_->routing; r != nullptr) add(r->meta, r->meta_count);
+        add(model_->profile->meta, model_->profile->meta_count);
         return d;
     }
 

@@ -86,6 +86,16 @@ if [[ -e $default ]]; then
     out=$("$prefix/bin/tavik" --list) || fail "installed tavik --list failed"
     [[ $out == id$'\t'* ]] || fail "installed tavik --list printed: $out"
 fi
+# The multi-script model is installed beside the designed profile, and
+# the installed command reads it.
+model=$prefix/share/tavik/default-model.tavik
+if [[ -e $source/data/default-model.tavik ]]; then
+    [[ -e $model ]] || fail "not installed: share/tavik/default-model.tavik"
+    cmp -s "$source/data/default-model.tavik" "$model" ||
+        fail "share/tavik/default-model.tavik differs from data/default-model.tavik"
+    out=$("$prefix/bin/tavik" --list --profile "$model") || fail "tavik --list of the model failed"
+    [[ $out == *$'\nmember\t'* ]] || fail "installed tavik --list of the model printed: $out"
+fi
 
 # Runs a consumer build on every profile; it must name the same language as
 # the installed command does for the same sentence.

@@ -780,14 +780,30 @@ TEST(CliEmbedded, DefaultProfileNamesClearSentences) {
                 "ています。"},
         {"eng", "The children play in the garden in the afternoon while their parents cook "
                 "dinner in the kitchen and talk about the work of the week."},
+        {"ell", "Τα παιδιά παίζουν στον κήπο το απόγευμα ενώ οι γονείς τους μαγειρεύουν το "
+                "δείπνο στην κουζίνα."},
+        {"tha", "เด็กๆ เล่นในสวนตอนบ่าย ขณะที่พ่อแม่ของพวกเขาทำอาหารเย็นในครัว"},
     };
+    // A calibrated default is sure of every clear sentence (an embedded
+    // profile without calibration reports no probability at all).
+    const bool calibrated =
+        run_program(kTavik, {"--json", sentences[0].text}).out.find("\"probability\":null") ==
+        std::string::npos;
     int tried = 0;
     for (const Sample &s : sentences) {
-        if (list.out.find(std::string("language\t") + s.code + "\n") == std::string::npos) continue;
+        // A profile lists "language CODE", a bundle "language CODE MEMBER".
+        const std::string line = std::string("\nlanguage\t") + s.code;
+        if (list.out.find(line + "\n") == std::string::npos &&
+            list.out.find(line + "\t") == std::string::npos)
+            continue;
         ++tried;
         const RunResult r = run_program(kTavik, {s.text});
         EXPECT_EQ(r.code, 0) << s.code << ": " << r.out << r.err;
         EXPECT_TRUE(r.out.starts_with(std::string(s.code) + "\t")) << s.code << ": " << r.out;
+        if (!calibrated) continue;
+        const RunResult j = run_program(kTavik, {"--json", s.text});
+        EXPECT_TRUE(j.out.find("\"reliable\":true") != std::string::npos)
+            << s.code << ": " << j.out;
     }
     if (tried == 0) GTEST_SKIP() << "the embedded profile has none of the sample languages";
 }

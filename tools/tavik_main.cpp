@@ -632,13 +632,24 @@ void list_profile(tavik::cli::Output &out) {
     }
 }
 
+// The model of --profile, or of the embedded profile without it; nullptr
+// when it cannot be opened (the designed load then says why).
+tavik_model *try_open_model(const Options &o) {
+    tavik_model *model = nullptr;
+    if (o.profile != nullptr)
+        return tavik_model_open(o.profile, &model) == TAVIK_OK ? model : nullptr;
+    const std::span<const unsigned char> blob = tavik::cli::embedded_profile();
+    if (blob.empty()) return nullptr;
+    return tavik_model_open_memory(blob.data(), blob.size(), &model) == TAVIK_OK ? model : nullptr;
+}
+
 // --list of a bundle (which the designed interface does not read): its
 // identifier, members with their scripts, every language with its member
 // number or "direct", the direct scripts, and the bundle's meta pairs.
-// False when --profile names no bundle.
+// False when the profile (--profile or the embedded one) is no bundle.
 bool list_bundle(const Options &o) {
-    tavik_model *model = nullptr;
-    if (o.profile == nullptr || tavik_model_open(o.profile, &model) != TAVIK_OK) return false;
+    tavik_model *model = try_open_model(o);
+    if (model == nullptr) return false;
     const tavik::Routing *r = model->routing;
     if (r != nullptr) {
         tavik::cli::Output out(stdout);

@@ -50,7 +50,8 @@ _default_lock = threading.Lock()
 
 
 def default_model() -> Model:
-    """The model of the profile compiled into the module, opened on first use."""
+    """The model compiled into the module (the multi-script default model),
+    opened on first use."""
     global _default
     if _default is None:
         with _default_lock:

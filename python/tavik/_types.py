@@ -17,6 +17,7 @@ class Status(enum.IntEnum):
     BAD_UTF8 = 5
     INVALID = 6
     NO_MEMORY = 7
+    UNSUPPORTED_SCRIPT = 8
 
 
 class Error(Exception):

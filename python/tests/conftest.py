@@ -26,13 +26,25 @@ def libtavik():
 
 
 @pytest.fixture(scope="session")
-def default_profile():
-    return _env_path("TAVIK_DEFAULT_PROFILE")
+def designed_profile():
+    """data/default.tavik: the designed single profile."""
+    return _env_path("TAVIK_DESIGNED_PROFILE")
+
+
+@pytest.fixture(scope="session")
+def embedded_model():
+    """The file the module embeds: the multi-script model."""
+    return _env_path("TAVIK_EMBEDDED_MODEL")
 
 
 @pytest.fixture(scope="session")
 def model():
     return tavik.Model()
+
+
+@pytest.fixture(scope="session")
+def designed(designed_profile):
+    return tavik.Model(designed_profile)
 
 
 # Texts of several languages and lengths, with the outcomes that matter:

@@ -34,8 +34,9 @@ def test_bad_input_raises_its_class_and_the_model_stays_usable(model, call, erro
     assert model.identify("Das ist ein Satz.").code == "deu"
 
 
-def test_corrupt_profile_file(tmp_path, default_profile):
-    with open(default_profile, "rb") as f:
+@pytest.mark.parametrize("which", ["designed_profile", "embedded_model"])
+def test_corrupt_profile_file(tmp_path, request, which):
+    with open(request.getfixturevalue(which), "rb") as f:
         data = bytearray(f.read())
     for name, blob in [("cut", data[: len(data) // 2]), ("flipped", data[:8] + b"\xff" * 64 + data[72:])]:
         path = tmp_path / f"{name}.tavik"

@@ -58,11 +58,11 @@ class CInterface:
 
 
 @pytest.mark.parametrize("min_ngrams", [40, 0])
-def test_results_equal_the_c_interface(model, libtavik, default_profile, min_ngrams):
-    c = CInterface(libtavik, default_profile)
+def test_results_equal_the_c_interface(designed, libtavik, designed_profile, min_ngrams):
+    c = CInterface(libtavik, designed_profile)
     statuses = set()
     for text in TEXTS:
-        got = model.identify(text, min_ngrams=min_ngrams)
+        got = designed.identify(text, min_ngrams=min_ngrams)
         # The designed interface has no probability: it is checked apart.
         d = got.to_dict()
         p, reliable = d.pop("probability"), d.pop("reliable")
@@ -96,13 +96,27 @@ def test_result_fields_and_repr():
     assert tavik.identify(b"Das ist ein Satz.") == r
 
 
-def test_model_properties_and_settings(model, default_profile):
-    assert model.id == "tavik-v1-L58" and len(model.languages) == 58 and "deu" in model.languages
-    assert "licence" in model.meta
-    with open(default_profile, "rb") as f:
-        assert tavik.Model(data=f.read()).languages == model.languages
-    assert tavik.Model(default_profile).id == model.id
-    assert tavik.Model(pathlib.Path(default_profile)).id == model.id
+@pytest.mark.parametrize("which", ["designed_profile", "embedded_model"])
+def test_models_open_from_path_or_bytes(request, which):
+    path = request.getfixturevalue(which)
+    opened = tavik.Model(path)
+    with open(path, "rb") as f:
+        assert tavik.Model(data=f.read()).languages == opened.languages
+    assert tavik.Model(pathlib.Path(path)).id == opened.id
+    assert "licence" in opened.meta and "deu" in opened.languages
+
+
+def test_model_properties_and_settings(model, designed, embedded_model):
+    assert designed.id == "tavik-v1-L58" and len(designed.languages) == 58
+    # The embedded default is the multi-script model.
+    assert model.id == tavik.Model(embedded_model).id != designed.id
+    assert len(model.languages) >= 100 and {"deu", "tha", "kor", "zho_tw"} <= set(model.languages)
+    assert model.meta["licence"]
+
+    # A script no candidate serves is an outcome without a language, not an error.
+    greek = model.identify(TEXTS[5], candidates=["deu", "eng"])
+    assert greek.status is tavik.Status.UNSUPPORTED_SCRIPT and greek.code is None
+    assert greek.language is None and greek.results == [] and greek.probability is None
 
     only = model.identify(TEXTS[7], candidates=["nob", "nno"])
     assert {c for c, _ in only.results} == {"nob", "nno"}
