@@ -31,8 +31,19 @@ struct DenseSums {
 void dense_add(const uint16_t *const *rows, const uint32_t *ranks, size_t n, uint32_t lanes,
                uint32_t flush, DenseSums &out);
 
+// The builds of the kernel, slowest first; each computes the same sums.
+enum class DenseKernel { generic, avx2, avx512 };
+
+// Whether this CPU runs `kernel`.
+bool dense_kernel_runs(DenseKernel kernel);
+
+// dense_add with a chosen build, which must run here (dense_kernel_runs):
+// for the tests, which hold every build to the same sums.
+void dense_add_with(DenseKernel kernel, const uint16_t *const *rows, const uint32_t *ranks,
+                    size_t n, uint32_t lanes, uint32_t flush, DenseSums &out);
+
 // The same with the compilers' generic vectors, the build every CPU runs;
-// dense_add picks a faster one where the CPU has it.
+// dense_add picks the fastest build the CPU has.
 void dense_add_generic(const uint16_t *const *rows, const uint32_t *ranks, size_t n, uint32_t lanes,
                        uint32_t flush, DenseSums &out);
 

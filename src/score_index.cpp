@@ -12,10 +12,15 @@
 // language), and the sums are exact integers divided once, so every distance
 // is bit for bit that of calc_distance.
 //
-// Keys are found by linear probing over slots that hold them (ngram_key.h),
-// with a tag byte per slot read 16 at a time: most n-grams the profile lacks
-// are answered from the tags alone.  The slots are larger than the caches,
-// so scoring fetches them a few n-grams ahead.
+// Keys live in 16-byte entries, four to a 64-byte bucket, found by linear
+// probing over buckets: a lookup reads the one cache line of its home
+// bucket unless that bucket filled up when the index was built.  An entry
+// holds a key of at most 12 bytes itself; a longer one keeps its length and
+// arena place, and is confirmed by hash and bytes.  A text only one
+// language holds (most of a profile's texts) carries that language and rank
+// in its ref, so it needs no second load.  The buckets are larger than the
+// caches, so scoring fetches them a few n-grams ahead, and the postings and
+// rows of a chunk's hits before it sums them.
 
 #include <cassert>
 #include <cstdint>
@@ -27,7 +32,9 @@
 #include "result_sort.h"
 #include "score_dense_rows.h"
 
-#ifdef __SSE2__
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#elif defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
@@ -41,30 +48,61 @@ constexpr uint32_t kLangMask = (1u << kLangBits) - 1;
 constexpr uint32_t kLastPosting = 1u << kLangBits;
 constexpr uint32_t kRankShift = kLangBits + 1;
 constexpr double kExactSumBound = 4503599627370496.0;  // 2^52
-constexpr uint32_t kDense = 0x80000000u;               // a slot's ref: dense row, not postings
+// An entry's ref: kDense | row; kInline | the one posting of a text one
+// language holds; or first posting + 1.  0 = absent.
+constexpr uint32_t kDense = 0x80000000u;
+constexpr uint32_t kInline = 0x40000000u;
 constexpr uint32_t kMaxRowRank = 0x7FFFu;  // the vector kernel's lanes hold less than 2^15
+static_assert((uint64_t{TAVIK_MAX_LANG_NGRAMS} << kRankShift) < kInline);
 
-// A slot of the index.  A key of at most 16 bytes is its two words (its
-// first byte is never 0, so lo is never 0); a longer one has lo 0, its
-// text's arena offset and length in hi, and is confirmed by hash and bytes.
-struct Slot {
-    uint64_t lo, hi;
-    uint32_t ref;  // 0 = free; kDense | row; or first posting + 1
-    uint32_t hash;
+// Keys of at most kShortBytes bytes are held in the entry itself.
+constexpr uint32_t kShortBytes = 12;
+
+// An entry of the index.  A short key is its first word and the next four
+// bytes of its second (the rest of which is zero padding).  A long key has
+// a first word whose first byte is 0, which no text starts with, its length
+// and arena place in the others, and its hash in `mid`.  An entry whose
+// first word is 0 is free.
+struct Entry {
+    uint64_t word;
+    uint32_t mid;
+    uint32_t ref;
 };
-static_assert(sizeof(Slot) == 24);
+static_assert(sizeof(Entry) == 16);
+
+constexpr uint32_t kBucketEntries = 4;
+struct alignas(64) Bucket {
+    Entry e[kBucketEntries];
+};
+static_assert(sizeof(Bucket) == 64);
+
+// Bytes 8 to 11 of a key: the part of its second word a short entry keeps.
+inline uint32_t key_mid(uint64_t hi) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    return static_cast<uint32_t>(hi >> 32);
+#else
+    return static_cast<uint32_t>(hi);
+#endif
+}
+
+// A long entry's first word: the length and arena place above (on a big
+// endian machine: below) the byte where a text's first byte would be.
+constexpr uint32_t kFirstByteShift = KeyMasks::shift(0);
+constexpr uint32_t kLongField = kFirstByteShift == 0 ? 8 : 0;
+inline uint64_t long_word(uint32_t len, uint64_t place) { return (place << 8 | len) << kLongField; }
+inline bool is_long(uint64_t word) { return ((word >> kFirstByteShift) & 0xFF) == 0; }
+inline uint32_t long_len(uint64_t word) { return (word >> kLongField) & 0xFF; }
+inline uint64_t long_place(uint64_t word) { return word >> kLongField >> 8; }
 
 inline uint64_t next_slot(uint64_t i, uint64_t size) { return i + 1 == size ? 0 : i + 1; }
-
-constexpr uint32_t kTagGroup = 16;
 
 }  // namespace
 
 struct ProfileIndex {
-    Slot *slots = nullptr;
-    uint8_t *tags = nullptr;  // size + 16: the first 16 repeated after the last
-    uint64_t size = 0;
-    char *arena = nullptr;  // texts of the keys longer than 16 bytes
+    Bucket *buckets = nullptr;  // aligned within `bucket_block`
+    void *bucket_block = nullptr;
+    uint64_t bucket_count = 0;
+    char *arena = nullptr;  // texts of the keys longer than kShortBytes
     uint32_t *postings = nullptr;
     uint16_t *rows = nullptr;  // `lanes` ranks per dense row
     uint32_t lanes = 0;
@@ -74,77 +112,131 @@ struct ProfileIndex {
 
 namespace {
 
-// A tag per slot: 0 = free, else 0x80 | 7 low bits of the key's hash (the
-// home slot comes from the high bits).  The tags of 16 slots are read at
-// once, so most lookups of absent n-grams never touch a slot, and most
-// others touch only the one that holds them.
-inline uint8_t tag_of(uint32_t hash) { return static_cast<uint8_t>(0x80u | (hash & 0x7Fu)); }
-
-// Bit t of *free / *same: tag t at `tags` is 0 / equals `tag`.
-inline void scan_tags(const uint8_t *tags, uint8_t tag, uint32_t *free, uint32_t *same) {
-#ifdef __SSE2__
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(tags));
-    *free = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())));
-    *same = static_cast<uint32_t>(
-        _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(tag)))));
-#else
-    uint32_t f = 0, m = 0;
-    for (uint32_t t = 0; t < kTagGroup; ++t) {
-        f |= static_cast<uint32_t>(tags[t] == 0) << t;
-        m |= static_cast<uint32_t>(tags[t] == tag) << t;
-    }
-    *free = f;
-    *same = m;
-#endif
-}
-
-inline bool holds(const ProfileIndex &ix, const Slot &s, const Key &k, const char *text) {
-    if (k.len <= kKeyBytes) return (s.lo == k.lo) & (s.hi == k.hi);
-    return s.lo == 0 && s.hash == k.hash && static_cast<uint32_t>(s.hi) == k.len &&
-           bytes_equal(ix.arena + (s.hi >> 32), text, k.len);
-}
-
-// The ref of `k` (whose text is `text` and home slot `i`), or 0 when the
-// profile lacks it.
-uint32_t find_ref(const ProfileIndex &ix, const Key &k, const char *text, uint64_t i) {
-    const uint8_t tag = tag_of(k.hash);
-    for (;;) {
-        uint32_t free, same;
-        scan_tags(ix.tags + i, tag, &free, &same);
-        // Slots past the first free one belong to other runs.
-        same &= free != 0 ? (free & (0u - free)) - 1 : 0xFFFFu;
-        for (; same != 0; same &= same - 1) {
-            uint64_t at = i + static_cast<uint64_t>(__builtin_ctz(same));
-            if (at >= ix.size) at %= ix.size;  // tables of fewer than 16 slots wrap more than once
-            if (holds(ix, ix.slots[at], k, text)) return ix.slots[at].ref;
+// The ref of a key longer than kShortBytes (few: most scripts' n-grams fit
+// 12 bytes); see find_ref.
+inline uint32_t find_long_ref(const ProfileIndex &ix, const Key &k, const char *text, uint64_t b) {
+    for (;; b = next_slot(b, ix.bucket_count)) {
+        for (const Entry &e : ix.buckets[b].e) {
+            if (e.word == 0) return 0;
+            if (e.mid == k.hash && is_long(e.word) && long_len(e.word) == k.len &&
+                bytes_equal(ix.arena + long_place(e.word), text, k.len))
+                return e.ref;
         }
-        if (free != 0) return 0;
-        i = (i + kTagGroup) % ix.size;
     }
+}
+
+// The ref of `k` (whose text is `text` and home bucket `b`), or 0 when the
+// profile lacks it.  Buckets fill in order and never lose an entry, so a
+// free entry ends the search: a key placed later would have taken it.
+inline uint32_t find_ref(const ProfileIndex &ix, const Key &k, const char *text, uint64_t b) {
+    if (k.len <= kShortBytes) {
+        const uint32_t mid = key_mid(k.hi);
+#ifdef __SSE2__
+        // The four entries are compared at once, without a branch on where
+        // in its bucket a key sits (which no predictor learns): an entry
+        // matches when its first three 32-bit lanes equal the key's.  A
+        // bucket fills in order, so it has a free entry when its last is.
+        const __m128i want = _mm_set_epi32(0, static_cast<int>(mid), static_cast<int>(k.lo >> 32),
+                                           static_cast<int>(k.lo));
+        for (;; b = next_slot(b, ix.bucket_count)) {
+            const Bucket &bucket = ix.buckets[b];
+            const auto *e = reinterpret_cast<const __m128i *>(bucket.e);
+            const auto lanes = [&](uint32_t t) {
+                return static_cast<uint32_t>(_mm_movemask_ps(
+                    _mm_castsi128_ps(_mm_cmpeq_epi32(_mm_load_si128(e + t), want))));
+            };
+            uint32_t same = lanes(0) | lanes(1) << 4 | lanes(2) << 8 | lanes(3) << 12;
+            same &= (same >> 1) & (same >> 2) & 0x1111u;
+            if (same != 0) return bucket.e[__builtin_ctz(same) / 4].ref;
+            if (bucket.e[kBucketEntries - 1].word == 0) return 0;
+        }
+#else
+        for (;; b = next_slot(b, ix.bucket_count)) {
+            for (const Entry &e : ix.buckets[b].e) {
+                if (e.word == k.lo && e.mid == mid) return e.ref;
+                if (e.word == 0) return 0;
+            }
+        }
+#endif
+    }
+    return find_long_ref(ix, k, text, b);
+}
+
+// Where the postings or row of `ref` start (for an
+// inline posting or none: any place will do).  Computed on addresses, not
+// pointers, and without a branch: only a fetch reads it.
+inline const void *ref_data(const ProfileIndex &ix, uint32_t ref) {
+    const auto rows = reinterpret_cast<uintptr_t>(ix.rows) +
+                      uintptr_t{ref & ~kDense} * ix.lanes * sizeof(uint16_t);
+    const auto posts = reinterpret_cast<uintptr_t>(ix.postings) + uintptr_t{ref} * sizeof(uint32_t);
+    return reinterpret_cast<const void *>((ref & kDense) != 0 ? rows : posts);
 }
 
 // The refs of `n` query n-grams (entries[ranked[j]], texts `items`, home
-// slots `home`) into `refs`, fetching each slot a few n-grams ahead.  A
-// function of its own, so that its loop keeps what it needs in registers.
+// buckets `home`) into `refs`, fetching each bucket a few n-grams ahead.
+// (Fetching each hit's postings here too, as soon as its ref is known, made
+// scoring 10 % slower.)  A function of its own, so that its loop keeps what
+// it needs in registers.
 __attribute__((noinline)) void find_refs(const ProfileIndex &ix, const Counted *entries,
                                          const uint32_t *ranked, const struct tavik_ngram *items,
                                          const uint64_t *home, uint64_t n, uint32_t *refs) {
     constexpr uint64_t kAhead = 16;
-    for (uint64_t j = 0; j < n && j < kAhead; ++j) __builtin_prefetch(&ix.slots[home[j]]);
+    for (uint64_t j = 0; j < n && j < kAhead; ++j) __builtin_prefetch(&ix.buckets[home[j]]);
     for (uint64_t j = 0; j < n; ++j) {
-        if (j + kAhead < n) __builtin_prefetch(&ix.slots[home[j + kAhead]]);
-        refs[j] = find_ref(ix, entries[ranked[j]].key(), items[j].text, home[j]);
+        if (j + kAhead < n) __builtin_prefetch(&ix.buckets[home[j + kAhead]]);
+        const uint32_t ref = find_ref(ix, entries[ranked[j]].key(), items[j].text, home[j]);
+        refs[j] = ref;
     }
 }
 
+#if defined(__x86_64__) || defined(__i386__)
+#define TAVIK_PROBE_AVX512 1
+// find_refs for CPUs with AVX-512: a bucket is one 512-bit load and one
+// compare that yields a bit per 32-bit lane, a third of the SSE2 steps.
+__attribute__((noinline, target("avx512f"))) void
+find_refs_avx512(const ProfileIndex &ix, const Counted *entries, const uint32_t *ranked,
+                 const struct tavik_ngram *items, const uint64_t *home, uint64_t n,
+                 uint32_t *refs) {
+    constexpr uint64_t kAhead = 16;
+    for (uint64_t j = 0; j < n && j < kAhead; ++j) __builtin_prefetch(&ix.buckets[home[j]]);
+    for (uint64_t j = 0; j < n; ++j) {
+        if (j + kAhead < n) __builtin_prefetch(&ix.buckets[home[j + kAhead]]);
+        const Counted &c = entries[ranked[j]];
+        uint32_t ref = 0;
+        if (c.len <= kShortBytes) {
+            const __m512i want =
+                _mm512_set4_epi32(0, static_cast<int>(key_mid(c.hi)), static_cast<int>(c.lo >> 32),
+                                  static_cast<int>(c.lo));
+            for (uint64_t b = home[j];; b = next_slot(b, ix.bucket_count)) {
+                const Bucket &bucket = ix.buckets[b];
+                uint32_t same = _mm512_cmpeq_epi32_mask(_mm512_load_si512(bucket.e), want);
+                same &= (same >> 1) & (same >> 2) & 0x1111u;
+                if (same != 0) {
+                    ref = bucket.e[__builtin_ctz(same) / 4].ref;
+                    break;
+                }
+                if (bucket.e[kBucketEntries - 1].word == 0) break;
+            }
+        } else {
+            ref = find_long_ref(ix, c.key(), items[j].text, home[j]);
+        }
+        refs[j] = ref;
+    }
+}
+
+bool probe_avx512() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") != 0;
+}
+#endif
+
 // Adds to each language's sum, for the `n` n-grams whose postings start at
-// postings + first[j] and whose query rank is ranks[j], |i - r| - p.
-__attribute__((noinline)) void add_postings(const uint32_t *postings, const uint32_t *first,
-                                            const uint32_t *ranks, uint64_t n, int64_t p,
-                                            int64_t *sum) {
+// first[j] and whose query rank is ranks[j], |i - r| - p.
+__attribute__((noinline)) void add_postings(const uint32_t *const *first, const uint32_t *ranks,
+                                            uint64_t n, int64_t p, int64_t *sum) {
     for (uint64_t j = 0; j < n; ++j) {
         const auto rank = static_cast<int64_t>(ranks[j]);
-        for (const uint32_t *e = postings + first[j];; ++e) {
+        for (const uint32_t *e = first[j];; ++e) {
             const uint32_t post = *e;
             const int64_t d = rank - static_cast<int64_t>(post >> kRankShift);
             sum[post & kLangMask] += (d < 0 ? -d : d) - p;
@@ -178,8 +270,9 @@ static_assert(uint64_t{TAVIK_MAX_LANG_NGRAMS} < (uint64_t{1} << (32 - kMaxRankSh
 
 // A ref whose text's first instance the second pass has not met yet.
 // Posting refs stay far below it: a profile holds at most 64 * 100000
-// n-grams.
-constexpr uint32_t kUnmet = 0x40000000u;
+// n-grams, and inline ones below 2^24.
+constexpr uint32_t kUnmet = 0x20000000u;
+static_assert((uint64_t{TAVIK_MAX_LANG_NGRAMS} << (kRankShift + 1)) <= kUnmet);
 static_assert(uint64_t{TAVIK_MAX_LANGS} * TAVIK_MAX_LANG_NGRAMS + 1 < kUnmet);
 
 // What the first pass leaves for the second, one byte per n-gram of the
@@ -212,16 +305,19 @@ void count_instance(Distinct &d, uint32_t l, uint32_t rank) {
     d.state = max_rank << kMaxRankShift | langs << kCountBits | (l + 1);
 }
 
+enum class Gathered { done, full, no_memory };
+
 // Pass 1: every n-gram's distinct text, the languages holding it and their
-// largest rank.  Empty texts match no query and are left out.  The table
-// has room for every n-gram being distinct, at most 80 % full.
-bool gather(Build &b, const tavik_profile &p, uint64_t total) {
-    b.total = total;
-    b.size = total + total / 4 + 16;
+// largest rank, into a table of `size` slots, kept at most 80 % full.
+// Empty texts match no query and are left out.
+Gathered gather_into(Build &b, const tavik_profile &p, uint64_t size) {
+    mem_free(b.table);
+    b.size = size;
+    b.keys = 0;
+    b.long_bytes = 0;
     b.table = static_cast<Distinct *>(mem_calloc(b.size, sizeof(Distinct)));
-    b.note = static_cast<uint8_t *>(mem_calloc(total + 1, 1));
-    b.ref_of = static_cast<uint32_t *>(mem_malloc((total + 1) * sizeof(uint32_t)));
-    if (b.table == nullptr || b.note == nullptr || b.ref_of == nullptr) return false;
+    if (b.table == nullptr) return Gathered::no_memory;
+    const uint64_t most = size - size / 5;
     // The table is far larger than the caches: each n-gram's key is made
     // kAhead n-grams early and its home slot fetched, and kAhead / 2 early
     // the text that slot holds.
@@ -256,17 +352,74 @@ bool gather(Build &b, const tavik_profile &p, uint64_t total) {
                 i = next_slot(i, b.size);
             Distinct &d = b.table[i];
             if (d.state == 0) {
+                if (b.keys == most) return Gathered::full;
                 d.text = text;
                 d.hash = k.hash;
                 ++b.keys;
-                if (k.len > kKeyBytes) b.long_bytes += k.len;
+                if (k.len > kShortBytes) b.long_bytes += k.len;
             }
             count_instance(d, l, static_cast<uint32_t>(r + 1));
             b.ref_of[at] = static_cast<uint32_t>(i);
         }
     }
-    return true;
+    return Gathered::done;
 }
+
+// Pass 1 first into a table for profiles whose languages share many texts,
+// as natural languages do (the default profile: half its n-grams are
+// distinct), and again into one with room for every n-gram being distinct
+// when that fills up.  The table is the largest scratch of the build: sized
+// for the worst case it would raise the peak of opening a profile well
+// above what the profile keeps.
+bool gather(Build &b, const tavik_profile &p, uint64_t total) {
+    b.total = total;
+    b.note = static_cast<uint8_t *>(mem_calloc(total + 1, 1));
+    b.ref_of = static_cast<uint32_t *>(mem_malloc((total + 1) * sizeof(uint32_t)));
+    if (b.note == nullptr || b.ref_of == nullptr) return false;
+    Gathered g = gather_into(b, p, total * 3 / 4 + 16);
+    if (g == Gathered::full) g = gather_into(b, p, total + total / 4 + 16);
+    return g == Gathered::done;
+}
+
+// The n-grams of a profile rank by rank, each rank language by language:
+// the order in which the second pass meets texts, so that each text is
+// placed at its lowest rank, and the texts queries meet most (those of low
+// rank) take their home buckets before the others.  `at` is the n-gram's
+// place in file order.
+class RankMajor {
+public:
+    explicit RankMajor(const tavik_profile &p) : p_(p) {
+        uint64_t start = 0;
+        for (int32_t l = 0; l < p.lang_count; ++l) {
+            start_[l] = start;
+            start += p.langs[l].ngrams.count;
+            if (p.langs[l].ngrams.count > longest_) longest_ = p.langs[l].ngrams.count;
+        }
+        settle();
+    }
+    bool done() const { return r_ >= longest_; }
+    uint32_t lang() const { return l_; }
+    uint64_t rank() const { return r_; }
+    uint64_t at() const { return start_[l_] + r_; }
+    void next() {
+        ++l_;
+        settle();
+    }
+
+private:
+    // Moves to the first language at or after l_ (then rank after rank)
+    // that holds rank r_ + 1.
+    void settle() {
+        for (; r_ < longest_; ++r_, l_ = 0)
+            for (; l_ < static_cast<uint32_t>(p_.lang_count); ++l_)
+                if (r_ < p_.langs[l_].ngrams.count) return;
+    }
+    const tavik_profile &p_;
+    uint64_t start_[TAVIK_MAX_LANGS] = {};
+    uint64_t longest_ = 0;
+    uint64_t r_ = 0;
+    uint32_t l_ = 0;
+};
 
 struct Layout {
     uint64_t rows = 0;
@@ -277,7 +430,7 @@ struct Layout {
 // gives it its ref, turns every n-gram's table slot into its ref, notes at
 // each text's first instance its languages and kind, and releases the
 // dedup table.
-Layout classify(Build &b, uint32_t dense_from, uint32_t *max_row_rank) {
+Layout classify(Build &b, const tavik_profile &p, uint32_t dense_from, uint32_t *max_row_rank) {
     Layout out;
     for (uint64_t i = 0; i < b.size; ++i) {
         Distinct &d = b.table[i];
@@ -286,7 +439,12 @@ Layout classify(Build &b, uint32_t dense_from, uint32_t *max_row_rank) {
         const uint32_t max_rank = d.state >> kMaxRankShift;
         const bool dense = langs >= dense_from && max_rank <= kMaxRowRank;
         d.hash = langs | (dense ? kNoteDense : 0);
-        if (dense) {
+        if (langs == 1) {
+            // One language: its (lowest) rank is the largest, and its place
+            // the last one counted.
+            const uint32_t l = (d.state & kCountMask) - 1;
+            d.state = kUnmet | kInline | max_rank << kRankShift | kLastPosting | l;
+        } else if (dense) {
             d.state = kUnmet | kDense | static_cast<uint32_t>(out.rows++);
             if (max_rank > *max_row_rank) *max_row_rank = max_rank;
         } else {
@@ -295,9 +453,14 @@ Layout classify(Build &b, uint32_t dense_from, uint32_t *max_row_rank) {
         }
     }
     constexpr uint64_t kAhead = 16;
-    for (uint64_t at = 0; at < b.total; ++at) {
-        if (at + kAhead < b.total && b.ref_of[at + kAhead] != ~0u)
-            __builtin_prefetch(&b.table[b.ref_of[at + kAhead]]);
+    RankMajor ahead(p), it(p);
+    for (uint64_t k = 0; k < kAhead && !ahead.done(); ++k) ahead.next();
+    for (; !it.done(); it.next()) {
+        if (!ahead.done()) {
+            if (b.ref_of[ahead.at()] != ~0u) __builtin_prefetch(&b.table[b.ref_of[ahead.at()]]);
+            ahead.next();
+        }
+        const uint64_t at = it.at();
         if (b.ref_of[at] == ~0u) continue;
         Distinct &d = b.table[b.ref_of[at]];
         if ((d.state & kUnmet) != 0) {
@@ -311,29 +474,30 @@ Layout classify(Build &b, uint32_t dense_from, uint32_t *max_row_rank) {
     return out;
 }
 
-// Places the slot of a text met for the first time, and flags ahead the
-// last of its postings (`note` tells how many).
-void place_key(ProfileIndex &ix, const Key &k, const char *text, uint32_t ref, uint8_t note,
-               uint64_t &arena_len) {
-    if ((note & kNoteDense) == 0) ix.postings[ref - 1 + (note & kCountMask) - 1] = kLastPosting;
-    Slot slot{k.lo, k.hi, ref, k.hash};
-    if (k.len > kKeyBytes) {
+// Places the entry of a text met for the first time, and flags ahead the
+// last of its postings (`note` tells how many).  `fill` counts each
+// bucket's entries, so that the bucket is written without being read.
+void place_key(ProfileIndex &ix, uint8_t *fill, const Key &k, const char *text, uint32_t ref,
+               uint8_t note, uint64_t &arena_len) {
+    if ((ref & (kDense | kInline)) == 0)
+        ix.postings[ref - 1 + (note & kCountMask) - 1] = kLastPosting;
+    Entry entry{k.lo, key_mid(k.hi), ref};
+    if (k.len > kShortBytes) {
         std::memcpy(ix.arena + arena_len, text, k.len);
-        slot.lo = 0;
-        slot.hi = arena_len << 32 | k.len;
+        entry.word = long_word(k.len, arena_len);
+        entry.mid = k.hash;
         arena_len += k.len;
     }
-    uint64_t i = home_slot(k.hash, ix.size);
-    while (ix.tags[i] != 0) i = next_slot(i, ix.size);  // the tags stay in cache
-    ix.slots[i] = slot;
-    ix.tags[i] = tag_of(k.hash);
+    uint64_t b = home_slot(k.hash, ix.bucket_count);
+    while (fill[b] == kBucketEntries) b = next_slot(b, ix.bucket_count);
+    ix.buckets[b].e[fill[b]++] = entry;
 }
 
 // Gives language `l` rank `rank` in the row or postings of `ref`, unless it
 // has one already (a repeated text keeps its lowest rank, met first).  A
 // posting of rank 0 is free; a full run holds every language of its text.
 void place_rank(ProfileIndex &ix, uint32_t ref, uint32_t l, uint32_t rank) {
-    if (ref == 0) return;
+    if (ref == 0 || (ref & kInline) != 0) return;
     if ((ref & kDense) != 0) {
         uint16_t &cell = ix.rows[uint64_t{ref & ~kDense} * ix.lanes + l];
         if (cell == 0) cell = static_cast<uint16_t>(rank);
@@ -349,30 +513,34 @@ void place_rank(ProfileIndex &ix, uint32_t ref, uint32_t l, uint32_t rank) {
     }
 }
 
-// Pass 2: a slot for each text at its first instance, rows and postings in
-// language order.
-void lay_out(const Build &b, const tavik_profile &p, ProfileIndex &ix) {
-    uint64_t arena_len = 0, at = 0;
+// Pass 2: an entry for each text at its first instance, rows and postings
+// in language order.
+void lay_out(const Build &b, const tavik_profile &p, ProfileIndex &ix, uint8_t *fill) {
+    uint64_t arena_len = 0;
     constexpr uint64_t kAhead = 8;
-    for (uint32_t l = 0; l < static_cast<uint32_t>(p.lang_count); ++l) {
-        const tavik_ngram_list &list = p.langs[l].ngrams;
-        for (uint64_t r = 0; r < list.count; ++r, ++at) {
-            const uint32_t ahead = b.ref_of[at + kAhead < b.total ? at + kAhead : at];
-            if (ahead != ~0u)
-                __builtin_prefetch((ahead & kDense) != 0
-                                       ? static_cast<const void *>(
-                                             ix.rows + uint64_t{ahead & ~kDense} * ix.lanes + l)
-                                       : static_cast<const void *>(ix.postings + ahead - 1));
-            const uint32_t ref = b.ref_of[at];
-            if (ref == ~0u) continue;
-            const uint8_t note = b.note[at];
-            if (note != 0) {
-                const char *text = list.items[r].text;
-                const auto len = static_cast<uint32_t>(std::strlen(text));
-                place_key(ix, key_of_bytes(text, len), text, ref, note, arena_len);
-            }
-            place_rank(ix, ref, l, static_cast<uint32_t>(r + 1));
+    RankMajor ahead(p), it(p);
+    for (uint64_t k = 0; k < kAhead && !ahead.done(); ++k) ahead.next();
+    for (; !it.done(); it.next()) {
+        if (!ahead.done()) {
+            const uint32_t next = b.ref_of[ahead.at()];
+            if (next != ~0u && (next & kInline) == 0)
+                __builtin_prefetch(
+                    (next & kDense) != 0
+                        ? static_cast<const void *>(ix.rows + uint64_t{next & ~kDense} * ix.lanes +
+                                                    ahead.lang())
+                        : static_cast<const void *>(ix.postings + next - 1));
+            ahead.next();
         }
+        const uint64_t at = it.at();
+        const uint32_t ref = b.ref_of[at];
+        if (ref == ~0u) continue;
+        const uint8_t note = b.note[at];
+        if (note != 0) {
+            const char *text = p.langs[it.lang()].ngrams.items[it.rank()].text;
+            const auto len = static_cast<uint32_t>(std::strlen(text));
+            place_key(ix, fill, key_of_bytes(text, len), text, ref, note, arena_len);
+        }
+        place_rank(ix, ref, it.lang(), static_cast<uint32_t>(it.rank() + 1));
     }
 }
 
@@ -395,20 +563,28 @@ ProfileIndex *index_build(const tavik_profile &p) {
     // more than about a tenth of the lanes (measured) becomes a row.
     ix->lanes = (static_cast<uint32_t>(p.lang_count) + kLaneGroup - 1) / kLaneGroup * kLaneGroup;
     const uint32_t dense_from = ix->lanes * 3 / 32 > 3 ? ix->lanes * 3 / 32 : 3;
-    const Layout sizes = classify(b, dense_from, &ix->max_row_rank);
-    ix->size = b.keys + b.keys / 2 + 1;
-    ix->slots = static_cast<Slot *>(mem_calloc(ix->size, sizeof(Slot)));
-    ix->tags = static_cast<uint8_t *>(mem_calloc(ix->size + kTagGroup, 1));
+    const Layout sizes = classify(b, p, dense_from, &ix->max_row_rank);
+    // Two keys a bucket of four.  At three (2.5 MB instead of 3.7 for the
+    // default profile) a third of the lookups went on to the next bucket,
+    // and scoring was slower than with the tag filter this index replaced.
+    ix->bucket_count = b.keys / 2 + 1;
+    ix->bucket_block = mem_calloc(ix->bucket_count + 1, sizeof(Bucket));
+    auto *fill = static_cast<uint8_t *>(mem_calloc(ix->bucket_count, 1));
     ix->arena = static_cast<char *>(mem_malloc(b.long_bytes + 1));
     ix->postings = static_cast<uint32_t *>(mem_calloc(sizes.postings + 1, sizeof(uint32_t)));
     ix->rows = static_cast<uint16_t *>(mem_calloc(sizes.rows * ix->lanes + 1, sizeof(uint16_t)));
-    if (ix->slots == nullptr || ix->tags == nullptr || ix->arena == nullptr ||
+    if (ix->bucket_block == nullptr || fill == nullptr || ix->arena == nullptr ||
         ix->postings == nullptr || ix->rows == nullptr) {
+        mem_free(fill);
         index_free(ix);
         return nullptr;
     }
-    lay_out(b, p, *ix);
-    for (uint64_t t = 0; t < kTagGroup; ++t) ix->tags[ix->size + t] = ix->tags[t % ix->size];
+    // One bucket more than needed leaves room to start at a line boundary.
+    const auto at = reinterpret_cast<uintptr_t>(ix->bucket_block);
+    ix->buckets =
+        reinterpret_cast<Bucket *>((at + sizeof(Bucket) - 1) & ~uintptr_t{sizeof(Bucket) - 1});
+    lay_out(b, p, *ix, fill);
+    mem_free(fill);
     return ix;
 }
 
@@ -418,8 +594,7 @@ const uint8_t *index_code_order(const ProfileIndex *ix) {
 
 void index_free(ProfileIndex *ix) {
     if (ix == nullptr) return;
-    mem_free(ix->slots);
-    mem_free(ix->tags);
+    mem_free(ix->bucket_block);
     mem_free(ix->arena);
     mem_free(ix->postings);
     mem_free(ix->rows);
@@ -460,8 +635,9 @@ void index_score(const ProfileIndex *ix, const tavik_profile &p, const tavik_ngr
     constexpr uint64_t kChunk = 128;
     const uint16_t *row_of[kChunk];
     uint32_t row_rank[kChunk];
-    uint32_t post_of[kChunk];
+    const uint32_t *post_of[kChunk];
     uint32_t post_rank[kChunk];
+    uint32_t refs[kChunk];
     for (uint64_t base = 0; base < q; base += kChunk) {
         const uint64_t n = q - base < kChunk ? q - base : kChunk;
         const uint32_t *ranked = qe.ranked + base;
@@ -469,25 +645,33 @@ void index_score(const ProfileIndex *ix, const tavik_profile &p, const tavik_ngr
         // kAhead places on, and sort the hits into rows and postings
         // without branching on which they are.
         uint64_t home[kChunk];
-        for (uint64_t j = 0; j < n; ++j) home[j] = home_slot(qe.entries[ranked[j]].hash, ix->size);
-        uint32_t refs[kChunk];
-        find_refs(*ix, qe.entries, ranked, query.items + base, home, n, refs);
+        for (uint64_t j = 0; j < n; ++j)
+            home[j] = home_slot(qe.entries[ranked[j]].hash, ix->bucket_count);
+#ifdef TAVIK_PROBE_AVX512
+        static const bool wide = probe_avx512();  // see dense_add
+        if (wide)
+            find_refs_avx512(*ix, qe.entries, ranked, query.items + base, home, n, refs);
+        else
+#endif
+            find_refs(*ix, qe.entries, ranked, query.items + base, home, n, refs);
         uint64_t rows = 0, posts = 0;
         for (uint64_t j = 0; j < n; ++j) {
+            // An inline posting is read from the ref itself, kept in refs.
             const uint32_t ref = refs[j];
             const auto rank = static_cast<uint32_t>(base + j + 1);
             const bool dense = (ref & kDense) != 0;
-            const uint16_t *row = ix->rows + uint64_t{ref & ~kDense} * ix->lanes;
-            row_of[rows] = row;
+            const bool one = (ref & kInline) != 0;
+            const bool listed = !dense && !one && ref != 0;
+            refs[j] = ref & ~kInline;
+            row_of[rows] = ix->rows + (dense ? uint64_t{ref & ~kDense} * ix->lanes : 0);
             row_rank[rows] = rank;
             rows += dense ? 1 : 0;
-            post_of[posts] = ref - 1;
+            post_of[posts] = one ? refs + j : ix->postings + (listed ? ref - 1 : 0);
             post_rank[posts] = rank;
             posts += !dense && ref != 0 ? 1 : 0;
-            __builtin_prefetch(dense ? static_cast<const void *>(row)
-                                     : static_cast<const void *>(ix->postings + ref - 1));
+            __builtin_prefetch(ref_data(*ix, ref));
         }
-        add_postings(ix->postings, post_of, post_rank, posts, p64, sum);
+        add_postings(post_of, post_rank, posts, p64, sum);
         if (vector_rows) {
             if (rows != 0) dense_add(row_of, row_rank, rows, ix->lanes, flush, dense);
             dense_hits += rows;

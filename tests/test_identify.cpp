@@ -479,6 +479,19 @@ TEST(Differential, IndexedScoringMatchesReference) {
     EXPECT_GT(with_repeats, 0);
 }
 
+// Every result of the last identification has the reference distance of
+// its language (codes are one letter, 'a' for the first language).
+void expect_reference_distances() {
+    const tavik_state *st = tavik_get_state();
+    for (int i = 0; i < tavik_result_count(); ++i) {
+        const int l = tavik_result_code(i)[0] - 'a';
+        const double d = reference_distance(st->profile->langs[l], st->max_distribution, false);
+        const double got = tavik_result_distance(i);
+        EXPECT_EQ(std::memcmp(&got, &d, sizeof d), 0)
+            << tavik_result_code(i) << ": " << got << " vs " << d;
+    }
+}
+
 // N-grams of more than 16 bytes that differ only in their last byte, held
 // by several languages or by one.
 TEST(Differential, LongNgramsCompareEveryByte) {
@@ -496,14 +509,31 @@ TEST(Differential, LongNgramsCompareEveryByte) {
     for (const std::string &text : {four + "a", four + "b", four + "c " + four + "a"}) {
         ASSERT_TRUE(tavik_identify(text.c_str()) == TAVIK_OK ||
                     tavik_get_state()->status == TAVIK_AMBIGUOUS);
-        const tavik_state *st = tavik_get_state();
-        for (int i = 0; i < tavik_result_count(); ++i) {
-            const int l = tavik_result_code(i)[0] - 'a';
-            const double d = reference_distance(st->profile->langs[l], st->max_distribution, false);
-            const double got = tavik_result_distance(i);
-            EXPECT_EQ(std::memcmp(&got, &d, sizeof d), 0)
-                << tavik_result_code(i) << ": " << got << " vs " << d;
-        }
+        expect_reference_distances();
+    }
+}
+
+// The index keeps texts of up to 12 bytes in its entries and longer ones
+// apart: texts of 12 and 13 bytes that agree in their first 12, held by one
+// language (a ref of its own) or by several.
+TEST(Differential, TextsAroundTwelveBytesStayApart) {
+    const std::string z = "\xE4\xB8\xAD", w = "\xE6\x96\x87";  // letters of 3 bytes
+    const std::string twelve = z + z + z + z;
+    const std::vector<std::string> both = {twelve, twelve + "_", "_" + twelve, twelve + w};
+    load(make_profile({{"a", {twelve}},
+                       {"b", {twelve + "_"}},
+                       {"c", {"_" + twelve, z + z + z + w}},
+                       {"d", both},
+                       {"e", both},
+                       {"f", {twelve + w, twelve}}}));
+    tavik_set_max_ngram_length(5);
+    tavik_set_min_ngrams(0);
+    tavik_set_min_margin(0.0);
+    for (const std::string &text : {twelve, "x" + twelve + "x", twelve + w, z + z + z + w}) {
+        SCOPED_TRACE(text);
+        ASSERT_TRUE(tavik_identify(text.c_str()) == TAVIK_OK ||
+                    tavik_get_state()->status == TAVIK_AMBIGUOUS);
+        expect_reference_distances();
     }
 }
 
