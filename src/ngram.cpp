@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cassert>
 #include <cstring>
-#include <new>
 
 #include "alloc.h"
 #include "hash.h"
@@ -270,263 +269,6 @@ int32_t count_by_words(StrMap &map, const char *text, uint64_t len, int32_t max_
     return rc;
 }
 
-}  // namespace
-
-// ------------------------------------------------------------ rolling keys
-//
-// Texts of up to five code points per n-gram are counted under keys made of
-// code-point ids instead of bytes: each distinct code point of the text gets
-// a 12-bit id (the frame always 1), and the key of the n-gram of length n
-// ending at a position is the low 12n bits of a word into which every
-// position shifts its id.  Ids are never 0, so keys of different lengths
-// differ and no key is 0 (a free slot).  An occurrence then costs a shift, a
-// mask, a multiplication and a one-word comparison; the byte key that the
-// profile index probes with, and the text, are made once per distinct
-// n-gram.  Counts live beside the keys and reach the entries at the end,
-// which also clears the slots the text used, so a short text touches only
-// its own slots.  The result is entry for entry what the byte-keyed map
-// gives; a text with more distinct code points than ids is declined and
-// counted by that map.
-
-namespace {
-
-constexpr uint32_t kIdBits = 12;
-constexpr uint32_t kFrameId = 1;
-constexpr uint32_t kLastId = (1u << kIdBits) - 1;
-constexpr int32_t kMaxRollLength = 5;  // 5 x 12 bits fit one word
-constexpr uint32_t kCpSlots = 8192;    // at most half of them in use
-constexpr uint64_t kFirstRollSlots = 256;
-constexpr uint64_t kPresetRollSlots = 2048;
-constexpr uint32_t kStampLimit = 1u << (32 - kIdBits);
-constexpr int32_t kDeclined = -1;  // no status: the caller counts another way
-
-constexpr uint64_t roll_mask(int32_t n) { return (uint64_t{1} << (kIdBits * n)) - 1; }
-
-}  // namespace
-
-struct RollTable {
-    // Id stamps (stamp << 12 | id) of the current text; other stamps are
-    // stale, so no table of ids is ever cleared between texts.
-    uint32_t stamp = 0;
-    uint32_t next_id = 0;
-    uint32_t ascii[128] = {};
-    struct CpSlot {
-        uint32_t bytes;  // the code point's UTF-8 bytes as loaded, never 0
-        uint32_t stamped;
-    } cps[kCpSlots] = {};
-    uint16_t ids[kMaxWordCodePoints + 1] = {};  // the word's, position by position
-    uint64_t *keys = nullptr;                   // 0 = free
-    uint32_t *counts = nullptr;
-    uint64_t size = 0;  // slots in use, a power of two
-    uint64_t cap = 0;   // slots allocated (all free beyond the text's)
-    uint32_t shift = 0;
-    uint32_t *slot_of = nullptr;  // each entry's slot
-    uint64_t slot_of_cap = 0;
-};
-
-namespace {
-
-void roll_release(RollTable *rt) {
-    if (rt == nullptr) return;
-    mem_free(rt->keys);
-    mem_free(rt->counts);
-    mem_free(rt->slot_of);
-    rt->~RollTable();
-    mem_free(rt);
-}
-
-inline uint64_t roll_home(uint64_t key, uint32_t shift) {
-    return (key * 0x9E3779B97F4A7C15ull) >> shift;
-}
-
-// Allocates fresh free slots of `size` and moves the map's entries' keys
-// and counts there.
-bool roll_resize(RollTable &rt, const StrMap &map, uint64_t size) {
-    auto *keys = static_cast<uint64_t *>(mem_calloc(size, sizeof(uint64_t)));
-    auto *counts = static_cast<uint32_t *>(mem_malloc(size * sizeof(uint32_t)));
-    if (keys == nullptr || counts == nullptr) {
-        mem_free(keys);
-        mem_free(counts);
-        return false;
-    }
-    const auto shift = static_cast<uint32_t>(64 - __builtin_ctzll(size));
-    for (uint64_t e = 0; e < map.count; ++e) {
-        const uint64_t old = rt.slot_of[e];
-        uint64_t i = roll_home(rt.keys[old], shift);
-        while (keys[i] != 0) i = (i + 1) & (size - 1);
-        keys[i] = rt.keys[old];
-        counts[i] = rt.counts[old];
-        rt.slot_of[e] = static_cast<uint32_t>(i);
-    }
-    mem_free(rt.keys);
-    mem_free(rt.counts);
-    rt.keys = keys;
-    rt.counts = counts;
-    rt.size = size;
-    rt.cap = size;
-    rt.shift = shift;
-    return true;
-}
-
-// Makes room for `n` more entries, at most three quarters of the slots in
-// use.
-bool roll_room(RollTable &rt, const StrMap &map, uint64_t n) {
-    const uint64_t need = map.count + n;
-    if (!reserve(reinterpret_cast<void **>(&rt.slot_of), &rt.slot_of_cap, need, 1024,
-                 sizeof(uint32_t)))
-        return false;
-    if (need * 4 <= rt.size * 3) return true;
-    uint64_t size = rt.size * 2;
-    while (need * 4 > size * 3) size *= 2;
-    return roll_resize(rt, map, size);
-}
-
-// Sets the table up for a text of `len` bytes: a new stamp and slots sized
-// from the text, as count_with sizes its map.
-bool roll_begin(StrMap &map, uint64_t len, int32_t max_len) {
-    if (map.roll == nullptr) {
-        void *raw = mem_malloc(sizeof(RollTable));
-        if (raw == nullptr) return false;
-        map.roll = new (raw) RollTable;
-    }
-    RollTable &rt = *map.roll;
-    if (++rt.stamp == kStampLimit) {
-        std::memset(rt.ascii, 0, sizeof rt.ascii);
-        std::memset(rt.cps, 0, sizeof rt.cps);
-        rt.stamp = 1;
-    }
-    rt.ascii['_'] = rt.stamp << kIdBits | kFrameId;
-    rt.next_id = kFrameId + 1;
-    const uint64_t bound =
-        std::min<uint64_t>(len * static_cast<uint64_t>(max_len) + 16, kPresetRollSlots);
-    uint64_t size = kFirstRollSlots;
-    while (size < bound) size *= 2;
-    if (rt.cap < size) return roll_resize(rt, map, size);
-    rt.size = size;
-    rt.shift = static_cast<uint32_t>(64 - __builtin_ctzll(size));
-    return true;
-}
-
-// The id of the code point encoded in the `n` bytes at `p` (readable for
-// 4), or 0 when the text has used every id.
-inline uint32_t roll_id(RollTable &rt, const char *p, uint32_t n) {
-    const uint32_t now = rt.stamp;
-    if (n == 1) {
-        uint32_t &a = rt.ascii[static_cast<unsigned char>(p[0]) & 0x7Fu];
-        if (a >> kIdBits == now) return a & kLastId;
-        if (rt.next_id > kLastId) return 0;
-        a = now << kIdBits | rt.next_id;
-        return rt.next_id++;
-    }
-    const uint32_t bytes = load32(p) & static_cast<uint32_t>(kKeyMask.m[n][0]);
-    uint32_t i = (bytes * 0x9E3779B1u) >> (32 - 13);
-    static_assert(kCpSlots == 1u << 13);
-    for (;;) {
-        RollTable::CpSlot &s = rt.cps[i];
-        if (s.stamped >> kIdBits != now) break;
-        if (s.bytes == bytes) return s.stamped & kLastId;
-        i = (i + 1) & (kCpSlots - 1);
-    }
-    if (rt.next_id > kLastId) return 0;
-    rt.cps[i] = RollTable::CpSlot{bytes, now << kIdBits | rt.next_id};
-    return rt.next_id++;
-}
-
-// Counts the occurrences of one framed word, the first with occurrence
-// index `*order`, in the order emit_from_token hands them over.
-int32_t roll_word(StrMap &map, const WordBuffer &w, int32_t max_len, uint32_t *order) {
-    RollTable &rt = *map.roll;
-    const uint32_t n = occurrences_in(w, max_len);
-    if (!reserve_entries(map, map.count + n + 1) ||
-        !reserve(reinterpret_cast<void **>(&map.arena), &map.arena_cap,
-                 map.arena_len + word_text_bound(w, n) + kKeyBytes, 4096, 1, 0xFFFFFFFFu) ||
-        !roll_room(rt, map, n))
-        return TAVIK_NO_MEMORY;
-    const int32_t m = w.count;
-    for (int32_t k = 0; k < m; ++k) {
-        const uint32_t id = roll_id(rt, w.bytes + w.offset[k], w.offset[k + 1] - w.offset[k]);
-        if (id == 0) return kDeclined;
-        rt.ids[k] = static_cast<uint16_t>(id);
-    }
-    uint64_t *const keys = rt.keys;
-    uint32_t *const counts = rt.counts;
-    uint32_t *const slot_of = rt.slot_of;
-    const uint64_t mask = rt.size - 1;
-    const uint32_t shift = rt.shift;
-    Counted *const entries = map.entries;
-    char *const arena = map.arena;
-    uint64_t count = map.count;
-    uint64_t arena_len = map.arena_len;
-    uint32_t next = *order;
-    uint64_t rolled = 0;
-    for (int32_t i = 0; i < m; ++i) {
-        const uint32_t id = rt.ids[i];
-        rolled = rolled << kIdBits | id;
-        const int32_t top = i + 1 < max_len ? i + 1 : max_len;
-        // A frame alone is no n-gram.
-        for (int32_t len = id == kFrameId ? 2 : 1; len <= top; ++len, ++next) {
-            const uint64_t key = rolled & roll_mask(len);
-            uint64_t s = roll_home(key, shift);
-            while (keys[s] != key && keys[s] != 0) s = (s + 1) & mask;
-            if (keys[s] == key) {
-                ++counts[s];
-                continue;
-            }
-            const uint32_t from = w.offset[i - len + 1];
-            const uint32_t bytes = w.offset[i + 1] - from;
-            const Key k = key_of_padded(w.bytes + from, bytes);
-            char *dst = arena + arena_len;
-            std::memcpy(dst, &k.lo, 8);
-            std::memcpy(dst + 8, &k.hi, 8);
-            if (bytes > kKeyBytes) std::memcpy(dst, w.bytes + from, bytes);
-            dst[bytes] = '\0';
-            entries[count] = Counted{k.lo,
-                                     k.hi,
-                                     k.hash,
-                                     bytes,
-                                     static_cast<uint32_t>(arena_len),
-                                     0,
-                                     static_cast<int32_t>(next)};
-            keys[s] = key;
-            counts[s] = 1;
-            slot_of[count++] = static_cast<uint32_t>(s);
-            arena_len += bytes + 1;
-        }
-    }
-    map.count = count;
-    map.arena_len = arena_len;
-    *order = next;
-    return TAVIK_OK;
-}
-
-// Hands the counts to the entries and frees the slots they used.
-void roll_finish(StrMap &map) {
-    RollTable &rt = *map.roll;
-    for (uint64_t e = 0; e < map.count; ++e) {
-        const uint32_t s = rt.slot_of[e];
-        map.entries[e].count = static_cast<int32_t>(rt.counts[s]);
-        rt.keys[s] = 0;
-    }
-}
-
-// Counts a text of fewer than count_words_from bytes under rolling keys
-// into the cleared map; kDeclined when the text has too many distinct code
-// points (the map is then cleared again).
-template <class Scan>
-int32_t roll_count(StrMap &map, const char *text, uint64_t len, int32_t max_len, WordBuffer &word,
-                   Scan &scan) {
-    if (!roll_begin(map, len, max_len)) return TAVIK_NO_MEMORY;
-    uint32_t order = 0;
-    auto each_word = [&](const WordBuffer &w) { return roll_word(map, w, max_len, &order); };
-    const int32_t rc = scan(text, len, word, each_word);
-    roll_finish(map);
-    if (rc != TAVIK_OK) {
-        map.count = 0;
-        map.arena_len = 0;
-    }
-    return rc;
-}
-
 // Negative when a ranks before b: higher count, then lower order, then the
 // texts bytewise.
 int cmp_rank(int32_t count_a, int32_t order_a, const char *text_a, int32_t count_b, int32_t order_b,
@@ -573,7 +315,6 @@ void strmap_release(StrMap &map) {
     mem_free(map.arena);
     mem_free(map.ranked);
     mem_free(map.buckets);
-    roll_release(map.roll);
     map = StrMap{};
 }
 
@@ -589,11 +330,6 @@ int32_t count_with(StrMap &map, const char *text, uint64_t len, int32_t max_len,
     map.count = 0;
     map.arena_len = 0;
     map.ranked_count = 0;
-    WordBuffer word;
-    if (len < count_words_from && max_len <= kMaxRollLength) {
-        const int32_t rc = roll_count(map, text, len, max_len, word, scan);
-        if (rc != kDeclined) return rc;
-    }
     // Sized from the text: a text has at most bytes x length occurrences and
     // far fewer distinct n-grams, so short texts seldom grow the map, and a
     // map cleared per text stays small.  strmap_fit grows it beyond.
@@ -611,6 +347,7 @@ int32_t count_with(StrMap &map, const char *text, uint64_t len, int32_t max_len,
     }
     map.size = size;
     std::memset(map.slots, 0, size * sizeof(uint32_t));
+    WordBuffer word;
     int32_t rc;
     if (len >= count_words_from) {
         rc = count_by_words(map, text, len, max_len, word, scan);

@@ -30,8 +30,6 @@ struct Counted {
     Key key() const { return Key{lo, hi, len, hash}; }
 };
 
-struct RollTable;  // the rolling-key counter's tables (ngram.cpp)
-
 struct StrMap {
     uint32_t *slots = nullptr;   // entry + 1; 0 = free
     uint64_t size = 0;           // slots in use, a power of two
@@ -48,7 +46,6 @@ struct StrMap {
     uint64_t ranked_cap = 0;
     uint32_t *buckets = nullptr;  // scratch of the counting sort
     uint64_t bucket_cap = 0;
-    RollTable *roll = nullptr;  // made on first use, kept for the next text
 
     const char *text(const Counted &e) const { return arena + e.off; }
 };
