@@ -83,6 +83,20 @@ std::u32string random_text(uint32_t seed, size_t length) {
     return out;
 }
 
+// 9000 words of five letters, 54 KB, holding about 80 000 distinct
+// n-grams of up to five code points: more than the counting map presets
+// slots for, yet short enough to be counted occurrence by occurrence, so
+// the map grows while it counts.
+std::string many_distinct_words() {
+    std::string out;
+    for (uint32_t k = 0; k < 9000; ++k) {
+        for (uint32_t v = k * 7919 + 12345, n = 0; n < 5; ++n, v /= 26)
+            out += static_cast<char>('a' + v % 26);
+        out += ' ';
+    }
+    return out;
+}
+
 std::vector<std::u32string> varied_texts() {
     std::vector<std::u32string> texts = {
         U"",
@@ -316,11 +330,7 @@ TEST(NgramExtract, WordLengthLimit) {
 
 TEST(NgramExtract, MalformedUtf8AnywhereLeavesAnEmptyList) {
     // Enough distinct words before the fault that the map has grown.
-    std::string before;
-    for (int k = 0; k < 400; ++k) {
-        for (int v = k + 26 * 26; v > 0; v /= 26) before += static_cast<char>('a' + v % 26);
-        before += ' ';
-    }
+    const std::string before = many_distinct_words();
     const std::vector<std::string> cases = {
         "\xFF",
         "\x80"
@@ -355,6 +365,14 @@ TEST(NgramReference, ExtractionMatchesAPlainExtractor) {
             SCOPED_TRACE(max_len);
             ASSERT_EQ(extract(bytes, max_len), tavik_ref::extract(bytes, max_len));
         }
+    }
+}
+
+TEST(NgramReference, ExtractionMatchesAPlainExtractorWhileTheMapGrows) {
+    const std::string text = many_distinct_words();
+    for (int32_t max_len : {3, 5, 7}) {
+        SCOPED_TRACE(max_len);
+        ASSERT_EQ(extract(text, max_len), tavik_ref::extract(text, max_len));
     }
 }
 
