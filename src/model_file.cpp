@@ -13,6 +13,7 @@
 
 #include "alloc.h"
 #include "engine.h"
+#include "profile_internal.h"
 #include "tavik/status.h"
 
 // One line per check: return `code` when `cond` holds.
@@ -122,7 +123,8 @@ int32_t read_member(Cursor &c, Routing &r, int32_t k) {
     const uint64_t at = c.offset();
     RETURN_IF(!c.take(size, &bytes), TAVIK_BAD_PROFILE);
     ModelMember &m = r.members[k];
-    const int32_t rc = tavik_profile_load(bytes, size, &m.profile);
+    const int32_t rc = r.lean ? profile_load_unindexed(bytes, size, &m.profile)
+                              : tavik_profile_load(bytes, size, &m.profile);
     if (rc == TAVIK_BAD_PROFILE && c.fault != nullptr) {
         uint64_t inner = 0;
         int32_t truncated = 0;
@@ -136,7 +138,9 @@ int32_t read_member(Cursor &c, Routing &r, int32_t k) {
         return TAVIK_BAD_PROFILE;
     }
     r.lang_count += m.profile->lang_count;
-    return TAVIK_OK;
+    // Indexed member by member, so that only one member's lists are alive
+    // at a time beside the indexes already built.
+    return r.lean ? lean_profile_index(*m.profile, &m.index) : TAVIK_OK;
 }
 
 int32_t read_members(Cursor &c, Routing &r) {
@@ -286,10 +290,12 @@ bool is_model_file(const void *data, uint64_t size) {
            std::memcmp(data, kModelMagic, sizeof kModelMagic) == 0;
 }
 
-int32_t model_file_read(const void *data, uint64_t size, Routing **out, ModelFault *fault) {
+int32_t model_file_read(const void *data, uint64_t size, Routing **out, ModelFault *fault,
+                        bool lean) {
     RETURN_IF(data == nullptr || out == nullptr, TAVIK_BAD_PROFILE);
     Routing *r = routing_new();
     RETURN_IF(r == nullptr, TAVIK_NO_MEMORY);
+    r->lean = lean;
     const int32_t rc = read_file(static_cast<const unsigned char *>(data), size, *r, fault);
     if (rc != TAVIK_OK) {
         routing_free(r);

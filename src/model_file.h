@@ -62,6 +62,7 @@ struct Routing {
     int32_t lang_count;  // every member's languages, then the direct ones
     int16_t route[kScriptIds];
     char id[48];
+    bool lean;  // members read for a model: indexed as read, their n-gram lists dropped
 };
 
 // Releases the routing and every member (their indexes too).
@@ -78,11 +79,13 @@ struct ModelFault {
     bool truncated = false;
 };
 
-// Reads the bundle of `size` bytes at `data` into a new routing in *out
-// (members' indexes not yet built).  Returns TAVIK_OK, TAVIK_BAD_PROFILE
-// (with `fault` filled in when given) or TAVIK_NO_MEMORY; on failure *out
-// is left alone and nothing leaks.
-int32_t model_file_read(const void *data, uint64_t size, Routing **out, ModelFault *fault);
+// Reads the bundle of `size` bytes at `data` into a new routing in *out:
+// the members' designed profiles without indexes, or with `lean` each
+// member's index built and its n-gram lists dropped (profile_internal.h).
+// Returns TAVIK_OK, TAVIK_BAD_PROFILE (with `fault` filled in when given)
+// or TAVIK_NO_MEMORY; on failure *out is left alone and nothing leaks.
+int32_t model_file_read(const void *data, uint64_t size, Routing **out, ModelFault *fault,
+                        bool lean = false);
 
 // A bundle to write: the members' profile files are taken as bytes.
 struct BundleContents {

@@ -14,6 +14,7 @@
 
 #include "alloc.h"
 #include "hash.h"
+#include "profile_internal.h"
 #include "tavik/status.h"
 
 // One line per check: return `code` when `cond` holds.
@@ -131,7 +132,7 @@ int32_t read_meta(Cursor &c, tavik_meta &m) {
     return c.text16(&m.value);
 }
 
-int32_t read_lang(Cursor &c, bool has_values, Loaded &l, tavik_lang &lang) {
+int32_t read_lang(Cursor &c, bool has_values, bool lookup, Loaded &l, tavik_lang &lang) {
     uint32_t code_len, n;
     const unsigned char *code;
     RETURN_IF(!c.u8(&code_len), TAVIK_BAD_PROFILE);
@@ -152,19 +153,19 @@ int32_t read_lang(Cursor &c, bool has_values, Loaded &l, tavik_lang &lang) {
         RETURN_IF(has_values && !c.u32(&value), TAVIK_BAD_PROFILE);
         items[k].count = static_cast<int32_t>(value);
     }
-    return tavik_profile_build_lookup(&lang);
+    return lookup ? tavik_profile_build_lookup(&lang) : TAVIK_OK;
 }
 
 // Parses everything after the header into `p`, whose counts are already
 // set; on failure `p` holds what was built so far, for tavik_profile_free.
-int32_t read_body(Cursor &c, tavik_profile &p) {
+int32_t read_body(Cursor &c, bool lookups, tavik_profile &p) {
     for (int32_t i = 0; i < p.meta_count; ++i) {
         const int32_t rc = read_meta(c, p.meta[i]);
         RETURN_IF(rc != TAVIK_OK, rc);
     }
     const bool has_values = (p.flags & 1) != 0;
     for (int32_t j = 0; j < p.lang_count; ++j) {
-        const int32_t rc = read_lang(c, has_values, loaded(p), p.langs[j]);
+        const int32_t rc = read_lang(c, has_values, lookups, loaded(p), p.langs[j]);
         RETURN_IF(rc != TAVIK_OK, rc);
     }
     return TAVIK_OK;
@@ -392,7 +393,7 @@ int32_t tavik_profile_write(const tavik_profile *profile, const char *path) {
 
 namespace {
 
-int32_t load(const void *data, uint64_t size, tavik_profile **out, Fault *fault) {
+int32_t load(const void *data, uint64_t size, tavik_profile **out, Fault *fault, bool lookups) {
     const auto *bytes = static_cast<const unsigned char *>(data);
     RETURN_IF(out == nullptr || bytes == nullptr, TAVIK_BAD_PROFILE);
     Cursor header{bytes + std::min(size, kHeaderBytes), 0, bytes, fault};
@@ -424,7 +425,7 @@ int32_t load(const void *data, uint64_t size, tavik_profile **out, Fault *fault)
         p->lang_count = static_cast<int32_t>(langs);
         p->meta_count = static_cast<int32_t>(metas);
         Cursor c{bytes + kHeaderBytes, size - kHeaderBytes, bytes, fault};
-        rc = read_body(c, *p);
+        rc = read_body(c, lookups, *p);
     }
     if (rc != TAVIK_OK) {
         tavik_profile_free(p);
@@ -439,14 +440,14 @@ int32_t load(const void *data, uint64_t size, tavik_profile **out, Fault *fault)
 }  // namespace
 
 int32_t tavik_profile_load(const void *data, uint64_t size, tavik_profile **out) {
-    return load(data, size, out, nullptr);
+    return load(data, size, out, nullptr, true);
 }
 
 int32_t tavik_profile_find_fault(const void *data, uint64_t size, uint64_t *offset,
                                  int32_t *truncated) {
     Fault fault;
     tavik_profile *p = nullptr;
-    const int32_t rc = load(data, size, &p, &fault);
+    const int32_t rc = load(data, size, &p, &fault, true);
     tavik_profile_free(p);
     if (rc == TAVIK_BAD_PROFILE) {
         if (offset != nullptr) *offset = fault.offset;
@@ -487,3 +488,31 @@ int32_t tavik_profile_load_path(const char *path, tavik_profile **out) {
 }
 
 }  // extern "C"
+
+namespace tavik {
+
+int32_t profile_load_unindexed(const void *data, uint64_t size, tavik_profile **out) {
+    return load(data, size, out, nullptr, false);
+}
+
+void profile_drop_ngrams(tavik_profile &p) {
+    for (int32_t j = 0; j < p.lang_count; ++j) {
+        tavik_lang &l = p.langs[j];
+        mem_free(static_cast<void *>(l.lookup_keys));
+        mem_free(l.lookup_ranks);
+        mem_free(l.ngrams.items);
+        l.lookup_keys = nullptr;
+        l.lookup_ranks = nullptr;
+        l.lookup_size = 0;
+        l.lookup_used = 0;
+        l.ngrams.items = nullptr;
+        l.ngrams.capacity = 0;
+    }
+    Loaded &box = loaded(p);
+    mem_free(box.texts);
+    box.texts = nullptr;
+    box.used = 0;
+    box.cap = 0;
+}
+
+}  // namespace tavik

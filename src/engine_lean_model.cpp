@@ -1,0 +1,57 @@
+// SPDX-License-Identifier: MIT
+// engine_lean_model.cpp - the profile of a model as its sessions read it.
+//
+// A session scores through the model's index and reads of the profile only
+// its header, codes, meta pairs and each language's n-gram count.  The
+// designed record's n-gram lists, texts and rank lookups cost several times
+// the file's bytes and serve only the designed interface, so a model reads
+// its profile without lookups, builds the index from the lists, and drops
+// them.  What still asks for a language's rank of one text (explanations,
+// and the one-at-a-time scoring of queries too long for exact sums) asks
+// the index, which holds the same ranks.
+
+#include "engine.h"
+#include "profile_internal.h"
+
+namespace tavik {
+
+double index_distance(const ProfileIndex *index, const tavik_lang &lang, int32_t l,
+                      const tavik_ngram_list &query, int32_t size_penalty, int32_t penalty) {
+    // Term for term calc_distance (score.cpp), so that the rounding is the same.
+    const uint64_t q = query.count, p = lang.ngrams.count;
+    double s = 0.0;
+    if (size_penalty != 0) {
+        const int64_t diff = static_cast<int64_t>(q) - static_cast<int64_t>(p);
+        s = static_cast<double>(diff < 0 ? -diff : diff) * static_cast<double>(penalty);
+    }
+    if (q == 0 && p == 0) return 0.0;
+    for (uint64_t i = 1; i <= q; ++i) {
+        const int32_t r = index_rank(index, l, query.items[i - 1].text);
+        if (r == 0) {
+            s += penalty;
+        } else {
+            const int32_t d = static_cast<int32_t>(i) - r;
+            s += d < 0 ? -d : d;
+        }
+    }
+    return s / static_cast<double>(q > p ? q : p);
+}
+
+int32_t lean_profile_index(tavik_profile &profile, ProfileIndex **out) {
+    *out = index_build(profile);
+    if (*out == nullptr) return TAVIK_NO_MEMORY;
+    profile_drop_ngrams(profile);
+    return TAVIK_OK;
+}
+
+int32_t rank_in(const ProfileIndex *index, const tavik_lang &lang, int32_t l, const char *text) {
+    return lang_is_lean(lang) ? index_rank(index, l, text) : tavik_lang_lookup_rank(&lang, text);
+}
+
+double distance_to(const ProfileIndex *index, const tavik_lang &lang, int32_t l,
+                   const tavik_ngram_list &query, int32_t size_penalty, int32_t penalty) {
+    return lang_is_lean(lang) ? index_distance(index, lang, l, query, size_penalty, penalty)
+                              : calc_distance(lang, query, size_penalty, penalty);
+}
+
+}  // namespace tavik
