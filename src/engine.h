@@ -140,12 +140,23 @@ int32_t engine_language(const Engine &e, int32_t k);
 struct Routing;       // model_file.h
 struct SessionRoute;  // api_route.cpp
 
+// Builds the index of member `m` of a bundle read lean, once: sessions on
+// many threads may ask at the same time, and all see the one index.
+// TAVIK_OK when it is built (now or before), else TAVIK_NO_MEMORY, after
+// which a later call tries again.
+int32_t member_open(Routing &routing, int32_t m);
+
+// The index of member `m`, or nullptr while member_open has not built it.
+const ProfileIndex *member_index(const Routing &routing, int32_t m);
+
 }  // namespace tavik
 
 // A loaded profile with everything derived from it.  Never changed after
-// it is opened; the count is the only thing threads write.  A bundle's
-// first member stands in profile, index and text, so that everything
-// written for one profile reads a bundle's first member.
+// it is opened, but for a bundle's members' indexes, built once each on
+// first use (member_open); the count is the only other thing threads
+// write.  A bundle's first member stands in profile and text, so that
+// everything written for one profile reads a bundle's first member; a
+// bundle's model index is nullptr (its sessions route to members).
 struct tavik_model {
     std::atomic<int64_t> refs;
     tavik_profile *profile;

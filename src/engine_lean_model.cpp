@@ -8,9 +8,15 @@
 // its profile without lookups, builds the index from the lists, and drops
 // them.  What still asks for a language's rank of one text (explanations,
 // and the one-at-a-time scoring of queries too long for exact sums) asks
-// the index, which holds the same ranks.
+// the index, which holds the same ranks.  A bundle's members are indexed
+// only when a text first needs them.
 
+#include <atomic>
+#include <mutex>
+
+#include "alloc.h"
 #include "engine.h"
+#include "model_file.h"
 #include "profile_internal.h"
 
 namespace tavik {
@@ -52,6 +58,42 @@ double distance_to(const ProfileIndex *index, const tavik_lang &lang, int32_t l,
                    const tavik_ngram_list &query, int32_t size_penalty, int32_t penalty) {
     return lang_is_lean(lang) ? index_distance(index, lang, l, query, size_penalty, penalty)
                               : calc_distance(lang, query, size_penalty, penalty);
+}
+
+}  // namespace tavik
+
+namespace tavik {
+
+namespace {
+
+// Serialises the building of members' indexes; readers of a built index
+// never take it.
+std::mutex g_member_lock;
+
+}  // namespace
+
+const ProfileIndex *member_index(const Routing &routing, int32_t m) {
+    return std::atomic_ref<ProfileIndex *>(routing.members[m].index)
+        .load(std::memory_order_acquire);
+}
+
+int32_t member_open(Routing &routing, int32_t m) {
+    if (member_index(routing, m) != nullptr) return TAVIK_OK;
+    const std::lock_guard<std::mutex> hold(g_member_lock);
+    ModelMember &member = routing.members[m];
+    if (member.index != nullptr) return TAVIK_OK;
+    // The bytes were validated when the bundle was read: only memory can
+    // fail here.  The lists are read again, indexed and released.
+    tavik_profile *lists = nullptr;
+    int32_t rc = profile_load_unindexed(member.bytes, member.size, &lists);
+    ProfileIndex *index = rc == TAVIK_OK ? index_build(*lists) : nullptr;
+    tavik_profile_free(lists);
+    if (index == nullptr) return rc == TAVIK_BAD_PROFILE ? rc : TAVIK_NO_MEMORY;
+    mem_free(member.bytes);
+    member.bytes = nullptr;
+    member.size = 0;
+    std::atomic_ref<ProfileIndex *>(member.index).store(index, std::memory_order_release);
+    return TAVIK_OK;
 }
 
 }  // namespace tavik

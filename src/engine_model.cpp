@@ -42,23 +42,17 @@ int32_t model_from_profile(tavik_profile *profile, tavik_model **out) {
 
 namespace {
 
-// A bundle's members get their indexes, and the model its first member.
+// The model of a bundle read lean: its first member stands in profile and
+// text; members get their indexes when a text first needs them
+// (member_open), so the model's own index stays nullptr.
 int32_t model_from_routing(Routing *routing, tavik_model **out) {
-    for (int32_t k = 0; k < routing->member_count; ++k) {
-        ModelMember &m = routing->members[k];
-        if (m.index == nullptr && lean_profile_index(*m.profile, &m.index) != TAVIK_OK) {
-            routing_free(routing);
-            return TAVIK_NO_MEMORY;
-        }
-    }
     void *mem = mem_malloc(sizeof(tavik_model));
     if (mem == nullptr) {
         routing_free(routing);
         return TAVIK_NO_MEMORY;
     }
     const ModelMember &first = routing->members[0];
-    *out =
-        new (mem) tavik_model{{1}, first.profile, first.index, first.text, routing, Calibration{}};
+    *out = new (mem) tavik_model{{1}, first.profile, nullptr, first.text, routing, Calibration{}};
     return TAVIK_OK;
 }
 

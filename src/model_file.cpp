@@ -138,9 +138,15 @@ int32_t read_member(Cursor &c, Routing &r, int32_t k) {
         return TAVIK_BAD_PROFILE;
     }
     r.lang_count += m.profile->lang_count;
-    // Indexed member by member, so that only one member's lists are alive
-    // at a time beside the indexes already built.
-    return r.lean ? lean_profile_index(*m.profile, &m.index) : TAVIK_OK;
+    if (!r.lean) return TAVIK_OK;
+    // A member is indexed when a text first needs it: opening a bundle
+    // costs the reading, and a process pays only for the scripts it meets.
+    profile_drop_ngrams(*m.profile);
+    m.bytes = static_cast<unsigned char *>(mem_malloc(size == 0 ? 1 : size));
+    RETURN_IF(m.bytes == nullptr, TAVIK_NO_MEMORY);
+    std::memcpy(m.bytes, bytes, size);
+    m.size = size;
+    return TAVIK_OK;
 }
 
 int32_t read_members(Cursor &c, Routing &r) {
@@ -273,6 +279,7 @@ void routing_free(Routing *r) {
     for (int32_t k = 0; k < r->member_count; ++k) {
         index_free(r->members[k].index);
         tavik_profile_free(r->members[k].profile);
+        mem_free(r->members[k].bytes);
     }
     mem_free(r->members);
     mem_free(r->direct);

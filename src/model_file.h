@@ -41,8 +41,12 @@ inline constexpr int16_t kRouteDirect = -2;
 
 struct ModelMember {
     tavik_profile *profile;
-    ProfileIndex *index;  // built by the engine once the file is read
+    // Built by the engine once the file is read; in a model, on the first
+    // text routed here (member_open: read with member_index, never plainly).
+    ProfileIndex *index;
     TextModel text;
+    unsigned char *bytes;  // the profile's bytes while the index is not built (lean reading)
+    uint64_t size;
 };
 
 struct DirectScript {
@@ -62,7 +66,7 @@ struct Routing {
     int32_t lang_count;  // every member's languages, then the direct ones
     int16_t route[kScriptIds];
     char id[48];
-    bool lean;  // members read for a model: indexed as read, their n-gram lists dropped
+    bool lean;  // members read for a model: n-gram lists dropped, indexed on first use
 };
 
 // Releases the routing and every member (their indexes too).
@@ -81,7 +85,8 @@ struct ModelFault {
 
 // Reads the bundle of `size` bytes at `data` into a new routing in *out:
 // the members' designed profiles without indexes, or with `lean` each
-// member's index built and its n-gram lists dropped (profile_internal.h).
+// member validated as fully, its n-gram lists dropped (profile_internal.h)
+// and its bytes kept for member_open to index.
 // Returns TAVIK_OK, TAVIK_BAD_PROFILE (with `fault` filled in when given)
 // or TAVIK_NO_MEMORY; on failure *out is left alone and nothing leaks.
 int32_t model_file_read(const void *data, uint64_t size, Routing **out, ModelFault *fault,

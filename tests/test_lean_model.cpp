@@ -13,6 +13,7 @@
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "model_file.h"
@@ -171,15 +172,25 @@ TEST(LeanModel, DefaultProfileExplanationsMatch) {
 
 // Each member of a bundle explains its languages as its profile does
 // alone: the member's index answers, not the first member's.
-TEST(LeanModel, BundleMembersExplainAsTheirProfiles) {
+tavik::BundleContents two_members() {
     const std::vector<std::string> q = ngrams_of(kWords);
     tavik::BundleContents contents;
     contents.members.push_back({{"Latin", "Cyrillic"}, fixture_profile(q)});
     Blob cjk;  // the same settings as the first member, whose header sessions start from
     cjk.header(2, 0, 1, 1, 7, 4000, 0).lang("jpn", {q[1], q[0], q[3]}).lang("zho", {q[0], q[2]});
     contents.members.push_back({{"Han", "Japanese"}, cjk.bytes()});
+    return contents;
+}
+
+std::string bundle_of(const tavik::BundleContents &contents) {
     std::string bytes, error;
-    ASSERT_TRUE(tavik::model_file_write(contents, true, &bytes, &error)) << error;
+    EXPECT_TRUE(tavik::model_file_write(contents, true, &bytes, &error)) << error;
+    return bytes;
+}
+
+TEST(LeanModel, BundleMembersExplainAsTheirProfiles) {
+    const tavik::BundleContents contents = two_members();
+    const std::string bytes = bundle_of(contents);
     Opened o(bytes);
     ASSERT_NE(o.session, nullptr);
     const struct {
@@ -205,6 +216,50 @@ TEST(LeanModel, BundleMembersExplainAsTheirProfiles) {
             EXPECT_EQ(doc.substr(0, want.size()), want) << "language " << l;
         }
         tavik_free_profile();
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Threads that meet a bundle's members for the first time at once each
+// see the one index built for them: their outcomes are the serial ones.
+TEST(LeanModel, ThreadsOpenMembersOnceAndAgree) {
+    const std::string bytes = bundle_of(two_members());
+    const std::vector<std::string> texts = {"the quick brown foxes jumped над ленивой",
+                                            "日本語の文章を読みました 東京大学図書館",
+                                            "über große Flüsse", "東京大学図書館"};
+    std::vector<std::string> want;
+    {
+        Opened serial(bytes);
+        tavik_session_set_min_ngrams(serial.session, 0);
+        for (const std::string &t : texts)
+            want.push_back(session_outcome(
+                serial.session, tavik_session_identify(serial.session, t.data(), t.size())));
+    }
+    tavik_model *model = nullptr;
+    ASSERT_EQ(tavik_model_open_memory(bytes.data(), bytes.size(), &model), TAVIK_OK);
+    constexpr size_t kThreads = 4;
+    std::vector<std::vector<std::string>> got(kThreads);
+    std::vector<std::thread> threads;
+    for (size_t k = 0; k < kThreads; ++k)
+        threads.emplace_back([&, k] {
+            tavik_session *s = nullptr;
+            if (tavik_session_new(model, &s) != TAVIK_OK) return;
+            tavik_session_set_min_ngrams(s, 0);
+            for (size_t i = 0; i < texts.size(); ++i) {
+                const std::string &t = texts[(i + k) % texts.size()];
+                got[k].push_back(session_outcome(s, tavik_session_identify(s, t.data(), t.size())));
+            }
+            tavik_session_free(s);
+        });
+    for (std::thread &t : threads) t.join();
+    tavik_model_free(model);
+    for (size_t k = 0; k < kThreads; ++k) {
+        ASSERT_EQ(got[k].size(), texts.size()) << "thread " << k;
+        for (size_t i = 0; i < texts.size(); ++i)
+            EXPECT_EQ(got[k][i], want[(i + k) % texts.size()]) << "thread " << k;
     }
 }
 
