@@ -123,7 +123,7 @@ int32_t read_member(Cursor &c, Routing &r, int32_t k) {
     const uint64_t at = c.offset();
     RETURN_IF(!c.take(size, &bytes), TAVIK_BAD_PROFILE);
     ModelMember &m = r.members[k];
-    const int32_t rc = r.lean ? profile_load_unindexed(bytes, size, &m.profile)
+    const int32_t rc = r.lean ? profile_load_shell(bytes, size, &m.profile)
                               : tavik_profile_load(bytes, size, &m.profile);
     if (rc == TAVIK_BAD_PROFILE && c.fault != nullptr) {
         uint64_t inner = 0;
@@ -141,7 +141,6 @@ int32_t read_member(Cursor &c, Routing &r, int32_t k) {
     if (!r.lean) return TAVIK_OK;
     // A member is indexed when a text first needs it: opening a bundle
     // costs the reading, and a process pays only for the scripts it meets.
-    profile_drop_ngrams(*m.profile);
     m.bytes = static_cast<unsigned char *>(mem_malloc(size == 0 ? 1 : size));
     RETURN_IF(m.bytes == nullptr, TAVIK_NO_MEMORY);
     std::memcpy(m.bytes, bytes, size);

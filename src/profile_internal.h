@@ -20,6 +20,11 @@ namespace tavik {
 // build an index from.
 int32_t profile_load_unindexed(const void *data, uint64_t size, tavik_profile **out);
 
+// As tavik_profile_load, with the same checks, statuses and fault places,
+// keeping only what profile_drop_ngrams leaves: the form of a bundle's
+// member whose index is built later, from the same bytes.
+int32_t profile_load_shell(const void *data, uint64_t size, tavik_profile **out);
+
 // Releases every language's n-gram list, rank lookup and the texts, and
 // leaves the rest: each list keeps its count with no items.  The record is
 // then one the engine reads only through an index (lang_is_lean), and
