@@ -83,15 +83,20 @@ int32_t member_open(Routing &routing, int32_t m) {
     ModelMember &member = routing.members[m];
     if (member.index != nullptr) return TAVIK_OK;
     // The bytes were validated when the bundle was read: only memory can
-    // fail here.  The lists are read again, indexed and released.
-    tavik_profile *lists = nullptr;
-    int32_t rc = profile_load_unindexed(member.bytes, member.size, &lists);
-    ProfileIndex *index = rc == TAVIK_OK ? index_build(*lists) : nullptr;
-    tavik_profile_free(lists);
-    if (index == nullptr) return rc == TAVIK_BAD_PROFILE ? rc : TAVIK_NO_MEMORY;
-    mem_free(member.bytes);
-    member.bytes = nullptr;
-    member.size = 0;
+    // fail here.  Once the lists are read the bytes go, before the index
+    // build's scratch is allocated; lists whose index could not be built
+    // are kept for the next try.
+    if (member.lists == nullptr) {
+        const int32_t rc = profile_load_unindexed(member.bytes, member.size, &member.lists);
+        if (rc != TAVIK_OK) return rc;
+        mem_free(member.bytes);
+        member.bytes = nullptr;
+        member.size = 0;
+    }
+    ProfileIndex *index = index_build(*member.lists);
+    if (index == nullptr) return TAVIK_NO_MEMORY;
+    tavik_profile_free(member.lists);
+    member.lists = nullptr;
     std::atomic_ref<ProfileIndex *>(member.index).store(index, std::memory_order_release);
     return TAVIK_OK;
 }

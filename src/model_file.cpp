@@ -279,6 +279,7 @@ void routing_free(Routing *r) {
         index_free(r->members[k].index);
         tavik_profile_free(r->members[k].profile);
         mem_free(r->members[k].bytes);
+        tavik_profile_free(r->members[k].lists);
     }
     mem_free(r->members);
     mem_free(r->direct);

@@ -47,6 +47,7 @@ struct ModelMember {
     TextModel text;
     unsigned char *bytes;  // the profile's bytes while the index is not built (lean reading)
     uint64_t size;
+    tavik_profile *lists;  // or its lists, read once, when building the index ran out of memory
 };
 
 struct DirectScript {
