@@ -35,7 +35,8 @@ int32_t member_languages(const tavik_session *s, int32_t m) {
 
 Engine member_engine(tavik_session *s, int32_t m, const RouteNote *note) {
     const ModelMember &mm = routing_of(s).members[m];
-    return Engine{s->st, s->scratch, mm.index, &s->route->only[m], mm.text, note};
+    return Engine{s->st,   s->scratch, member_index(routing_of(s), m), &s->route->only[m],
+                  mm.text, note};
 }
 
 RouteNote note_of(const tavik_session *s) {
@@ -170,6 +171,8 @@ int32_t route_identify(tavik_session *s, const char *text, uint64_t len) {
         return refuse(s, TAVIK_UNSUPPORTED_SCRIPT, "unsupported script");
     }
     if (target <= kRouteDirect) return decide_by_script(s, kRouteDirect - target);
+    if (member_open(*s->model->routing, target) != TAVIK_OK)
+        return refuse(s, TAVIK_NO_MEMORY, "out of memory");
     sr.routed = target;
     const ModelMember &member = r.members[target];
     s->st.profile = member.profile;

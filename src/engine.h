@@ -52,6 +52,29 @@ struct ProfileIndex;
 ProfileIndex *index_build(const tavik_profile &profile);  // nullptr when out of memory
 void index_free(ProfileIndex *index);
 
+// The rank of `text` in language `lang` of the indexed profile (the
+// lowest when the language repeats it), as tavik_lang_lookup_rank answers
+// on the designed record; 0 when it is absent.
+int32_t index_rank(const ProfileIndex *index, int32_t lang, const char *text);
+
+// calc_distance for language `l` of a profile whose n-grams were dropped
+// (profile_internal.h): the same sum, term for term, with the ranks from
+// the index.
+double index_distance(const ProfileIndex *index, const tavik_lang &lang, int32_t l,
+                      const tavik_ngram_list &query, int32_t size_penalty, int32_t penalty);
+
+// Builds the index of a profile read by profile_load_unindexed and drops
+// its n-gram lists (profile_drop_ngrams).  TAVIK_NO_MEMORY leaves the
+// profile as it was and *out nullptr.
+int32_t lean_profile_index(tavik_profile &profile, ProfileIndex **out);
+
+// The rank of `text` in language `l` of a profile, and the language's
+// distance to a query, from the designed record where it has its lists and
+// from `index` where they were dropped.
+int32_t rank_in(const ProfileIndex *index, const tavik_lang &lang, int32_t l, const char *text);
+double distance_to(const ProfileIndex *index, const tavik_lang &lang, int32_t l,
+                   const tavik_ngram_list &query, int32_t size_penalty, int32_t penalty);
+
 // The codes' places (code_places, result_sort.h) the index keeps, or
 // nullptr without an index.
 const uint8_t *index_code_order(const ProfileIndex *index);
@@ -117,12 +140,23 @@ int32_t engine_language(const Engine &e, int32_t k);
 struct Routing;       // model_file.h
 struct SessionRoute;  // api_route.cpp
 
+// Builds the index of member `m` of a bundle read lean, once: sessions on
+// many threads may ask at the same time, and all see the one index.
+// TAVIK_OK when it is built (now or before), else TAVIK_NO_MEMORY, after
+// which a later call tries again.
+int32_t member_open(Routing &routing, int32_t m);
+
+// The index of member `m`, or nullptr while member_open has not built it.
+const ProfileIndex *member_index(const Routing &routing, int32_t m);
+
 }  // namespace tavik
 
 // A loaded profile with everything derived from it.  Never changed after
-// it is opened; the count is the only thing threads write.  A bundle's
-// first member stands in profile, index and text, so that everything
-// written for one profile reads a bundle's first member.
+// it is opened, but for a bundle's members' indexes, built once each on
+// first use (member_open); the count is the only other thing threads
+// write.  A bundle's first member stands in profile and text, so that
+// everything written for one profile reads a bundle's first member; a
+// bundle's model index is nullptr (its sessions route to members).
 struct tavik_model {
     std::atomic<int64_t> refs;
     tavik_profile *profile;
@@ -148,9 +182,10 @@ struct tavik_session {
 
 namespace tavik {
 
-// Opens a model over a freshly read profile (taken over, also on failure).
-// A profile whose text model tavik does not know is refused with
-// TAVIK_BAD_PROFILE.
+// Opens a model over a freshly read profile (taken over, also on failure):
+// builds its index and drops its n-gram lists (lean_profile_index), so it
+// is best read by profile_load_unindexed.  A profile whose text model tavik
+// does not know is refused with TAVIK_BAD_PROFILE.
 int32_t model_from_profile(tavik_profile *profile, tavik_model **out);
 
 // Opens a model over the bytes of a profile file or a bundle file.

@@ -80,19 +80,20 @@ const char *engine_explain(const Engine &e, int32_t index) {
     const int32_t penalty = absent_penalty_for(st.max_distribution);
     yyjson_mut_doc *doc = yyjson_mut_doc_new(kAlc);
     if (doc == nullptr) return kEmptyDoc;
-    const tavik_lang &lang = st.profile->langs[engine_language(e, index)];
+    const int32_t l = engine_language(e, index);
+    const tavik_lang &lang = st.profile->langs[l];
     yyjson_mut_val *root = yyjson_mut_obj(doc);
     yyjson_mut_doc_set_root(doc, root);
     yyjson_mut_obj_add_strcpy(doc, root, "code", lang.code);
     yyjson_mut_obj_add_real(doc, root, "distance",
-                            calc_distance(lang, st.query, st.size_penalty, penalty));
+                            distance_to(e.index, lang, l, st.query, st.size_penalty, penalty));
     yyjson_mut_val *ngrams = yyjson_mut_obj_add_arr(doc, root, "ngrams");
     for (uint64_t i = 1; i <= st.query.count && i <= 64; ++i) {
         const char *text = st.query.items[i - 1].text;
         yyjson_mut_val *g = yyjson_mut_arr_add_obj(doc, ngrams);
         yyjson_mut_obj_add_strcpy(doc, g, "ngram", text);
         yyjson_mut_obj_add_int(doc, g, "query_rank", static_cast<int64_t>(i));
-        yyjson_mut_obj_add_int(doc, g, "profile_rank", tavik_lang_lookup_rank(&lang, text));
+        yyjson_mut_obj_add_int(doc, g, "profile_rank", rank_in(e.index, lang, l, text));
     }
     if (e.note != nullptr) add_route(doc, root, *e.note);
     return finish(doc, &st.explain_json);

@@ -11,6 +11,7 @@
 #include "alloc.h"
 #include "engine.h"
 #include "model_file.h"
+#include "profile_internal.h"
 
 namespace tavik {
 
@@ -27,8 +28,9 @@ int32_t model_from_profile(tavik_profile *profile, tavik_model **out) {
         tavik_profile_free(profile);
         return TAVIK_BAD_PROFILE;
     }
-    ProfileIndex *index = index_build(*profile);
-    void *mem = index != nullptr ? mem_malloc(sizeof(tavik_model)) : nullptr;
+    ProfileIndex *index = nullptr;
+    void *mem = lean_profile_index(*profile, &index) == TAVIK_OK ? mem_malloc(sizeof(tavik_model))
+                                                                 : nullptr;
     if (mem == nullptr) {
         index_free(index);
         tavik_profile_free(profile);
@@ -40,24 +42,17 @@ int32_t model_from_profile(tavik_profile *profile, tavik_model **out) {
 
 namespace {
 
-// A bundle's members get their indexes, and the model its first member.
+// The model of a bundle read lean: its first member stands in profile and
+// text; members get their indexes when a text first needs them
+// (member_open), so the model's own index stays nullptr.
 int32_t model_from_routing(Routing *routing, tavik_model **out) {
-    for (int32_t k = 0; k < routing->member_count; ++k) {
-        ModelMember &m = routing->members[k];
-        m.index = index_build(*m.profile);
-        if (m.index == nullptr) {
-            routing_free(routing);
-            return TAVIK_NO_MEMORY;
-        }
-    }
     void *mem = mem_malloc(sizeof(tavik_model));
     if (mem == nullptr) {
         routing_free(routing);
         return TAVIK_NO_MEMORY;
     }
     const ModelMember &first = routing->members[0];
-    *out =
-        new (mem) tavik_model{{1}, first.profile, first.index, first.text, routing, Calibration{}};
+    *out = new (mem) tavik_model{{1}, first.profile, nullptr, first.text, routing, Calibration{}};
     return TAVIK_OK;
 }
 
@@ -88,11 +83,11 @@ int32_t read_whole(int fd, uint64_t cap, unsigned char **out, uint64_t *size) {
 int32_t model_from_bytes(const void *data, uint64_t size, tavik_model **out) {
     if (!is_model_file(data, size)) {
         tavik_profile *p = nullptr;
-        const int32_t rc = tavik_profile_load(data, size, &p);
+        const int32_t rc = profile_load_unindexed(data, size, &p);
         return rc == TAVIK_OK ? model_from_profile(p, out) : rc;
     }
     Routing *routing = nullptr;
-    const int32_t rc = model_file_read(data, size, &routing, nullptr);
+    const int32_t rc = model_file_read(data, size, &routing, nullptr, true);
     return rc == TAVIK_OK ? model_from_routing(routing, out) : rc;
 }
 
@@ -107,16 +102,13 @@ int32_t model_from_path(const char *path, tavik_model **out) {
     const bool bundle = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
                         ::pread(fd, magic, sizeof magic, 0) == sizeof magic &&
                         is_model_file(magic, sizeof magic);
-    if (!bundle) {
-        ::close(fd);
-        tavik_profile *p = nullptr;
-        const int32_t rc = tavik_profile_load_path(path, &p);
-        return rc == TAVIK_OK ? model_from_profile(p, out) : rc;
-    }
+    // A profile is read as tavik_profile_load_path reads it, with its limit.
     unsigned char *buf = nullptr;
     uint64_t size = 0;
-    int32_t rc =
-        read_whole(fd, kModelHeaderBytes + ZSTD_COMPRESSBOUND(kModelMaxPayload), &buf, &size);
+    int32_t rc = read_whole(fd,
+                            bundle ? kModelHeaderBytes + ZSTD_COMPRESSBOUND(kModelMaxPayload)
+                                   : TAVIK_MAX_PROFILE_BYTES,
+                            &buf, &size);
     ::close(fd);
     if (rc == TAVIK_OK) rc = model_from_bytes(buf, size, out);
     mem_free(buf);

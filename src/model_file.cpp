@@ -13,6 +13,7 @@
 
 #include "alloc.h"
 #include "engine.h"
+#include "profile_internal.h"
 #include "tavik/status.h"
 
 // One line per check: return `code` when `cond` holds.
@@ -122,7 +123,8 @@ int32_t read_member(Cursor &c, Routing &r, int32_t k) {
     const uint64_t at = c.offset();
     RETURN_IF(!c.take(size, &bytes), TAVIK_BAD_PROFILE);
     ModelMember &m = r.members[k];
-    const int32_t rc = tavik_profile_load(bytes, size, &m.profile);
+    const int32_t rc = r.lean ? profile_load_shell(bytes, size, &m.profile)
+                              : tavik_profile_load(bytes, size, &m.profile);
     if (rc == TAVIK_BAD_PROFILE && c.fault != nullptr) {
         uint64_t inner = 0;
         int32_t truncated = 0;
@@ -145,6 +147,13 @@ int32_t read_member(Cursor &c, Routing &r, int32_t k) {
         return TAVIK_BAD_PROFILE;
     }
     r.lang_count += m.profile->lang_count;
+    if (!r.lean) return TAVIK_OK;
+    // A member is indexed when a text first needs it: opening a bundle
+    // costs the reading, and a process pays only for the scripts it meets.
+    m.bytes = static_cast<unsigned char *>(mem_malloc(size == 0 ? 1 : size));
+    RETURN_IF(m.bytes == nullptr, TAVIK_NO_MEMORY);
+    std::memcpy(m.bytes, bytes, size);
+    m.size = size;
     return TAVIK_OK;
 }
 
@@ -278,6 +287,8 @@ void routing_free(Routing *r) {
     for (int32_t k = 0; k < r->member_count; ++k) {
         index_free(r->members[k].index);
         tavik_profile_free(r->members[k].profile);
+        mem_free(r->members[k].bytes);
+        tavik_profile_free(r->members[k].lists);
     }
     mem_free(r->members);
     mem_free(r->direct);
@@ -295,10 +306,12 @@ bool is_model_file(const void *data, uint64_t size) {
            std::memcmp(data, kModelMagic, sizeof kModelMagic) == 0;
 }
 
-int32_t model_file_read(const void *data, uint64_t size, Routing **out, ModelFault *fault) {
+int32_t model_file_read(const void *data, uint64_t size, Routing **out, ModelFault *fault,
+                        bool lean) {
     RETURN_IF(data == nullptr || out == nullptr, TAVIK_BAD_PROFILE);
     Routing *r = routing_new();
     RETURN_IF(r == nullptr, TAVIK_NO_MEMORY);
+    r->lean = lean;
     const int32_t rc = read_file(static_cast<const unsigned char *>(data), size, *r, fault);
     if (rc != TAVIK_OK) {
         routing_free(r);

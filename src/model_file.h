@@ -42,9 +42,14 @@ inline constexpr int16_t kRouteDirect = -2;
 
 struct ModelMember {
     tavik_profile *profile;
-    ProfileIndex *index;  // built by the engine once the file is read
+    // Built by the engine once the file is read; in a model, on the first
+    // text routed here (member_open: read with member_index, never plainly).
+    ProfileIndex *index;
     TextModel text;
     Calibration calib;  // from the member's meta pairs; absent by default
+    unsigned char *bytes;  // the profile's bytes while the index is not built (lean reading)
+    uint64_t size;
+    tavik_profile *lists;  // or its lists, read once, when building the index ran out of memory
 };
 
 struct DirectScript {
@@ -64,6 +69,7 @@ struct Routing {
     int32_t lang_count;  // every member's languages, then the direct ones
     int16_t route[kScriptIds];
     char id[48];
+    bool lean;  // members read for a model: n-gram lists dropped, indexed on first use
 };
 
 // Releases the routing and every member (their indexes too).
@@ -80,11 +86,14 @@ struct ModelFault {
     bool truncated = false;
 };
 
-// Reads the bundle of `size` bytes at `data` into a new routing in *out
-// (members' indexes not yet built).  Returns TAVIK_OK, TAVIK_BAD_PROFILE
-// (with `fault` filled in when given) or TAVIK_NO_MEMORY; on failure *out
-// is left alone and nothing leaks.
-int32_t model_file_read(const void *data, uint64_t size, Routing **out, ModelFault *fault);
+// Reads the bundle of `size` bytes at `data` into a new routing in *out:
+// the members' designed profiles without indexes, or with `lean` each
+// member validated as fully, its n-gram lists dropped (profile_internal.h)
+// and its bytes kept for member_open to index.
+// Returns TAVIK_OK, TAVIK_BAD_PROFILE (with `fault` filled in when given)
+// or TAVIK_NO_MEMORY; on failure *out is left alone and nothing leaks.
+int32_t model_file_read(const void *data, uint64_t size, Routing **out, ModelFault *fault,
+                        bool lean = false);
 
 // A bundle to write: the members' profile files are taken as bytes.
 struct BundleContents {

@@ -14,6 +14,7 @@
 
 #include "alloc.h"
 #include "hash.h"
+#include "profile_internal.h"
 #include "tavik/status.h"
 
 // One line per check: return `code` when `cond` holds.
@@ -27,6 +28,11 @@ namespace {
 using tavik::mem_calloc;
 using tavik::mem_free;
 using NgramRec = struct tavik_ngram;
+
+// What a load keeps: the designed record; its n-gram lists and texts
+// without rank lookups; or only the shell (header, codes, counts, meta),
+// every field still checked.
+enum class Form { designed, lists, shell };
 
 constexpr char kMagic[8] = {'T', 'A', 'V', 'I', 'K', '0', '0', '1'};
 constexpr uint64_t kHeaderBytes = 36;
@@ -131,7 +137,18 @@ int32_t read_meta(Cursor &c, tavik_meta &m) {
     return c.text16(&m.value);
 }
 
-int32_t read_lang(Cursor &c, bool has_values, Loaded &l, tavik_lang &lang) {
+// The n-grams of a shell: read and checked, not kept.
+int32_t skip_ngrams(Cursor &c, bool has_values, uint32_t n) {
+    for (uint32_t k = 0; k < n; ++k) {
+        uint32_t len, value;
+        const unsigned char *b;
+        RETURN_IF(!c.u16(&len) || !c.take(len, &b), TAVIK_BAD_PROFILE);
+        RETURN_IF(has_values && !c.u32(&value), TAVIK_BAD_PROFILE);
+    }
+    return TAVIK_OK;
+}
+
+int32_t read_lang(Cursor &c, bool has_values, Form form, Loaded &l, tavik_lang &lang) {
     uint32_t code_len, n;
     const unsigned char *code;
     RETURN_IF(!c.u8(&code_len), TAVIK_BAD_PROFILE);
@@ -141,6 +158,10 @@ int32_t read_lang(Cursor &c, bool has_values, Loaded &l, tavik_lang &lang) {
     lang.code[code_len] = '\0';
     RETURN_IF(!c.u32(&n), TAVIK_BAD_PROFILE);
     RETURN_IF(n > TAVIK_MAX_LANG_NGRAMS, c.bad(4));
+    if (form == Form::shell) {
+        lang.ngrams = tavik_ngram_list{nullptr, n, 0};
+        return skip_ngrams(c, has_values, n);
+    }
     auto *items = static_cast<NgramRec *>(mem_calloc(n == 0 ? 1 : n, sizeof(NgramRec)));
     RETURN_IF(items == nullptr, TAVIK_NO_MEMORY);
     lang.ngrams = tavik_ngram_list{items, n, n};
@@ -152,19 +173,19 @@ int32_t read_lang(Cursor &c, bool has_values, Loaded &l, tavik_lang &lang) {
         RETURN_IF(has_values && !c.u32(&value), TAVIK_BAD_PROFILE);
         items[k].count = static_cast<int32_t>(value);
     }
-    return tavik_profile_build_lookup(&lang);
+    return form == Form::designed ? tavik_profile_build_lookup(&lang) : TAVIK_OK;
 }
 
 // Parses everything after the header into `p`, whose counts are already
 // set; on failure `p` holds what was built so far, for tavik_profile_free.
-int32_t read_body(Cursor &c, tavik_profile &p) {
+int32_t read_body(Cursor &c, Form form, tavik_profile &p) {
     for (int32_t i = 0; i < p.meta_count; ++i) {
         const int32_t rc = read_meta(c, p.meta[i]);
         RETURN_IF(rc != TAVIK_OK, rc);
     }
     const bool has_values = (p.flags & 1) != 0;
     for (int32_t j = 0; j < p.lang_count; ++j) {
-        const int32_t rc = read_lang(c, has_values, loaded(p), p.langs[j]);
+        const int32_t rc = read_lang(c, has_values, form, loaded(p), p.langs[j]);
         RETURN_IF(rc != TAVIK_OK, rc);
     }
     return TAVIK_OK;
@@ -392,7 +413,7 @@ int32_t tavik_profile_write(const tavik_profile *profile, const char *path) {
 
 namespace {
 
-int32_t load(const void *data, uint64_t size, tavik_profile **out, Fault *fault) {
+int32_t load(const void *data, uint64_t size, tavik_profile **out, Fault *fault, Form form) {
     const auto *bytes = static_cast<const unsigned char *>(data);
     RETURN_IF(out == nullptr || bytes == nullptr, TAVIK_BAD_PROFILE);
     Cursor header{bytes + std::min(size, kHeaderBytes), 0, bytes, fault};
@@ -401,12 +422,14 @@ int32_t load(const void *data, uint64_t size, tavik_profile **out, Fault *fault)
     auto *box = static_cast<Loaded *>(mem_calloc(1, sizeof(Loaded)));
     RETURN_IF(box == nullptr, TAVIK_NO_MEMORY);
     tavik_profile *p = &box->profile;
-    box->texts = static_cast<char *>(tavik::mem_malloc(size));
-    if (box->texts == nullptr) {
-        mem_free(box);
-        return TAVIK_NO_MEMORY;
+    if (form != Form::shell) {
+        box->texts = static_cast<char *>(tavik::mem_malloc(size));
+        if (box->texts == nullptr) {
+            mem_free(box);
+            return TAVIK_NO_MEMORY;
+        }
+        box->cap = size;
     }
-    box->cap = size;
     p->version = static_cast<int32_t>(read_le32(bytes + 8));
     p->flags = static_cast<int32_t>(read_le32(bytes + 12));
     p->max_ngram_length = static_cast<int32_t>(read_le32(bytes + 16));
@@ -424,7 +447,7 @@ int32_t load(const void *data, uint64_t size, tavik_profile **out, Fault *fault)
         p->lang_count = static_cast<int32_t>(langs);
         p->meta_count = static_cast<int32_t>(metas);
         Cursor c{bytes + kHeaderBytes, size - kHeaderBytes, bytes, fault};
-        rc = read_body(c, *p);
+        rc = read_body(c, form, *p);
     }
     if (rc != TAVIK_OK) {
         tavik_profile_free(p);
@@ -439,14 +462,14 @@ int32_t load(const void *data, uint64_t size, tavik_profile **out, Fault *fault)
 }  // namespace
 
 int32_t tavik_profile_load(const void *data, uint64_t size, tavik_profile **out) {
-    return load(data, size, out, nullptr);
+    return load(data, size, out, nullptr, Form::designed);
 }
 
 int32_t tavik_profile_find_fault(const void *data, uint64_t size, uint64_t *offset,
                                  int32_t *truncated) {
     Fault fault;
     tavik_profile *p = nullptr;
-    const int32_t rc = load(data, size, &p, &fault);
+    const int32_t rc = load(data, size, &p, &fault, Form::designed);
     tavik_profile_free(p);
     if (rc == TAVIK_BAD_PROFILE) {
         if (offset != nullptr) *offset = fault.offset;
@@ -487,3 +510,35 @@ int32_t tavik_profile_load_path(const char *path, tavik_profile **out) {
 }
 
 }  // extern "C"
+
+namespace tavik {
+
+int32_t profile_load_unindexed(const void *data, uint64_t size, tavik_profile **out) {
+    return load(data, size, out, nullptr, Form::lists);
+}
+
+int32_t profile_load_shell(const void *data, uint64_t size, tavik_profile **out) {
+    return load(data, size, out, nullptr, Form::shell);
+}
+
+void profile_drop_ngrams(tavik_profile &p) {
+    for (int32_t j = 0; j < p.lang_count; ++j) {
+        tavik_lang &l = p.langs[j];
+        mem_free(static_cast<void *>(l.lookup_keys));
+        mem_free(l.lookup_ranks);
+        mem_free(l.ngrams.items);
+        l.lookup_keys = nullptr;
+        l.lookup_ranks = nullptr;
+        l.lookup_size = 0;
+        l.lookup_used = 0;
+        l.ngrams.items = nullptr;
+        l.ngrams.capacity = 0;
+    }
+    Loaded &box = loaded(p);
+    mem_free(box.texts);
+    box.texts = nullptr;
+    box.used = 0;
+    box.cap = 0;
+}
+
+}  // namespace tavik

@@ -588,6 +588,20 @@ ProfileIndex *index_build(const tavik_profile &p) {
     return ix;
 }
 
+int32_t index_rank(const ProfileIndex *ix, int32_t lang, const char *text) {
+    const auto len = static_cast<uint32_t>(std::strlen(text));
+    if (ix == nullptr || len == 0) return 0;  // empty texts are left out of the index
+    const Key k = key_of_bytes(text, len);
+    const uint32_t ref = find_ref(*ix, k, text, home_slot(k.hash, ix->size));
+    if (ref == 0) return 0;
+    if ((ref & kDense) != 0) return ix->rows[uint64_t{ref & ~kDense} * ix->lanes + lang];
+    for (const uint32_t *e = ix->postings + ref - 1;; ++e) {
+        if ((*e & kLangMask) == static_cast<uint32_t>(lang))
+            return static_cast<int32_t>(*e >> kRankShift);
+        if ((*e & kLastPosting) != 0) return 0;
+    }
+}
+
 const uint8_t *index_code_order(const ProfileIndex *ix) {
     return ix != nullptr ? ix->code_order : nullptr;
 }
@@ -613,7 +627,7 @@ void index_score(const ProfileIndex *ix, const tavik_profile &p, const tavik_ngr
                          (2.0 * qd + TAVIK_MAX_LANG_NGRAMS) * static_cast<double>(penalty);
     if (ix == nullptr || entries == nullptr || bound >= kExactSumBound) {
         for (int32_t l = 0; l < p.lang_count; ++l)
-            distances[l] = calc_distance(p.langs[l], query, size_penalty, penalty);
+            distances[l] = distance_to(ix, p.langs[l], l, query, size_penalty, penalty);
         return;
     }
     const QueryEntries qe = *entries;  // keys made once, during extraction
