@@ -177,7 +177,7 @@ int32_t route_identify(tavik_session *s, const char *text, uint64_t len) {
     const ModelMember &member = r.members[target];
     s->st.profile = member.profile;
     const int32_t rc = engine_identify(member_engine(s, target, nullptr), text, len);
-    session_record_calibration(*s, rc, member.calib, member.index, sr.only[target]);
+    session_record_calibration(*s, rc, member.calib, member_index(r, target), sr.only[target]);
     return rc;
 }
 

@@ -46,7 +46,7 @@ struct ModelMember {
     // text routed here (member_open: read with member_index, never plainly).
     ProfileIndex *index;
     TextModel text;
-    Calibration calib;  // from the member's meta pairs; absent by default
+    Calibration calib;     // from the member's meta pairs; absent by default
     unsigned char *bytes;  // the profile's bytes while the index is not built (lean reading)
     uint64_t size;
     tavik_profile *lists;  // or its lists, read once, when building the index ran out of memory

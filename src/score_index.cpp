@@ -592,9 +592,14 @@ int32_t index_rank(const ProfileIndex *ix, int32_t lang, const char *text) {
     const auto len = static_cast<uint32_t>(std::strlen(text));
     if (ix == nullptr || len == 0) return 0;  // empty texts are left out of the index
     const Key k = key_of_bytes(text, len);
-    const uint32_t ref = find_ref(*ix, k, text, home_slot(k.hash, ix->size));
+    const uint32_t ref = find_ref(*ix, k, text, home_slot(k.hash, ix->bucket_count));
     if (ref == 0) return 0;
     if ((ref & kDense) != 0) return ix->rows[uint64_t{ref & ~kDense} * ix->lanes + lang];
+    if ((ref & kInline) != 0) {
+        const uint32_t posting = ref & ~kInline;
+        if ((posting & kLangMask) != static_cast<uint32_t>(lang)) return 0;
+        return static_cast<int32_t>(posting >> kRankShift);
+    }
     for (const uint32_t *e = ix->postings + ref - 1;; ++e) {
         if ((*e & kLangMask) == static_cast<uint32_t>(lang))
             return static_cast<int32_t>(*e >> kRankShift);
