@@ -521,3 +521,17 @@ void index_score(const ProfileIndex *ix, const tavik_profile &p, const tavik_ngr
 }
 
 }  // namespace tavik
+
+namespace tavik {
+
+// Both loads of a lookup: the tag group first read, and the home slot.
+void index_prefetch(const ProfileIndex *ix, const QueryEntries &entries, uint64_t n) {
+    if (ix == nullptr || ix->size == 0) return;
+    for (uint64_t j = 0; j < n; ++j) {
+        const uint64_t home = home_slot(entries.entries[entries.ranked[j]].hash, ix->size);
+        __builtin_prefetch(ix->tags + home);
+        __builtin_prefetch(&ix->slots[home]);
+    }
+}
+
+}  // namespace tavik

@@ -32,6 +32,10 @@ const char *route_language_code(const tavik_session *s, int32_t index);
 const char *route_result_json(tavik_session *s);
 const char *route_explain(tavik_session *s, int32_t index);
 
+// The engine of the member the last text went to (of the first member when
+// it went to none).
+Engine route_engine(tavik_session *s);
+
 // A bundle's languages: every member's in order, then the direct ones.
 const char *route_model_language_code(const Routing &r, int32_t index);
 
