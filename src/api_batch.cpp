@@ -77,8 +77,9 @@ void fill(void *ctx, uint64_t k, int32_t status) {
     o.status = status;
     o.script = tavik_session_script(s);
     o.ngram_count = tavik_session_ngram_count(s);
+    // As tavik_session_reliable answers, without working the probability out twice.
     o.probability = tavik_session_probability(s);
-    o.reliable = tavik_session_reliable(s);
+    o.reliable = o.probability >= 0.0 && o.probability >= s->model->calib.reliable ? 1 : 0;
     o.distance = -1.0;
     const tavik_result *ranked = s->st.results;
     int32_t count = s->st.result_count;
