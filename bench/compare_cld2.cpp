@@ -71,8 +71,9 @@ double rate(const std::vector<std::string> &texts, double seconds, Fn fn) {
 
 long tavik_one(const std::string &t) { return tavik_identify(t.c_str()); }
 
-// Texts per call of the batch column: about what `tavik --lines` hands over.
-constexpr size_t kBatch = 512;
+// Texts per call of the batch column: the results of larger calls outgrow
+// the caches (bench/README.md, "Round three: batches").
+constexpr size_t kBatch = 64;
 
 // Texts per second of a session over `texts`, one per call.
 double session_rate(tavik_session *s, const std::vector<std::string> &texts, double seconds) {

@@ -310,9 +310,10 @@ typedef struct tavik_outcome {
  * have given, status and distances bit for bit, under the session's
  * settings and candidates, on profiles and bundles alike.  Outcomes are
  * independent: a text that fails (bad UTF-8, null text, no memory) fails
- * in its own outcome only.  The texts are worked on several at a time, so
- * that the memory fetches of one overlap the work on another; a caller with
- * many texts gains most from calls of a few hundred texts or more.
+ * in its own outcome only.  The next text is counted while the current
+ * one's first index entries are fetched.  Calls of a few dozen to a few
+ * hundred texts suit best: the results of a call of thousands outgrow the
+ * processor's caches and slow it down.
  *
  * Afterwards the session holds the outcome of the last text (texts[n - 1])
  * exactly as tavik_session_identify would leave it: query, results,
