@@ -313,7 +313,7 @@ typedef struct tavik_outcome {
  * in its own outcome only.  The next text is counted while the current
  * one's first index entries are fetched.  Calls of a few dozen to a few
  * hundred texts suit best: the results of a call of thousands outgrow the
- * processor's caches and slow it down.
+ * processor's caches and may slow it down.
  *
  * Afterwards the session holds the outcome of the last text (texts[n - 1])
  * exactly as tavik_session_identify would leave it: query, results,
