@@ -6,6 +6,7 @@
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -143,6 +144,45 @@ TEST(Batch, SmallUncalibratedProfile) {
     expect_batch_as_alone(p.batch, p.alone,
                           {text("the the the"), text("le les le"), text("der"), text("xyz"),
                            text("e"), text(""), text("th le de")});
+}
+
+// Batches on sessions of one model on several threads at once: each thread
+// gets what one session alone gets, and the model is only read.
+TEST(Batch, ThreadsShareOneModel) {
+    tavik_model *model = nullptr;
+    ASSERT_EQ(tavik_model_open(kDefaultProfile.c_str(), &model), TAVIK_OK);
+    std::vector<std::string> texts;
+    for (const BatchText &t : mixed_texts())
+        if (!t.null) texts.push_back(t.bytes);
+    std::vector<const char *> ptrs;
+    std::vector<uint64_t> lengths;
+    for (const std::string &t : texts) {
+        ptrs.push_back(t.data());
+        lengths.push_back(t.size());
+    }
+    const auto run = [&](std::string *out) {
+        tavik_session *s = nullptr;
+        if (tavik_session_new(model, &s) != TAVIK_OK) return;
+        std::vector<tavik_outcome> o(texts.size());
+        bool ok = true;
+        for (int round = 0; round < 20 && ok; ++round)
+            ok = tavik_session_identify_batch(s, ptrs.data(), lengths.data(), texts.size(),
+                                              o.data()) == TAVIK_OK;
+        for (const tavik_outcome &one : o)
+            if (ok)
+                *out +=
+                    std::to_string(one.status) + one.language + std::to_string(one.distance) + " ";
+        tavik_session_free(s);
+    };
+    std::string want, got[2];
+    run(&want);
+    std::thread a(run, &got[0]), b(run, &got[1]);
+    a.join();
+    b.join();
+    EXPECT_FALSE(want.empty());
+    EXPECT_EQ(got[0], want);
+    EXPECT_EQ(got[1], want);
+    tavik_model_free(model);
 }
 
 TEST(Batch, RefusesMissingArraysAndLeavesTheSessionAlone) {
