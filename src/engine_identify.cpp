@@ -145,7 +145,8 @@ int32_t engine_identify_counted(const Engine &e, const char *text, int32_t count
 int32_t engine_identify(const Engine &e, const char *text, uint64_t len) {
     // Nothing is counted for a text that is refused before extraction.
     const bool counts = e.st.profile != nullptr && text != nullptr;
-    return engine_identify_counted(e, text, counts ? engine_count(e, e.scratch, text, len) : 0);
+    return engine_identify_counted(e, text,
+                                   counts ? engine_count(e, e.scratch, text, len) : TAVIK_OK);
 }
 
 int32_t engine_language_count(const Engine &e) {
