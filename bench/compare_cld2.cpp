@@ -6,10 +6,13 @@
 // Reads DEV.TSV (code<TAB>text<TAB>length), groups the texts by their length
 // column, and times, single-threaded and alternating, tavik_identify against
 // PROFILE and CLD2's DetectLanguage over every text of each group until a
-// second has passed.  Prints texts per second for both and their ratio, then
+// second has passed.  Prints texts per second for both and their ratio, and
+// beside them a session's rate one text per call (tavik_session_identify)
+// and in batches of kBatch texts (tavik_session_identify_batch), then
 // the load time of PROFILE from memory and the peak memory of a process that
 // loads it and identifies (measured in a child process).
 
+#include <algorithm>
 #include <chrono>
 #include <cld2/public/compact_lang_det.h>
 #include <cstdio>  // CLD2's header uses FILE without including it
@@ -25,6 +28,7 @@
 #include <vector>
 
 #include "tavik/tavik_api.h"
+#include "tavik/tavik_session.h"
 
 namespace {
 
@@ -66,6 +70,41 @@ double rate(const std::vector<std::string> &texts, double seconds, Fn fn) {
 }
 
 long tavik_one(const std::string &t) { return tavik_identify(t.c_str()); }
+
+// Texts per call of the batch column: the results of larger calls outgrow
+// the caches (bench/README.md, "Round three: batches").
+constexpr size_t kBatch = 64;
+
+// Texts per second of a session over `texts`, one per call.
+double session_rate(tavik_session *s, const std::vector<std::string> &texts, double seconds) {
+    return rate(texts, seconds, [s](const std::string &t) {
+        return tavik_session_identify(s, t.data(), t.size());
+    });
+}
+
+// Texts per second of a session over `texts`, kBatch per call.
+double batch_rate(tavik_session *s, const std::vector<std::string> &texts, double seconds) {
+    std::vector<const char *> ptrs;
+    std::vector<uint64_t> lengths;
+    for (const std::string &t : texts) {
+        ptrs.push_back(t.data());
+        lengths.push_back(t.size());
+    }
+    std::vector<tavik_outcome> outcomes(kBatch);
+    long done = 0;
+    const auto start = Clock::now();
+    double elapsed = 0;
+    do {
+        for (size_t at = 0; at < texts.size(); at += kBatch) {
+            const size_t n = std::min(kBatch, texts.size() - at);
+            tavik_session_identify_batch(s, ptrs.data() + at, lengths.data() + at, n,
+                                         outcomes.data());
+        }
+        done += static_cast<long>(texts.size());
+        elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    } while (elapsed < seconds);
+    return static_cast<double>(done) / elapsed;
+}
 
 long cld2_one(const std::string &t) {
     bool reliable = false;
@@ -120,23 +159,37 @@ int main(int argc, char **argv) {
     }
     std::printf("profile %s: %zu bytes, %d languages\n", tavik_profile_id(), blob.size(),
                 tavik_profile_language_count());
-    std::printf("%-7s %7s %14s %14s %7s %10s\n", "length", "texts", "tavik texts/s", "cld2 texts/s",
-                "ratio", "tavik MB/s");
+    tavik_model *model = nullptr;
+    tavik_session *session = nullptr;
+    if (tavik_model_open_memory(blob.data(), blob.size(), &model) != TAVIK_OK ||
+        tavik_session_new(model, &session) != TAVIK_OK) {
+        std::fprintf(stderr, "compare_cld2: cannot open %s as a model\n", argv[1]);
+        return 2;
+    }
+    std::printf("%-7s %7s %14s %14s %7s %10s %14s %14s %7s\n", "length", "texts", "tavik texts/s",
+                "cld2 texts/s", "ratio", "tavik MB/s", "session/s", "batch/s", "b.ratio");
     for (const auto &[label, texts] : groups) {
         size_t bytes = 0;
         for (const std::string &t : texts) bytes += t.size();
         rate(texts, 0.2, tavik_one);  // warm both up
         rate(texts, 0.2, cld2_one);
-        double t = 0, c = 0;
+        session_rate(session, texts, 0.2);
+        batch_rate(session, texts, 0.2);
+        double t = 0, c = 0, one = 0, b = 0;
         for (int round = 0; round < 3; ++round) {  // alternate, keep the best
             t = std::max(t, rate(texts, 1.0, tavik_one));
             c = std::max(c, rate(texts, 1.0, cld2_one));
+            one = std::max(one, session_rate(session, texts, 1.0));
+            b = std::max(b, batch_rate(session, texts, 1.0));
         }
         const double mbps =
             t * static_cast<double>(bytes) / static_cast<double>(texts.size()) / 1e6;
-        std::printf("%-7s %7zu %14.0f %14.0f %7.2f %10.1f\n", label.c_str(), texts.size(), t, c,
-                    t / c, mbps);
+        std::printf("%-7s %7zu %14.0f %14.0f %7.2f %10.1f %14.0f %14.0f %7.2f\n", label.c_str(),
+                    texts.size(), t, c, t / c, mbps, one, b, b / c);
     }
+
+    tavik_session_free(session);
+    tavik_model_free(model);
 
     const int loads = 20;
     const auto start = Clock::now();

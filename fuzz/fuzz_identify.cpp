@@ -16,7 +16,11 @@
 // accessors, and asking twice gives the same bytes.  A session on a model
 // of the same profile, under the same settings, gives the same outcome for
 // the text up to its first NUL byte; and for the whole text, the outcome
-// of the text with every NUL byte made a space.
+// of the text with every NUL byte made a space.  The text's lines (cut at
+// "\n", with a NULL text after each line when the null-text bit is set)
+// identified in one batch give, line by line, the outcomes of the lines
+// identified alone, and the batch's session ends as the last line leaves
+// one.
 
 #include <algorithm>
 #include <cmath>
@@ -370,6 +374,78 @@ void check_session(const std::string &profile, const uint8_t *data, const std::s
           "a NUL byte is not a separator");
 }
 
+// The ranking an outcome carries for the last text `ss` identified alone:
+// its results, or for a too-short text with n-grams the ranking the
+// n-gram minimum 0 gives (after which `ss` identifies the text again).
+std::string alone_ranking(tavik_session *ss, int32_t rc, const char *text, uint64_t len,
+                          int32_t min_ngrams) {
+    const bool closest = rc == TAVIK_TOO_FEW_NGRAMS && tavik_session_ngram_count(ss) > 0;
+    if (closest) {
+        tavik_session_set_min_ngrams(ss, 0);
+        tavik_session_identify(ss, text, len);
+    }
+    std::string s;
+    for (int32_t i = 0; i < tavik_session_result_count(ss); ++i)
+        s += std::string(tavik_session_result_code(ss, i)) + ":" +
+             bits_of(tavik_session_result_distance(ss, i)) + ":" +
+             bits_of(tavik_session_result_confidence(ss, i)) + " ";
+    if (closest) {
+        tavik_session_set_min_ngrams(ss, min_ngrams);
+        tavik_session_identify(ss, text, len);
+    }
+    return s;
+}
+
+std::string outcome_ranking(const tavik_outcome &o) {
+    std::string s;
+    for (int32_t i = 0; i < o.result_count; ++i)
+        s += std::string(o.results[i].code) + ":" + bits_of(o.results[i].distance) + ":" +
+             bits_of(o.results[i].confidence) + " ";
+    return s;
+}
+
+void check_batch(const std::string &profile, const uint8_t *data, const std::string &text,
+                 bool with_null) {
+    std::vector<const char *> texts;
+    std::vector<uint64_t> lengths;
+    for (size_t at = 0;;) {
+        const size_t end = std::min(text.find('\n', at), text.size());
+        texts.push_back(text.data() + at);
+        lengths.push_back(end - at);
+        if (with_null) {
+            texts.push_back(nullptr);
+            lengths.push_back(texts.size() % 2);  // both NULL texts: empty and refused
+        }
+        if (end == text.size()) break;
+        at = end + 1;
+    }
+    Session batch(profile, data), alone(profile, data);
+    std::vector<tavik_outcome> outcomes(texts.size());
+    check(tavik_session_identify_batch(batch.s, texts.data(), lengths.data(), texts.size(),
+                                       outcomes.data()) == TAVIK_OK,
+          "batch refused");
+    int32_t rc = TAVIK_OK;
+    for (size_t k = 0; k < texts.size(); ++k) {
+        const tavik_outcome &o = outcomes[k];
+        rc = tavik_session_identify(alone.s, texts[k], lengths[k]);
+        check(o.status == rc, "batch status differs");
+        check(o.script == tavik_session_script(alone.s), "batch script differs");
+        check(o.ngram_count == tavik_session_ngram_count(alone.s), "batch n-gram count differs");
+        check(bits_of(o.probability) == bits_of(tavik_session_probability(alone.s)) &&
+                  o.reliable == tavik_session_reliable(alone.s),
+              "batch probability differs");
+        check(outcome_ranking(o) ==
+                  alone_ranking(alone.s, rc, texts[k], lengths[k], signed8(data[1])),
+              "batch ranking differs");
+        check(o.result_count > 0 ? std::strcmp(o.language, o.results[0].code) == 0 &&
+                                       o.distance == o.results[0].distance
+                                 : o.language[0] == '\0' && o.distance == -1.0,
+              "batch language differs from its ranking");
+    }
+    check(session_outcome(batch.s, rc) == session_outcome(alone.s, rc),
+          "batch leaves the session otherwise than its last text");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -419,6 +495,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         check_explanation(i, want);
     }
     if (have_profile && !null_text) check_session(profile, data, text, global_outcome(rc));
+    if (have_profile) check_batch(profile, data, text, null_text);
     tavik_free_profile();
     return 0;
 }

@@ -290,6 +290,8 @@ const char *route_explain(tavik_session *s, int32_t index) {
     return engine_explain(e, -1);  // "{}", and the last document released
 }
 
+Engine route_engine(tavik_session *s) { return member_engine(s, document_member(s), nullptr); }
+
 const char *route_model_language_code(const Routing &r, int32_t index) {
     if (index < 0) return nullptr;
     for (int32_t m = 0; m < r.member_count; ++m) {

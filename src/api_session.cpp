@@ -116,6 +116,7 @@ void tavik_session_free(tavik_session *session) {
     if (session == nullptr) return;
     tavik::query_clear(session->st);
     tavik::scratch_release(session->scratch);
+    tavik::batch_release(*session);
     tavik::mem_free(session->st.json);
     tavik::mem_free(session->st.explain_json);
     tavik::route_free(session);

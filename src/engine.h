@@ -86,6 +86,11 @@ void index_score(const ProfileIndex *index, const tavik_profile &profile,
                  const tavik_ngram_list &query, const QueryEntries *entries, int32_t size_penalty,
                  int32_t penalty, double *distances);
 
+// Starts fetching the index slots of the first `n` n-grams of a query, so
+// that scoring it later finds them in the cache while the caller does other
+// work meanwhile.
+void index_prefetch(const ProfileIndex *index, const QueryEntries &entries, uint64_t n);
+
 // A subset of a profile's languages, in profile order; count 0 means all.
 struct Candidates {
     int32_t count = 0;
@@ -124,6 +129,16 @@ int32_t engine_extract(const Engine &e, const char *text, uint64_t len);
 // Identifies the `len` bytes at `text` as tavik_identify does; `text` may be
 // nullptr (refused as "null text").
 int32_t engine_identify(const Engine &e, const char *text, uint64_t len);
+
+// Extraction in two steps, so that a batch can count one text while it
+// scores another: engine_count counts and ranks the n-grams of `text` into
+// `q` only (the record is not touched) and returns the extractor's status;
+// engine_identify_counted then identifies as engine_identify would, taking
+// the n-grams from the engine's scratch, which must be the `q` that counted
+// `text` (with status `counted`).  `text` != nullptr is engine_count's
+// caller's to check.
+int32_t engine_count(const Engine &e, QueryScratch &q, const char *text, uint64_t len);
+int32_t engine_identify_counted(const Engine &e, const char *text, int32_t counted);
 
 // The documents of the record, as tavik_result_json and tavik_explain write
 // them; `index` counts the candidate languages in profile order.
@@ -178,6 +193,9 @@ struct tavik_session {
     tavik::CalibrationInput calib_input;   // the last outcome's, while calib_valid
     bool calib_valid = false;
     bool calib_collect = false;  // record inputs without a calibration (fitting tools)
+    tavik::QueryScratch ahead;   // a batch's next text, counted early
+    struct tavik_outcome_language *batch = nullptr;  // results the last batch's outcomes point to
+    uint64_t batch_cap = 0;                          // entries at `batch`
 };
 
 namespace tavik {
@@ -206,6 +224,9 @@ void session_record_calibration(tavik_session &s, int32_t rc);
 // `calib` (a bundle's member).
 void session_record_calibration(tavik_session &s, int32_t rc, const Calibration &calib,
                                 const ProfileIndex *index, const Candidates &only);
+
+// Gives back what batches keep in the session (api_batch.cpp).
+void batch_release(tavik_session &s);
 
 }  // namespace tavik
 

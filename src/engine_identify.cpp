@@ -75,14 +75,24 @@ void query_clear(tavik_state &st) {
     st.query_valid = 0;
 }
 
-int32_t engine_extract(const Engine &e, const char *text, uint64_t len) {
-    tavik_state &st = e.st;
-    QueryScratch &q = e.scratch;
-    query_clear(st);
+int32_t engine_count(const Engine &e, QueryScratch &q, const char *text, uint64_t len) {
+    const tavik_state &st = e.st;
     int32_t rc = st.max_ngram_length < 1
                      ? TAVIK_INVALID
                      : strmap_count_model(q.map, text, len, st.max_ngram_length, e.text);
     if (rc == TAVIK_OK) rc = strmap_rank(q.map, st.occurance_threshold, st.max_distribution);
+    return rc;
+}
+
+namespace {
+
+// Lends the n-grams counted into the engine's scratch (status `counted`)
+// to the record's query, or records why there are none.
+int32_t take_query(const Engine &e, int32_t counted) {
+    tavik_state &st = e.st;
+    QueryScratch &q = e.scratch;
+    query_clear(st);
+    int32_t rc = counted;
     if (rc == TAVIK_OK) rc = publish(st, q, q.map.ranked_count);
     if (rc != TAVIK_OK) {
         query_clear(st);
@@ -93,7 +103,13 @@ int32_t engine_extract(const Engine &e, const char *text, uint64_t len) {
     return TAVIK_OK;
 }
 
-int32_t engine_identify(const Engine &e, const char *text, uint64_t len) {
+}  // namespace
+
+int32_t engine_extract(const Engine &e, const char *text, uint64_t len) {
+    return take_query(e, engine_count(e, e.scratch, text, len));
+}
+
+int32_t engine_identify_counted(const Engine &e, const char *text, int32_t counted) {
     tavik_state &st = e.st;
     st.result_count = 0;
     st.status = TAVIK_NO_PROFILE;
@@ -105,7 +121,7 @@ int32_t engine_identify(const Engine &e, const char *text, uint64_t len) {
         record_error(st, "null text");
         return TAVIK_INVALID;
     }
-    const int32_t rc = engine_extract(e, text, len);
+    const int32_t rc = take_query(e, counted);
     if (rc != TAVIK_OK) {
         st.status = rc;
         return rc;
@@ -124,6 +140,13 @@ int32_t engine_identify(const Engine &e, const char *text, uint64_t len) {
     record_error(st, nullptr);
     st.status = TAVIK_OK;
     return TAVIK_OK;
+}
+
+int32_t engine_identify(const Engine &e, const char *text, uint64_t len) {
+    // Nothing is counted for a text that is refused before extraction.
+    const bool counts = e.st.profile != nullptr && text != nullptr;
+    return engine_identify_counted(e, text,
+                                   counts ? engine_count(e, e.scratch, text, len) : TAVIK_OK);
 }
 
 int32_t engine_language_count(const Engine &e) {

@@ -724,3 +724,15 @@ void index_score(const ProfileIndex *ix, const tavik_profile &p, const tavik_ngr
 }
 
 }  // namespace tavik
+
+namespace tavik {
+
+// Both loads of a lookup: the tag group first read, and the home slot.
+void index_prefetch(const ProfileIndex *ix, const QueryEntries &entries, uint64_t n) {
+    if (ix == nullptr || ix->bucket_count == 0) return;
+    for (uint64_t j = 0; j < n; ++j)
+        __builtin_prefetch(
+            &ix->buckets[home_slot(entries.entries[entries.ranked[j]].hash, ix->bucket_count)]);
+}
+
+}  // namespace tavik

@@ -37,6 +37,10 @@ const char *route_explain(tavik_session *s, int32_t index);
 double route_probability(const tavik_session *s);
 int32_t route_reliable(const tavik_session *s);
 
+// The engine of the member the last text went to (of the first member when
+// it went to none).
+Engine route_engine(tavik_session *s);
+
 // A bundle's languages: every member's in order, then the direct ones.
 const char *route_model_language_code(const Routing &r, int32_t index);
 

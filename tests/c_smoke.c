@@ -75,6 +75,22 @@ int main(void) {
         CHECK(strcmp(tavik_session_result_json(session),
                      "{\"status\":0,\"best\":\"aaa\",\"ngrams\":1,\"results\":[{\"code\":"
                      "\"aaa\",\"distance\":0.0,\"confidence\":1.0}]}") == 0);
+        {
+            /* The batch call and its record from C: one text alone, one
+             * refused. */
+            const char *texts[2];
+            uint64_t lengths[2] = {3, 4};
+            tavik_outcome outcomes[2];
+            texts[0] = text;
+            texts[1] = NULL;
+            CHECK(tavik_session_identify_batch(session, texts, lengths, 2, outcomes) == TAVIK_OK);
+            CHECK(outcomes[0].status == TAVIK_OK && strcmp(outcomes[0].language, "aaa") == 0);
+            CHECK(outcomes[0].result_count == 1 && outcomes[0].results != NULL);
+            CHECK(strcmp(outcomes[0].results[0].code, "aaa") == 0);
+            CHECK(outcomes[0].distance == 0.0 && outcomes[0].probability == -1.0);
+            CHECK(outcomes[1].status == TAVIK_INVALID && outcomes[1].result_count == 0);
+            CHECK(strcmp(tavik_session_last_error(session), "null text") == 0);
+        }
         tavik_session_free(session);
     }
 

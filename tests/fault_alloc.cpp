@@ -894,6 +894,73 @@ TEST(FaultAlloc, SessionDocuments) {
     }
 }
 
+// A batch that cannot have its results' storage writes no outcome and
+// leaves the session as it was; a text whose counting runs out of memory
+// fails in its own outcome ("extract failed", as alone), and the others
+// are still answered in full.
+TEST(FaultAlloc, SessionBatch) {
+    SessionFixture f;
+    const std::string texts[] = {kText, "the lazy dog", kText + std::string(" and more words")};
+    const char *ptrs[] = {texts[0].c_str(), texts[1].c_str(), texts[2].c_str()};
+    const uint64_t lengths[] = {texts[0].size(), texts[1].size(), texts[2].size()};
+    const auto text_of = [](const tavik_outcome &o) {
+        std::string t = std::to_string(o.status) + " " + std::to_string(o.ngram_count) + " " +
+                        o.language + " " + std::to_string(o.result_count);
+        for (int32_t i = 0; i < o.result_count; ++i)
+            t += std::string(" ") + o.results[i].code + ":" + std::to_string(o.results[i].distance);
+        return t;
+    };
+    std::vector<std::string> want;
+    {
+        tavik_session *fresh = nullptr;
+        ASSERT_EQ(tavik_session_new(f.model, &fresh), TAVIK_OK);
+        tavik_session_set_min_ngrams(fresh, 1);
+        ASSERT_EQ(tavik_session_set_candidates(fresh, "eng,fra"), TAVIK_OK);
+        tavik_outcome o[3];
+        ASSERT_EQ(tavik_session_identify_batch(fresh, ptrs, lengths, 3, o), TAVIK_OK);
+        for (const tavik_outcome &one : o) want.push_back(text_of(one));
+        tavik_session_free(fresh);
+    }
+    std::string before;
+    tavik_outcome got[3];
+    const long failures = fail_each_allocation(
+        [&] {
+            // A new session each round: a used one has all its storage.
+            tavik_session_free(f.session);
+            ASSERT_EQ(tavik_session_new(f.model, &f.session), TAVIK_OK);
+            f.prepare();
+            before = s_state(f.session);
+            std::memset(got, 0x5A, sizeof got);
+        },
+        [&] { return tavik_session_identify_batch(f.session, ptrs, lengths, 3, got); },
+        [&](int32_t rc) {
+            if (rc == TAVIK_NO_MEMORY) {
+                EXPECT_EQ(s_state(f.session), before);
+                const auto *bytes = reinterpret_cast<const unsigned char *>(got);
+                for (size_t i = 0; i < sizeof got; ++i) ASSERT_EQ(bytes[i], 0x5A);
+                return;
+            }
+            ASSERT_EQ(rc, TAVIK_OK);
+            int failed = 0;
+            for (size_t k = 0; k < 3; ++k) {
+                if (got[k].status != TAVIK_NO_MEMORY) {
+                    EXPECT_EQ(text_of(got[k]), want[k]) << k;
+                    continue;
+                }
+                ++failed;
+                EXPECT_EQ(got[k].result_count, 0);
+                EXPECT_EQ(got[k].results, nullptr);
+                EXPECT_EQ(got[k].ngram_count, 0);
+            }
+            EXPECT_EQ(failed, 1);
+        },
+        [&](int32_t rc) {
+            ASSERT_EQ(rc, TAVIK_OK);
+            for (size_t k = 0; k < 3; ++k) EXPECT_EQ(text_of(got[k]), want[k]) << k;
+        });
+    EXPECT_GT(failures, 1);
+}
+
 // ----------------------------------------------------------------- bundles
 
 namespace {

@@ -252,6 +252,25 @@ TEST(Bundle, OutcomesOfScriptsAndOfNone) {
     EXPECT_STREQ(tavik_session_explain(o.session, 6), "{}");  // zho, in the other member
 }
 
+// A batch routes each text by its own script: members, direct languages,
+// unsupported scripts and texts without letters side by side, also with
+// candidates that leave a member and a direct language out.
+TEST(Bundle, BatchOutcomesAreThoseOfTextsAlone) {
+    std::vector<BatchText> texts;
+    for (const Query &q : kQueries) texts.push_back(BatchText{q.text});
+    texts.push_back(BatchText{"ok"});  // too few n-grams in the Latin member
+    texts.push_back(BatchText{"", true, 4});
+    for (const char *candidates : {"", "eng,deu,rus,heb", "zho,jpn"}) {
+        SCOPED_TRACE(candidates);
+        Opened batch(world()), alone(world());
+        for (tavik_session *s : {batch.session, alone.session}) {
+            ASSERT_EQ(tavik_session_set_candidates(s, candidates), TAVIK_OK);
+            tavik_session_set_min_ngrams(s, 20);
+        }
+        expect_batch_as_alone(batch.session, alone.session, texts);
+    }
+}
+
 TEST(Bundle, LanguagesAndCandidatesSpanTheMembers) {
     Opened o(world());
     ASSERT_NE(o.session, nullptr);

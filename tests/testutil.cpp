@@ -3,12 +3,15 @@
 #include "testutil.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <sstream>
+
+#include "engine.h"
 
 namespace tavik_test {
 
@@ -223,6 +226,111 @@ int wait_exit_code(int pid) {
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+namespace {
+
+// Everything a session answers about its last identification, as text.
+std::string session_state(tavik_session *s) {
+    std::string t = "status " + std::to_string(tavik_session_status(s)) + " error \"" +
+                    tavik_session_last_error(s) + "\" script " +
+                    std::to_string(tavik_session_script(s));
+    char prob[64];
+    std::snprintf(prob, sizeof prob, " probability %a reliable %d", tavik_session_probability(s),
+                  tavik_session_reliable(s));
+    t += prob;
+    t += "\nresults";
+    for (int32_t i = 0; i < tavik_session_result_count(s); ++i) {
+        char r[96];
+        std::snprintf(r, sizeof r, " %s:%a:%a", tavik_session_result_code(s, i),
+                      tavik_session_result_distance(s, i), tavik_session_result_confidence(s, i));
+        t += r;
+    }
+    const char *best = tavik_session_best_code(s);
+    t += "\nbest " + std::string(best != nullptr ? best : "(none)") + "\nngrams";
+    for (int32_t i = 0; i < tavik_session_ngram_count(s); ++i)
+        t += " " + std::string(tavik_session_ngram(s, i));
+    t += "\njson " + std::string(tavik_session_result_json(s));
+    t += "\nexplain " + std::string(tavik_session_explain(s, 0));
+    return t;
+}
+
+// The ranking an outcome of `alone`'s last identification carries.
+std::string expected_ranking(tavik_session *alone, int32_t status, const BatchText &t) {
+    const bool closest = status == TAVIK_TOO_FEW_NGRAMS && tavik_session_ngram_count(alone) > 0;
+    const int32_t min_ngrams = alone->st.min_ngrams;
+    if (closest) {
+        tavik_session_set_min_ngrams(alone, 0);
+        tavik_session_identify(alone, t.bytes.data(), t.bytes.size());
+    }
+    std::string r;
+    for (int32_t i = 0; i < tavik_session_result_count(alone); ++i) {
+        char one[96];
+        std::snprintf(one, sizeof one, " %s:%a:%a", tavik_session_result_code(alone, i),
+                      tavik_session_result_distance(alone, i),
+                      tavik_session_result_confidence(alone, i));
+        r += one;
+    }
+    if (closest) tavik_session_set_min_ngrams(alone, min_ngrams);
+    return r;
+}
+
+std::string outcome_ranking(const tavik_outcome &o) {
+    std::string r;
+    for (int32_t i = 0; i < o.result_count; ++i) {
+        char one[96];
+        std::snprintf(one, sizeof one, " %s:%a:%a", o.results[i].code, o.results[i].distance,
+                      o.results[i].confidence);
+        r += one;
+    }
+    return r;
+}
+
+}  // namespace
+
+void expect_batch_as_alone(tavik_session *batch, tavik_session *alone,
+                           const std::vector<BatchText> &texts) {
+    std::vector<const char *> ptrs;
+    std::vector<uint64_t> lengths;
+    for (const BatchText &t : texts) {
+        ptrs.push_back(t.null ? nullptr : t.bytes.data());
+        lengths.push_back(t.null ? t.null_length : t.bytes.size());
+    }
+    std::vector<tavik_outcome> outcomes(texts.size());
+    ASSERT_EQ(tavik_session_identify_batch(batch, ptrs.data(), lengths.data(), texts.size(),
+                                           outcomes.data()),
+              TAVIK_OK);
+    for (size_t k = 0; k < texts.size(); ++k) {
+        SCOPED_TRACE("text " + std::to_string(k));
+        const tavik_outcome &o = outcomes[k];
+        const int32_t status = tavik_session_identify(alone, ptrs[k], lengths[k]);
+        EXPECT_EQ(o.status, status);
+        EXPECT_EQ(o.script, tavik_session_script(alone));
+        EXPECT_EQ(o.ngram_count, tavik_session_ngram_count(alone));
+        char want[64], got[64];
+        std::snprintf(want, sizeof want, "%a", tavik_session_probability(alone));
+        std::snprintf(got, sizeof got, "%a", o.probability);
+        EXPECT_STREQ(got, want);
+        EXPECT_EQ(o.reliable, tavik_session_reliable(alone));
+        // The closest ranking re-identifies; the plain outcome is read first.
+        const std::string state = session_state(alone);
+        const std::string ranking = expected_ranking(alone, status, texts[k]);
+        EXPECT_EQ(outcome_ranking(o), ranking);
+        EXPECT_EQ(o.results == nullptr, o.result_count == 0);
+        if (o.result_count > 0) {
+            EXPECT_STREQ(o.language, o.results[0].code);
+            EXPECT_EQ(o.distance, o.results[0].distance);
+            EXPECT_EQ(o.confidence, o.results[0].confidence);
+        } else {
+            EXPECT_STREQ(o.language, "");
+            EXPECT_EQ(o.distance, -1.0);
+            EXPECT_EQ(o.confidence, 0.0);
+        }
+        // Put `alone` back into the text's own outcome.
+        if (status == TAVIK_TOO_FEW_NGRAMS) tavik_session_identify(alone, ptrs[k], lengths[k]);
+        EXPECT_EQ(session_state(alone), state);
+    }
+    EXPECT_EQ(session_state(batch), session_state(alone));
 }
 
 }  // namespace tavik_test

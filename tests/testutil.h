@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tavik/tavik_api.h"
+#include "tavik/tavik_session.h"
 
 namespace tavik_test {
 
@@ -115,6 +116,22 @@ bool read_some(int fd, std::string &sink);
 
 // Waits for child `pid` to end: its exit code, or 128 + the signal number.
 int wait_exit_code(int pid);
+
+// A text of a batch: its bytes, or a NULL pointer with a length.
+struct BatchText {
+    std::string bytes;
+    bool null = false;
+    uint64_t null_length = 0;
+};
+
+// Identifies `texts` in one tavik_session_identify_batch call on `batch`
+// and one by one with tavik_session_identify on `alone` (a session on the
+// same model with the same settings), and expects every outcome to be what
+// `alone` answered for its text - for a too-short text with n-grams, the
+// ranking `alone` gives with the n-gram minimum lifted - and `batch` to be
+// left as `alone` is after the last text.
+void expect_batch_as_alone(tavik_session *batch, tavik_session *alone,
+                           const std::vector<BatchText> &texts);
 
 }  // namespace tavik_test
 

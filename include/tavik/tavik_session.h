@@ -272,6 +272,77 @@ TAVIK_API int32_t tavik_session_reliable(const tavik_session *session);
  * text, before the first identification, and for a NULL session. */
 TAVIK_API int32_t tavik_session_script(const tavik_session *session);
 
+/* --------------------------------------------------------------- batches */
+
+/* One scored language of an outcome, as tavik_result of tavik_api.h holds
+ * it: the code (at most 7 bytes and a NUL), the distance and the
+ * confidence. */
+typedef struct tavik_outcome_language {
+    char code[8];
+    double distance;
+    double confidence;
+} tavik_outcome_language;
+
+/*
+ * What one text of tavik_session_identify_batch came to: what the session's
+ * accessors would answer right after tavik_session_identify on that text
+ * alone, so that a caller need not ask the session afterwards.
+ */
+typedef struct tavik_outcome {
+    int32_t status;       /* as tavik_session_identify returns it */
+    int32_t script;       /* tavik_session_script */
+    int32_t ngram_count;  /* tavik_session_ngram_count */
+    int32_t result_count; /* languages at `results` */
+    char language[8];     /* results[0].code, or "" when there are no results */
+    double distance;      /* results[0].distance, or -1.0 */
+    double confidence;    /* results[0].confidence, or 0.0 */
+    double probability;   /* tavik_session_probability */
+    /* The ranked languages, closest first: the session's results (as
+     * tavik_session_result_code and its siblings answer them) - except
+     * after TAVIK_TOO_FEW_NGRAMS with at least one query n-gram, when the
+     * session has none: then every language ranked as identification with
+     * the n-gram minimum set to 0 would rank it, closest first, which is
+     * the language tavik_session_probability speaks of.  NULL when
+     * result_count is 0. */
+    const tavik_outcome_language *results;
+    int32_t reliable; /* tavik_session_reliable */
+} tavik_outcome;
+
+/*
+ * Identifies `n` texts with `session`: text k is the lengths[k] bytes at
+ * texts[k] (NULL with length 0 is an empty text, NULL with another length
+ * is refused as tavik_session_identify refuses it), and outcomes[k]
+ * receives what identifying it alone with tavik_session_identify would
+ * have given, status and distances bit for bit, under the session's
+ * settings and candidates, on profiles and bundles alike.  Outcomes are
+ * independent: a text that fails (bad UTF-8, null text, no memory) fails
+ * in its own outcome only.  The next text is counted while the current
+ * one's first index entries are fetched.  Calls of a few dozen to a few
+ * hundred texts suit best: the results of a call of thousands outgrow the
+ * processor's caches and may slow it down.
+ *
+ * Afterwards the session holds the outcome of the last text (texts[n - 1])
+ * exactly as tavik_session_identify would leave it: query, results,
+ * status, error text, script, probability and both documents.
+ *
+ * The storage `results` point to belongs to the session: up to n times its
+ * model's largest member's language count records (24 bytes each), kept
+ * and reused.  It lives until the next call of this function on the
+ * session that returns TAVIK_OK with n > 0, or tavik_session_free; never
+ * release or modify it.  Everything else in an outcome is a copy.
+ *
+ * Returns TAVIK_OK once every outcome is written (each carries its own
+ * status); for n = 0 nothing is done.  TAVIK_INVALID for a NULL session or,
+ * with n > 0, a NULL texts, lengths or outcomes array; TAVIK_NO_MEMORY
+ * when the results' storage cannot be had.  On either failure no outcome
+ * is written and the session is left as it was, with the storage of the
+ * previous batch.  A session serves one thread at a time, this call
+ * included.
+ */
+TAVIK_API int32_t tavik_session_identify_batch(tavik_session *session, const char *const *texts,
+                                               const uint64_t *lengths, uint64_t n,
+                                               tavik_outcome *outcomes);
+
 /* --------------------------------------------------------------- scripts */
 
 /*
