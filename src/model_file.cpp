@@ -225,6 +225,7 @@ int32_t decompress(Cursor &c, uint64_t payload_size, unsigned char **out) {
     RETURN_IF(stated != ZSTD_CONTENTSIZE_UNKNOWN && stated != payload_size, c.bad(0));
     auto *buf = static_cast<unsigned char *>(mem_malloc(payload_size == 0 ? 1 : payload_size));
     RETURN_IF(buf == nullptr, TAVIK_NO_MEMORY);
+    mem_advise_huge(buf, payload_size);
     const size_t got = ZSTD_decompress(buf, payload_size, c.p, c.left);
     if (ZSTD_isError(got) || got != payload_size) {
         mem_free(buf);
