@@ -1,6 +1,28 @@
 // SPDX-License-Identifier: MIT
-// alloc.cpp - allocation failure injection for test builds.
+// alloc.cpp - huge page advice, and allocation failure injection for test
+// builds.
 #include "alloc.h"
+
+#include <cstdint>
+#include <sys/mman.h>
+
+namespace tavik {
+
+void mem_advise_huge(void *p, std::size_t size) {
+#if defined(MADV_HUGEPAGE)
+    constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
+    if (p == nullptr || size < kHuge) return;
+    const auto at = reinterpret_cast<std::uintptr_t>(p);
+    const std::uintptr_t begin = (at + kHuge - 1) / kHuge * kHuge;
+    const std::uintptr_t end = (at + size) / kHuge * kHuge;
+    if (end > begin) ::madvise(reinterpret_cast<void *>(begin), end - begin, MADV_HUGEPAGE);
+#else
+    (void)p;
+    (void)size;
+#endif
+}
+
+}  // namespace tavik
 
 #if defined(TAVIK_FAULT_INJECTION)
 

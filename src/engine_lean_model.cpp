@@ -89,9 +89,7 @@ int32_t member_open(Routing &routing, int32_t m) {
     if (member.lists == nullptr) {
         const int32_t rc = profile_load_unindexed(member.bytes, member.size, &member.lists);
         if (rc != TAVIK_OK) return rc;
-        mem_free(member.bytes);
-        member.bytes = nullptr;
-        member.size = 0;
+        routing_drop_member_bytes(routing, m);
     }
     ProfileIndex *index = index_build(*member.lists);
     if (index == nullptr) return TAVIK_NO_MEMORY;

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <new>
 #include <span>
+#include <sys/mman.h>
+#include <unistd.h>
 #include <zstd.h>
 #include <zstd_errors.h>
 
@@ -150,9 +152,9 @@ int32_t read_member(Cursor &c, Routing &r, int32_t k) {
     if (!r.lean) return TAVIK_OK;
     // A member is indexed when a text first needs it: opening a bundle
     // costs the reading, and a process pays only for the scripts it meets.
-    m.bytes = static_cast<unsigned char *>(mem_malloc(size == 0 ? 1 : size));
-    RETURN_IF(m.bytes == nullptr, TAVIK_NO_MEMORY);
-    std::memcpy(m.bytes, bytes, size);
+    // Its bytes stay where they were read; read_file makes them the
+    // routing's.
+    m.bytes = bytes;
     m.size = size;
     return TAVIK_OK;
 }
@@ -223,6 +225,7 @@ int32_t decompress(Cursor &c, uint64_t payload_size, unsigned char **out) {
     RETURN_IF(stated != ZSTD_CONTENTSIZE_UNKNOWN && stated != payload_size, c.bad(0));
     auto *buf = static_cast<unsigned char *>(mem_malloc(payload_size == 0 ? 1 : payload_size));
     RETURN_IF(buf == nullptr, TAVIK_NO_MEMORY);
+    mem_advise_huge(buf, payload_size);
     const size_t got = ZSTD_decompress(buf, payload_size, c.p, c.left);
     if (ZSTD_isError(got) || got != payload_size) {
         mem_free(buf);
@@ -231,6 +234,17 @@ int32_t decompress(Cursor &c, uint64_t payload_size, unsigned char **out) {
         return c.bad(0);
     }
     *out = buf;
+    return TAVIK_OK;
+}
+
+// Copies a plain file's payload (already read and valid) once, so that the
+// members' bytes outlive the caller's, and moves the members onto the copy.
+int32_t keep_payload(const unsigned char *payload, uint64_t size, Routing &r) {
+    r.payload = static_cast<unsigned char *>(mem_malloc(size == 0 ? 1 : size));
+    RETURN_IF(r.payload == nullptr, TAVIK_NO_MEMORY);
+    std::memcpy(r.payload, payload, size);
+    for (ModelMember &m : std::span(r.members, static_cast<size_t>(r.member_count)))
+        m.bytes = r.payload + (m.bytes - payload);
     return TAVIK_OK;
 }
 
@@ -253,15 +267,33 @@ int32_t read_file(const unsigned char *bytes, uint64_t size, Routing &r, ModelFa
         // The payload ended where it was stated to, but the file did not.
         RETURN_IF(c.left < payload_size, body.bad(0, true));
         RETURN_IF(c.left > payload_size, body.bad(0));
-        return TAVIK_OK;
+        return r.lean ? keep_payload(c.p, payload_size, r) : TAVIK_OK;
     }
     unsigned char *payload = nullptr;
     int32_t rc = decompress(c, payload_size, &payload);
     RETURN_IF(rc != TAVIK_OK, rc);
+    // Read lean, the members keep their bytes in the decompressed payload:
+    // copying them out would touch every page twice.
+    if (r.lean) r.payload = payload;
     Cursor body{payload, payload_size, payload, kModelHeaderBytes, fault};
     rc = read_payload(body, r);
-    mem_free(payload);
+    if (!r.lean) mem_free(payload);
     return rc;
+}
+
+// Hands the whole pages inside [p, p + size) back to the system.  The
+// memory stays allocated (and is freed as usual); nothing reads it again,
+// so it does not matter that the pages read back as zeros or not at all.
+// Advice only: if the kernel refuses, the pages simply stay resident.
+void release_pages(const unsigned char *p, uint64_t size) {
+    static const long page = ::sysconf(_SC_PAGESIZE);
+    if (page <= 0) return;
+    const auto step = static_cast<uintptr_t>(page);
+    const auto at = reinterpret_cast<uintptr_t>(p);
+    const uintptr_t begin = (at + step - 1) / step * step;
+    const uintptr_t end = (at + size) / step * step;
+    if (end <= begin) return;
+    ::madvise(reinterpret_cast<void *>(begin), end - begin, MADV_DONTNEED);
 }
 
 void put_le(std::string &out, uint64_t v, int bytes) {
@@ -287,10 +319,10 @@ void routing_free(Routing *r) {
     for (int32_t k = 0; k < r->member_count; ++k) {
         index_free(r->members[k].index);
         tavik_profile_free(r->members[k].profile);
-        mem_free(r->members[k].bytes);
         tavik_profile_free(r->members[k].lists);
     }
     mem_free(r->members);
+    mem_free(r->payload);
     mem_free(r->direct);
     for (int32_t i = 0; i < r->meta_count; ++i) {
         mem_free(r->meta[i].key);
@@ -299,6 +331,17 @@ void routing_free(Routing *r) {
     mem_free(r->meta);
     r->~Routing();
     mem_free(r);
+}
+
+void routing_drop_member_bytes(Routing &r, int32_t m) {
+    ModelMember &member = r.members[m];
+    if (member.bytes == nullptr) return;
+    release_pages(member.bytes, member.size);
+    member.bytes = nullptr;
+    member.size = 0;
+    if (--r.unbuilt > 0) return;
+    mem_free(r.payload);
+    r.payload = nullptr;
 }
 
 bool is_model_file(const void *data, uint64_t size) {
@@ -317,6 +360,7 @@ int32_t model_file_read(const void *data, uint64_t size, Routing **out, ModelFau
         routing_free(r);
         return rc;
     }
+    r->unbuilt = lean ? r->member_count : 0;
     std::snprintf(r->id, sizeof r->id, "tavik-bundle-v%u-M%d-L%d", kModelVersion, r->member_count,
                   r->lang_count);
     *out = r;

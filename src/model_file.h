@@ -46,8 +46,10 @@ struct ModelMember {
     // text routed here (member_open: read with member_index, never plainly).
     ProfileIndex *index;
     TextModel text;
-    Calibration calib;     // from the member's meta pairs; absent by default
-    unsigned char *bytes;  // the profile's bytes while the index is not built (lean reading)
+    Calibration calib;  // from the member's meta pairs; absent by default
+    // The profile's bytes while the index is not built (lean reading): a
+    // range of the routing's payload, not owned.
+    const unsigned char *bytes;
     uint64_t size;
     tavik_profile *lists;  // or its lists, read once, when building the index ran out of memory
 };
@@ -70,10 +72,20 @@ struct Routing {
     int16_t route[kScriptIds];
     char id[48];
     bool lean;  // members read for a model: n-gram lists dropped, indexed on first use
+    // Read lean, the bundle's payload (decompressed, or copied once from a
+    // plain file) that the members' bytes point into; owned, and freed once
+    // no member needs its bytes.
+    unsigned char *payload;
+    int32_t unbuilt;  // members whose bytes are still needed
 };
 
 // Releases the routing and every member (their indexes too).
 void routing_free(Routing *routing);
+
+// Tells the routing that member `m` no longer needs its bytes: their pages
+// go back to the system, and the whole payload once no member needs it.
+// The caller serialises calls (member_open holds its lock).
+void routing_drop_member_bytes(Routing &routing, int32_t m);
 
 // True when the bytes start with the bundle magic.
 bool is_model_file(const void *data, uint64_t size);

@@ -317,6 +317,7 @@ Gathered gather_into(Build &b, const tavik_profile &p, uint64_t size) {
     b.long_bytes = 0;
     b.table = static_cast<Distinct *>(mem_calloc(b.size, sizeof(Distinct)));
     if (b.table == nullptr) return Gathered::no_memory;
+    mem_advise_huge(b.table, b.size * sizeof(Distinct));
     const uint64_t most = size - size / 5;
     // The table is far larger than the caches: each n-gram's key is made
     // kAhead n-grams early and its home slot fetched, and kAhead / 2 early
@@ -376,6 +377,7 @@ bool gather(Build &b, const tavik_profile &p, uint64_t total) {
     b.note = static_cast<uint8_t *>(mem_calloc(total + 1, 1));
     b.ref_of = static_cast<uint32_t *>(mem_malloc((total + 1) * sizeof(uint32_t)));
     if (b.note == nullptr || b.ref_of == nullptr) return false;
+    mem_advise_huge(b.ref_of, (total + 1) * sizeof(uint32_t));
     Gathered g = gather_into(b, p, total * 3 / 4 + 16);
     if (g == Gathered::full) g = gather_into(b, p, total + total / 4 + 16);
     return g == Gathered::done;
@@ -579,6 +581,9 @@ ProfileIndex *index_build(const tavik_profile &p) {
         index_free(ix);
         return nullptr;
     }
+    mem_advise_huge(ix->bucket_block, (ix->bucket_count + 1) * sizeof(Bucket));
+    mem_advise_huge(ix->postings, (sizes.postings + 1) * sizeof(uint32_t));
+    mem_advise_huge(ix->rows, (sizes.rows * ix->lanes + 1) * sizeof(uint16_t));
     // One bucket more than needed leaves room to start at a line boundary.
     const auto at = reinterpret_cast<uintptr_t>(ix->bucket_block);
     ix->buckets =

@@ -410,6 +410,35 @@ TEST(Bundle, CompressedBundleGivesTheSameModel) {
     }
 }
 
+// A model keeps what it reads of the caller's bytes: members built after
+// those bytes are gone, one after another (the payload they share released
+// as they go), answer as members of a model whose bytes stayed.
+TEST(Bundle, MembersOutliveTheCallersBytes) {
+    for (const bool compress : {false, true}) {
+        SCOPED_TRACE(compress ? "compressed" : "plain");
+        const std::string bytes = bundle_bytes(world_spec(), compress);
+        Opened kept(bytes);
+        tavik_model *model = nullptr;
+        {
+            std::string gone = bytes;
+            ASSERT_EQ(tavik_model_open_memory(gone.data(), gone.size(), &model), TAVIK_OK);
+            std::fill(gone.begin(), gone.end(), '\xff');
+        }
+        tavik_session *s = nullptr;
+        ASSERT_EQ(tavik_session_new(model, &s), TAVIK_OK);
+        for (int round = 0; round < 2; ++round) {
+            for (const Query &q : kQueries) {
+                SCOPED_TRACE(q.what);
+                EXPECT_EQ(tavik_session_identify(s, q.text.data(), q.text.size()),
+                          kept.identify(q.text));
+                EXPECT_STREQ(tavik_session_result_json(s), tavik_session_result_json(kept.session));
+            }
+        }
+        tavik_session_free(s);
+        tavik_model_free(model);
+    }
+}
+
 TEST(Bundle, OpensFromAPath) {
     TempDir dir;
     write_file(dir.file("world.tavik"), world());
