@@ -12,23 +12,9 @@ namespace tavik {
 
 double calc_distance(const tavik_lang &lang, const tavik_ngram_list &query, int32_t size_penalty,
                      int32_t penalty) {
-    const uint64_t q = query.count, p = lang.ngrams.count;
-    double s = 0.0;
-    if (size_penalty != 0) {
-        const int64_t diff = static_cast<int64_t>(q) - static_cast<int64_t>(p);
-        s = static_cast<double>(diff < 0 ? -diff : diff) * static_cast<double>(penalty);
-    }
-    if (q == 0 && p == 0) return 0.0;
-    for (uint64_t i = 1; i <= q; ++i) {
-        const int32_t r = tavik_lang_lookup_rank(&lang, query.items[i - 1].text);
-        if (r == 0) {
-            s += penalty;
-        } else {
-            const int32_t d = static_cast<int32_t>(i) - r;
-            s += d < 0 ? -d : d;
-        }
-    }
-    return s / static_cast<double>(q > p ? q : p);
+    return out_of_place_distance(
+        query.count, lang.ngrams.count, size_penalty, penalty,
+        [&](uint64_t k) { return tavik_lang_lookup_rank(&lang, query.items[k].text); });
 }
 
 bool result_before(double distance_a, const char *code_a, int32_t lang_a, double distance_b,

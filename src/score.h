@@ -39,6 +39,31 @@ inline int32_t absent_penalty_for(int32_t max_distribution) {
 double calc_distance(const tavik_lang &lang, const tavik_ngram_list &query, int32_t size_penalty,
                      int32_t penalty);
 
+// The terms of calc_distance in its order, for `q` query n-grams and a
+// language of `p`, the rank of the query n-gram at index k being
+// rank_of(k) (0: absent): one definition, so that every path that ranks
+// n-grams its own way still rounds as calc_distance does.
+template <class RankOf>
+double out_of_place_distance(uint64_t q, uint64_t p, int32_t size_penalty, int32_t penalty,
+                             RankOf rank_of) {
+    double s = 0.0;
+    if (size_penalty != 0) {
+        const int64_t diff = static_cast<int64_t>(q) - static_cast<int64_t>(p);
+        s = static_cast<double>(diff < 0 ? -diff : diff) * static_cast<double>(penalty);
+    }
+    if (q == 0 && p == 0) return 0.0;
+    for (uint64_t i = 1; i <= q; ++i) {
+        const int32_t r = rank_of(i - 1);
+        if (r == 0) {
+            s += penalty;
+        } else {
+            const int32_t d = static_cast<int32_t>(i) - r;
+            s += d < 0 ? -d : d;
+        }
+    }
+    return s / static_cast<double>(q > p ? q : p);
+}
+
 // The result order: ascending distance, then code bytewise, then the
 // language's place in the profile.
 bool result_before(double distance_a, const char *code_a, int32_t lang_a, double distance_b,

@@ -112,29 +112,6 @@ const std::string &world() {
     return bytes;
 }
 
-// A model and one session on it.
-struct Opened {
-    tavik_model *model = nullptr;
-    tavik_session *session = nullptr;
-
-    explicit Opened(const std::string &bytes) {
-        EXPECT_EQ(tavik_model_open_memory(bytes.data(), bytes.size(), &model), TAVIK_OK);
-        if (model != nullptr) {
-            EXPECT_EQ(tavik_session_new(model, &session), TAVIK_OK);
-        }
-    }
-    ~Opened() {
-        tavik_session_free(session);
-        tavik_model_free(model);
-    }
-    Opened(const Opened &) = delete;
-    Opened &operator=(const Opened &) = delete;
-
-    int32_t identify(const std::string &text) {
-        return tavik_session_identify(session, text.data(), text.size());
-    }
-};
-
 std::string script_of(const tavik_session *s) {
     const char *name = tavik_script_name(tavik_session_script(s));
     return name != nullptr ? name : "-";

@@ -95,23 +95,6 @@ std::string session_outcome(tavik_session *s, int32_t rc) {
     return o;
 }
 
-struct Opened {
-    tavik_model *model = nullptr;
-    tavik_session *session = nullptr;
-    explicit Opened(const std::string &bytes) {
-        EXPECT_EQ(tavik_model_open_memory(bytes.data(), bytes.size(), &model), TAVIK_OK);
-        if (model != nullptr) {
-            EXPECT_EQ(tavik_session_new(model, &session), TAVIK_OK);
-        }
-    }
-    ~Opened() {
-        tavik_session_free(session);
-        tavik_model_free(model);
-    }
-    Opened(const Opened &) = delete;
-    Opened &operator=(const Opened &) = delete;
-};
-
 TEST(LeanModel, ExplainsEveryLanguageAsTheDesignedRecords) {
     const std::vector<std::string> q = ngrams_of(kWords);
     ASSERT_GT(q.size(), 40u);

@@ -333,4 +333,16 @@ void expect_batch_as_alone(tavik_session *batch, tavik_session *alone,
     EXPECT_EQ(session_state(batch), session_state(alone));
 }
 
+Opened::Opened(const std::string &bytes) {
+    EXPECT_EQ(tavik_model_open_memory(bytes.data(), bytes.size(), &model), TAVIK_OK);
+    if (model != nullptr) {
+        EXPECT_EQ(tavik_session_new(model, &session), TAVIK_OK);
+    }
+}
+
+Opened::~Opened() {
+    tavik_session_free(session);
+    tavik_model_free(model);
+}
+
 }  // namespace tavik_test

@@ -133,6 +133,22 @@ struct BatchText {
 void expect_batch_as_alone(tavik_session *batch, tavik_session *alone,
                            const std::vector<BatchText> &texts);
 
+// A model opened from `bytes` and one session on it; a failure to open is
+// a test failure, and both stay nullptr.
+struct Opened {
+    tavik_model *model = nullptr;
+    tavik_session *session = nullptr;
+
+    explicit Opened(const std::string &bytes);
+    ~Opened();
+    Opened(const Opened &) = delete;
+    Opened &operator=(const Opened &) = delete;
+
+    int32_t identify(const std::string &text) {
+        return tavik_session_identify(session, text.data(), text.size());
+    }
+};
+
 }  // namespace tavik_test
 
 #endif  // TAVIK_TESTUTIL_H
