@@ -78,7 +78,7 @@ void fill(void *ctx, uint64_t k, int32_t status) {
     o.script = tavik_session_script(s);
     o.ngram_count = tavik_session_ngram_count(s);
     o.probability = tavik_session_probability(s);
-    o.reliable = tavik_session_reliable(s);  // a bundle's mark is its member's
+    o.reliable = session_reliable_at(*s, o.probability);
     o.distance = -1.0;
     const tavik_result *ranked = s->st.results;
     int32_t count = s->st.result_count;

@@ -200,12 +200,9 @@ double route_probability(const tavik_session *s) {
     return -1.0;
 }
 
-int32_t route_reliable(const tavik_session *s) {
-    const double p = route_probability(s);
-    if (p < 0.0) return 0;
+double route_reliable_mark(const tavik_session *s) {
     const int32_t routed = s->route->routed;
-    const double threshold = routed >= 0 ? routing_of(s).members[routed].calib.reliable : 1.0;
-    return p >= threshold ? 1 : 0;
+    return routed >= 0 ? routing_of(s).members[routed].calib.reliable : 1.0;
 }
 
 int32_t route_set_candidates(tavik_session *s, const char *codes) {

@@ -41,6 +41,16 @@ void initial_settings(tavik_state &st, const tavik_profile &p) {
 
 }  // namespace
 
+namespace tavik {
+
+int32_t session_reliable_at(const tavik_session &s, double probability) {
+    if (probability < 0.0) return 0;
+    const double mark = s.route != nullptr ? route_reliable_mark(&s) : s.model->calib.reliable;
+    return probability >= mark ? 1 : 0;
+}
+
+}  // namespace tavik
+
 extern "C" {
 
 // ---------------------------------------------------------------- models
@@ -266,10 +276,9 @@ double tavik_session_probability(const tavik_session *session) {
 }
 
 int32_t tavik_session_reliable(const tavik_session *session) {
-    if (session == nullptr) return 0;
-    if (session->route != nullptr) return tavik::route_reliable(session);
-    const double p = tavik_session_probability(session);
-    return p >= 0.0 && p >= session->model->calib.reliable ? 1 : 0;
+    return session != nullptr
+               ? tavik::session_reliable_at(*session, tavik_session_probability(session))
+               : 0;
 }
 
 int32_t tavik_session_script(const tavik_session *session) {

@@ -225,6 +225,10 @@ void session_record_calibration(tavik_session &s, int32_t rc);
 void session_record_calibration(tavik_session &s, int32_t rc, const Calibration &calib,
                                 const ProfileIndex *index, const Candidates &only);
 
+// Whether `probability` (the session's last, -1.0: none) reaches the
+// reliable mark of the profile or member that answered.
+int32_t session_reliable_at(const tavik_session &s, double probability);
+
 // Gives back what batches keep in the session (api_batch.cpp).
 void batch_release(tavik_session &s);
 

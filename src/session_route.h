@@ -32,10 +32,10 @@ const char *route_language_code(const tavik_session *s, int32_t index);
 const char *route_result_json(tavik_session *s);
 const char *route_explain(tavik_session *s, int32_t index);
 
-// The calibrated probability of the last answer (-1.0: none) and whether
-// it reaches the reliable mark of the member that gave it.
+// The calibrated probability of the last answer (-1.0: none), and the
+// reliable mark of the member that gave it (1.0 for a direct route).
 double route_probability(const tavik_session *s);
-int32_t route_reliable(const tavik_session *s);
+double route_reliable_mark(const tavik_session *s);
 
 // The engine of the member the last text went to (of the first member when
 // it went to none).

@@ -211,6 +211,20 @@ INSTANTIATE_TEST_SUITE_P(
                    "tavik: line 6: bad utf8 (status 5)\n"}),
     [](const ::testing::TestParamInfo<GoldenCase> &info) { return std::string(info.param.name); });
 
+// Trains a profile of the languages (code, sample text) and writes it to
+// `path`; codes may hold any bytes.
+void write_profile_of(const std::string &path,
+                      const std::vector<std::pair<const char *, const char *>> &langs) {
+    tavik_train_reset();
+    for (const auto &[code, text] : langs) {
+        ASSERT_EQ(tavik_train_begin(code), TAVIK_OK);
+        ASSERT_EQ(tavik_train_feed(text), TAVIK_OK);
+        ASSERT_EQ(tavik_train_end_language(), TAVIK_OK);
+    }
+    ASSERT_EQ(tavik_train_write_profile(path.c_str()), TAVIK_OK);
+    tavik_train_reset();
+}
+
 TEST(Cli, LinesGiveOneOutputLinePerInputLine) {
     for (const char *mode : {"--all", "--json"}) {
         const RunResult r = tavik({"--lines", mode}, kLinesInput);
@@ -345,16 +359,9 @@ TEST(Cli, PlainAndJsonGiveTheSameAnswer) {
 TEST(Cli, JsonStaysValidForBytesThatAreNotUtf8) {
     TempDir dir;
     const std::string path = dir.file("bad.tavik");
-    tavik_train_reset();
-    const std::vector<std::pair<const char *, const char *>> langs = {
-        {"e\xFFn", kSamples[0].text}, {"d\xC3", kSamples[1].text}, {"fra", kSamples[2].text}};
-    for (const auto &[code, text] : langs) {
-        ASSERT_EQ(tavik_train_begin(code), TAVIK_OK);
-        ASSERT_EQ(tavik_train_feed(text), TAVIK_OK);
-        ASSERT_EQ(tavik_train_end_language(), TAVIK_OK);
-    }
-    ASSERT_EQ(tavik_train_write_profile(path.c_str()), TAVIK_OK);
-    tavik_train_reset();
+    ASSERT_NO_FATAL_FAILURE(write_profile_of(
+        path,
+        {{"e\xFFn", kSamples[0].text}, {"d\xC3", kSamples[1].text}, {"fra", kSamples[2].text}}));
     const std::string file = dir.file("\xFE\"name\".txt");
     write_file(file, std::string(kEnglish) + "\n" + kMalformed + "\n\x01\x7F\n");
     const std::string tsv = dir.file("set.tsv");
@@ -708,16 +715,9 @@ TEST(Cli, EvalIsTheFirstTextOnlyAndDoubleDashEndsOptions) {
 TEST(Cli, CodesWithControlCharactersStayOnOneLine) {
     TempDir dir;
     const std::string path = dir.file("ctl.tavik");
-    tavik_train_reset();
-    const std::vector<std::pair<const char *, const char *>> langs = {
-        {"e\nn", kSamples[0].text}, {"d\te", kSamples[1].text}, {"f\r\\", kSamples[2].text}};
-    for (const auto &[code, text] : langs) {
-        ASSERT_EQ(tavik_train_begin(code), TAVIK_OK);
-        ASSERT_EQ(tavik_train_feed(text), TAVIK_OK);
-        ASSERT_EQ(tavik_train_end_language(), TAVIK_OK);
-    }
-    ASSERT_EQ(tavik_train_write_profile(path.c_str()), TAVIK_OK);
-    tavik_train_reset();
+    ASSERT_NO_FATAL_FAILURE(write_profile_of(
+        path,
+        {{"e\nn", kSamples[0].text}, {"d\te", kSamples[1].text}, {"f\r\\", kSamples[2].text}}));
     std::string input;
     for (int i = 0; i < 2000; ++i)
         input += std::string(kEnglish) + "\n" + kGerman + "\n" + kFrench + "\n";

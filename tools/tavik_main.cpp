@@ -38,6 +38,7 @@
 #include "embedded_profile.h"
 #include "engine.h"
 #include "model_file.h"
+#include "option_table.h"
 #include "tavik/tavik_api.h"
 #include "tavik/tavik_session.h"
 
@@ -245,31 +246,6 @@ constexpr OptionRow kOptions[] = {
     {"version", 'V', nullptr, kVersion},
 };
 
-const OptionRow *option_of(int id) {
-    for (const OptionRow &s : kOptions)
-        if (s.id == id || (s.letter != 0 && s.letter == id)) return &s;
-    return nullptr;
-}
-
-// getopt_long's tables, made from kOptions.  "+" stops at the first
-// argument that is no option, so that "--" and the place of "eval" can be
-// told; ":" reports a missing value apart from an unknown option.
-struct GetoptTables {
-    std::vector<option> longs;
-    std::string shorts = "+:";
-    GetoptTables() {
-        for (const OptionRow &s : kOptions) {
-            const int has_arg = s.wants != nullptr ? required_argument : no_argument;
-            longs.push_back({s.name, has_arg, nullptr, s.letter != 0 ? s.letter : s.id});
-            if (s.letter != 0) {
-                shorts += s.letter;
-                if (s.wants != nullptr) shorts += ':';
-            }
-        }
-        longs.push_back({nullptr, 0, nullptr, 0});
-    }
-};
-
 // The option as it was written, for messages: "--jobs" or "-j".
 std::string spelling(const char *arg, int letter) {
     const std::string_view a = arg;
@@ -379,7 +355,8 @@ void check_options(const Options &o) {
 }
 
 Options parse_args(int argc, char **argv) {
-    static const GetoptTables tables;
+    static const tavik::cli::GetoptTables tables =
+        tavik::cli::getopt_tables(kOptions, "+:", &OptionRow::wants);
     Options o;
     opterr = 0;
     optind = 1;
@@ -411,7 +388,7 @@ Options parse_args(int argc, char **argv) {
             if (optopt != 0) usage_error(spelling(typed, optopt) + " takes no value");
             usage_error("unknown option " + spelling(typed, optopt));
         }
-        const OptionRow *row = option_of(c == ':' ? optopt : c);
+        const OptionRow *row = tavik::cli::option_of(kOptions, c == ':' ? optopt : c);
         // Long names are taken in full only: getopt_long's abbreviations
         // would change meaning as options are added.
         if (row == nullptr || (is_long && spelling(typed, 0).substr(2) != row->name))

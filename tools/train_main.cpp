@@ -35,6 +35,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "option_table.h"
 #include "tavik/tavik_api.h"
 #include "tavik/utf8.h"
 #include "text_model.h"
@@ -232,28 +233,6 @@ constexpr OptionRow kOptions[] = {
     {"ngrams", 0, "missing value after", kNgrams},
 };
 
-const OptionRow *option_of(int id) {
-    for (const OptionRow &s : kOptions)
-        if (s.id == id || (s.letter != 0 && s.letter == id)) return &s;
-    return nullptr;
-}
-
-struct GetoptTables {
-    std::vector<option> longs;
-    std::string shorts = ":";  // a missing value apart from an unknown option
-    GetoptTables() {
-        for (const OptionRow &s : kOptions) {
-            const int has_arg = s.missing != nullptr ? required_argument : no_argument;
-            longs.push_back({s.name, has_arg, nullptr, s.letter != 0 ? s.letter : s.id});
-            if (s.letter != 0) {
-                shorts += s.letter;
-                if (s.missing != nullptr) shorts += ':';
-            }
-        }
-        longs.push_back({nullptr, 0, nullptr, 0});
-    }
-};
-
 [[noreturn]] void option_error(const char *program, const std::string &message) {
     std::fprintf(stderr, "tavik-train: %s\n", message.c_str());
     usage(program);
@@ -315,7 +294,8 @@ void apply_option(Options &o, const OptionRow &row, const char *program, const c
 // arguments after the second are ignored, as they always were.
 Options parse_args(int argc, char **argv) {
     const char *program = argc > 0 && argv[0] != nullptr ? argv[0] : "tavik-train";
-    static const GetoptTables tables;
+    static const tavik::cli::GetoptTables tables =
+        tavik::cli::getopt_tables(kOptions, ":", &OptionRow::missing);
     Options o;
     opterr = 0;
     optind = 1;
@@ -335,7 +315,7 @@ Options parse_args(int argc, char **argv) {
         const std::string_view t = typed;
         const bool is_long = t.starts_with("--");
         const std::string name(is_long ? t.substr(0, t.find('=')) : t.substr(0, 2));
-        const OptionRow *row = option_of(c == ':' || c == '?' ? optopt : c);
+        const OptionRow *row = tavik::cli::option_of(kOptions, c == ':' || c == '?' ? optopt : c);
         if (c == '?' && row != nullptr && is_long) option_error(program, name + " takes no value");
         if (c == '?' || row == nullptr || (is_long && name.substr(2) != row->name))
             option_error(program,
