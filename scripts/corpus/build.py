@@ -678,7 +678,12 @@ def main():
 
     if args.model:
         avail = available_bytes(train, langs, model=True)
-        small = [c for c in langs if c not in DEFAULT and
+        # A language that alone writes its script is routed by the script
+        # and trains no profile: its text only feeds the development set.
+        writers = defaultdict(int)
+        for c in langs:
+            writers[LANGS[c].script] += 1
+        small = [c for c in langs if c not in DEFAULT and writers[LANGS[c].script] > 1 and
                  sum(sum(v.values()) for v in avail[c].values()) < MODEL_MIN_BYTES]
         for c in small:
             print("left out: %s has %d bytes of training text" % (
