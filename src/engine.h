@@ -75,6 +75,15 @@ int32_t rank_in(const ProfileIndex *index, const tavik_lang &lang, int32_t l, co
 double distance_to(const ProfileIndex *index, const tavik_lang &lang, int32_t l,
                    const tavik_ngram_list &query, int32_t size_penalty, int32_t penalty);
 
+// The ranks of `text` in the k languages at profile places langs[0 .. k - 1]
+// into ranks[0 .. k - 1], as index_rank gives them, in one lookup.
+void index_ranks(const ProfileIndex *index, const char *text, const int32_t *langs, int32_t k,
+                 int32_t *ranks);
+
+// The close relatives the indexed profile names (relatives.h), or nullptr.
+struct Relatives;
+const Relatives *index_relatives(const ProfileIndex *index);
+
 // The codes' places (code_places, result_sort.h) the index keeps, or
 // nullptr without an index.
 const uint8_t *index_code_order(const ProfileIndex *index);
@@ -113,6 +122,18 @@ struct Engine {
     TextModel text{};        // how the profile cuts texts (the designed model by default)
     const RouteNote *note = nullptr;
 };
+
+// Scores `query` against the languages of `profile` (all of them, or the
+// candidates `only` when it is not nullptr and its count is not 0) into
+// `out` in result order, with the winner's confidence, as identification
+// ranks them; the close relatives the profile names are ordered at the head
+// (relatives.h).  Returns the number of results; *margin is the winner's
+// lead in percent, which identification compares with min_margin (0 for a
+// tie between relatives, 100 for any other lead between them).
+int32_t rank_query(const ProfileIndex *index, const tavik_profile &profile,
+                   const tavik_ngram_list &query, const QueryEntries &entries,
+                   const Candidates *only, int32_t size_penalty, int32_t penalty, tavik_result *out,
+                   double *margin);
 
 // Writes a fixed message into the record's error text (cut to 255 bytes);
 // nullptr empties it.

@@ -12,7 +12,6 @@
 #include <utility>
 
 #include "batch.h"
-#include "result_sort.h"
 #include "session_route.h"
 
 namespace tavik {
@@ -44,22 +43,11 @@ void each_routed(tavik_session &s, const char *const *texts, const uint64_t *len
 
 int32_t engine_rank_closest(const Engine &e, tavik_result *out) {
     const tavik_state &st = e.st;
-    const tavik_profile &p = *st.profile;
-    if (p.lang_count < 1) return 0;
-    const QueryEntries qe{e.scratch.map.entries, e.scratch.map.ranked};
-    double distances[TAVIK_MAX_LANGS];
-    index_score(e.index, p, st.query, &qe, st.size_penalty, absent_penalty_for(st.max_distribution),
-                distances);
-    const uint8_t *code_order = index_code_order(e.index);
-    int32_t n = p.lang_count;
-    if (e.only == nullptr || e.only->count == 0) {
-        sort_results(p, distances, code_order, out);
-    } else {
-        sort_results_of(p, e.only->langs, e.only->count, distances, code_order, out);
-        n = e.only->count;
-    }
-    rank_results(out, n);
-    return n;
+    if (st.profile->lang_count < 1) return 0;
+    double margin = 0.0;
+    return rank_query(e.index, *st.profile, st.query,
+                      QueryEntries{e.scratch.map.entries, e.scratch.map.ranked}, e.only,
+                      st.size_penalty, absent_penalty_for(st.max_distribution), out, &margin);
 }
 
 // On one profile: text k + 1 is counted into the session's second scratch

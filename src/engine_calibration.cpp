@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "engine.h"
-#include "result_sort.h"
 
 namespace tavik {
 
@@ -27,21 +26,12 @@ CalibrationInput input_of(const tavik_result *r, int32_t n, uint64_t ngrams, int
 CalibrationInput score_short(const tavik_session &s, const ProfileIndex *index,
                              const Candidates &only) {
     const tavik_state &st = s.st;
-    const tavik_profile &p = *st.profile;
-    const QueryEntries qe{s.scratch.map.entries, s.scratch.map.ranked};
     const int32_t penalty = absent_penalty_for(st.max_distribution);
-    double distances[TAVIK_MAX_LANGS];
-    index_score(index, p, st.query, &qe, st.size_penalty, penalty, distances);
     tavik_result results[TAVIK_MAX_LANGS];
-    const uint8_t *code_order = index_code_order(index);
-    int32_t n = p.lang_count;
-    if (only.count == 0) {
-        sort_results(p, distances, code_order, results);
-    } else {
-        sort_results_of(p, only.langs, only.count, distances, code_order, results);
-        n = only.count;
-    }
-    rank_results(results, n);
+    double margin = 0.0;
+    const int32_t n = rank_query(index, *st.profile, st.query,
+                                 QueryEntries{s.scratch.map.entries, s.scratch.map.ranked}, &only,
+                                 st.size_penalty, penalty, results, &margin);
     return input_of(results, n, st.query.count, penalty);
 }
 

@@ -6,6 +6,7 @@
 
 #include "alloc.h"
 #include "engine.h"
+#include "relatives.h"
 #include "result_sort.h"
 
 namespace tavik {
@@ -36,23 +37,35 @@ bool all_languages(const Engine &e) { return e.only == nullptr || e.only->count 
 // results, and returns the winner's margin.
 double score(const Engine &e) {
     tavik_state &st = e.st;
-    const tavik_profile &p = *st.profile;
-    const QueryEntries qe{e.scratch.map.entries, e.scratch.map.ranked};
-    double distances[TAVIK_MAX_LANGS];
-    index_score(e.index, p, st.query, &qe, st.size_penalty, absent_penalty_for(st.max_distribution),
-                distances);
-    const uint8_t *code_order = index_code_order(e.index);
-    if (all_languages(e)) {
-        sort_results(p, distances, code_order, st.results);
-        st.result_count = p.lang_count;
-    } else {
-        sort_results_of(p, e.only->langs, e.only->count, distances, code_order, st.results);
-        st.result_count = e.only->count;
-    }
-    return rank_results(st.results, st.result_count);
+    double margin = 0.0;
+    st.result_count = rank_query(
+        e.index, *st.profile, st.query, QueryEntries{e.scratch.map.entries, e.scratch.map.ranked},
+        e.only, st.size_penalty, absent_penalty_for(st.max_distribution), st.results, &margin);
+    return margin;
 }
 
 }  // namespace
+
+int32_t rank_query(const ProfileIndex *index, const tavik_profile &p, const tavik_ngram_list &query,
+                   const QueryEntries &entries, const Candidates *only, int32_t size_penalty,
+                   int32_t penalty, tavik_result *out, double *margin) {
+    double distances[TAVIK_MAX_LANGS];
+    index_score(index, p, query, &entries, size_penalty, penalty, distances);
+    const uint8_t *code_order = index_code_order(index);
+    int32_t n = p.lang_count;
+    if (only == nullptr || only->count == 0) {
+        sort_results(p, distances, code_order, out);
+    } else {
+        sort_results_of(p, only->langs, only->count, distances, code_order, out);
+        n = only->count;
+    }
+    *margin = rank_results(out, n);
+    bool tie = false;
+    const Relatives *relatives = index_relatives(index);
+    if (relatives != nullptr && relatives_order(*relatives, index, query, out, n, &tie))
+        *margin = tie ? 0.0 : 100.0;
+    return n;
+}
 
 void scratch_release(QueryScratch &scratch) {
     strmap_release(scratch.map);

@@ -29,6 +29,7 @@
 #include "alloc.h"
 #include "engine.h"
 #include "hash.h"
+#include "relatives.h"
 #include "result_sort.h"
 #include "score_dense_rows.h"
 
@@ -108,6 +109,7 @@ struct ProfileIndex {
     uint32_t lanes = 0;
     uint32_t max_row_rank = 0;            // the largest rank any row holds
     uint8_t code_order[TAVIK_MAX_LANGS];  // each language's place among the codes, bytewise
+    Relatives *relatives = nullptr;       // the profile's close relatives, if it names any
 };
 
 namespace {
@@ -560,6 +562,10 @@ ProfileIndex *index_build(const tavik_profile &p) {
     auto *ix = static_cast<ProfileIndex *>(mem_calloc(1, sizeof(ProfileIndex)));
     if (ix == nullptr) return nullptr;
     code_places(p, ix->code_order);
+    if (!relatives_build(p, &ix->relatives)) {
+        index_free(ix);
+        return nullptr;
+    }
     // A row costs a few vector steps whatever it holds; postings cost one
     // step each and a branch that is hard to predict, so a text held by
     // more than about a tenth of the lanes (measured) becomes a row.
@@ -612,12 +618,42 @@ int32_t index_rank(const ProfileIndex *ix, int32_t lang, const char *text) {
     }
 }
 
+void index_ranks(const ProfileIndex *ix, const char *text, const int32_t *langs, int32_t k,
+                 int32_t *ranks) {
+    for (int32_t j = 0; j < k; ++j) ranks[j] = 0;
+    const auto len = static_cast<uint32_t>(std::strlen(text));
+    if (ix == nullptr || len == 0) return;
+    const Key key = key_of_bytes(text, len);
+    const uint32_t ref = find_ref(*ix, key, text, home_slot(key.hash, ix->bucket_count));
+    if (ref == 0) return;
+    if ((ref & kDense) != 0) {
+        const uint16_t *row = ix->rows + uint64_t{ref & ~kDense} * ix->lanes;
+        for (int32_t j = 0; j < k; ++j) ranks[j] = row[langs[j]];
+        return;
+    }
+    const auto take = [&](uint32_t posting) {
+        for (int32_t j = 0; j < k; ++j)
+            if ((posting & kLangMask) == static_cast<uint32_t>(langs[j]) && ranks[j] == 0)
+                ranks[j] = static_cast<int32_t>(posting >> kRankShift);
+    };
+    if ((ref & kInline) != 0) return take(ref & ~kInline);
+    for (const uint32_t *e = ix->postings + ref - 1;; ++e) {
+        take(*e);
+        if ((*e & kLastPosting) != 0) return;
+    }
+}
+
+const Relatives *index_relatives(const ProfileIndex *ix) {
+    return ix != nullptr ? ix->relatives : nullptr;
+}
+
 const uint8_t *index_code_order(const ProfileIndex *ix) {
     return ix != nullptr ? ix->code_order : nullptr;
 }
 
 void index_free(ProfileIndex *ix) {
     if (ix == nullptr) return;
+    relatives_free(ix->relatives);
     mem_free(ix->bucket_block);
     mem_free(ix->arena);
     mem_free(ix->postings);

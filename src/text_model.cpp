@@ -10,6 +10,7 @@
 
 #include "alloc.h"
 #include "calibration.h"
+#include "relatives.h"
 #include "unicode_table_layout.h"
 #include "utf8_inline.h"
 
@@ -64,6 +65,9 @@ bool text_model_apply(TextModel &model, const char *key, const char *value) {
         Calibration probe;
         return calibration_apply(probe, key, value);
     }
+    // So are the close relatives; whether their codes name languages is
+    // the profile's to answer (relatives_check).
+    if (is_relatives_key(key)) return relatives_syntax_ok(value);
     // A switch is set by its one value and cleared by the other, which
     // names the designed behaviour; anything else is refused.
     auto choose = [value](bool &field, const char *on, const char *off) {

@@ -43,7 +43,8 @@ bool is_text_model_key(const char *key);
 // Applies one reserved pair to `model`.  Returns false for a key under the
 // reserved prefix that tavik does not know, or a value its key does not
 // take; pairs outside the prefix are left alone (true), and so are the
-// calibration pairs (calibration.h) once their values are checked.
+// calibration pairs (calibration.h) and the relatives pair (relatives.h)
+// once their values are checked.
 bool text_model_apply(TextModel &model, const char *key, const char *value);
 
 // The text model the meta pairs declare.  Returns TAVIK_OK, or

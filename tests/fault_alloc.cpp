@@ -177,10 +177,14 @@ std::string query_text() {
 
 // A profile of three languages trained on parts of kText, with two meta
 // pairs and header settings unlike the defaults.
-std::string sample_profile(uint32_t max_len = 4, uint32_t max_dist = 300, uint32_t threshold = 1) {
+// With `relatives`, the three languages form one group of close relatives,
+// whose tables are built with the index.
+std::string sample_profile(uint32_t max_len = 4, uint32_t max_dist = 300, uint32_t threshold = 1,
+                           bool relatives = false) {
     Blob b;
-    b.header(3, 2, 1, 1, max_len, max_dist, threshold);
+    b.header(3, relatives ? 3 : 2, 1, 1, max_len, max_dist, threshold);
     b.text16("source").text16("fault test").text16("date").text16("unset");
+    if (relatives) b.text16("tavik.relatives").text16("deu,eng,fra");
     const char *texts[] = {"the quick brown fox jumps over the lazy dog",
                            "zwölf Boxkämpfer jagen Viktor quer über den großen Deich",
                            "portez ce vieux whisky au juge blond qui fume"};
@@ -769,30 +773,32 @@ struct SessionFixture {
 
 // A model is whole or not there: `*out` is NULL after a failure.
 TEST(FaultAlloc, ModelOpen) {
-    const std::string blob = sample_profile();
-    TempDir tmp;
-    const std::string path = tmp.file("p.tavik");
-    write_file(path, blob);
-    tavik_model *out = nullptr;
-    const std::function<int32_t()> openers[] = {
-        [&] { return tavik_model_open_memory(blob.data(), blob.size(), &out); },
-        [&] { return tavik_model_open(path.c_str(), &out); },
-    };
-    for (const auto &open : openers) {
-        const long failures =
-            fail_each_allocation([&] { out = reinterpret_cast<tavik_model *>(&out); }, open,
-                                 [&](int32_t rc) {
-                                     EXPECT_EQ(rc, TAVIK_NO_MEMORY);
-                                     EXPECT_EQ(out, nullptr);
-                                 },
-                                 [&](int32_t rc) {
-                                     ASSERT_EQ(rc, TAVIK_OK);
-                                     EXPECT_EQ(tavik_model_language_count(out), 3);
-                                     EXPECT_STREQ(tavik_model_meta(out, "source"), "fault test");
-                                     tavik_model_free(out);
-                                     out = nullptr;
-                                 });
-        EXPECT_GT(failures, 15);  // the reader's, the index's and the model's own
+    for (const bool relatives : {false, true}) {
+        const std::string blob = sample_profile(4, 300, 1, relatives);
+        TempDir tmp;
+        const std::string path = tmp.file("p.tavik");
+        write_file(path, blob);
+        tavik_model *out = nullptr;
+        const std::function<int32_t()> openers[] = {
+            [&] { return tavik_model_open_memory(blob.data(), blob.size(), &out); },
+            [&] { return tavik_model_open(path.c_str(), &out); },
+        };
+        for (const auto &open : openers) {
+            const long failures = fail_each_allocation(
+                [&] { out = reinterpret_cast<tavik_model *>(&out); }, open,
+                [&](int32_t rc) {
+                    EXPECT_EQ(rc, TAVIK_NO_MEMORY);
+                    EXPECT_EQ(out, nullptr);
+                },
+                [&](int32_t rc) {
+                    ASSERT_EQ(rc, TAVIK_OK);
+                    EXPECT_EQ(tavik_model_language_count(out), 3);
+                    EXPECT_STREQ(tavik_model_meta(out, "source"), "fault test");
+                    tavik_model_free(out);
+                    out = nullptr;
+                });
+            EXPECT_GT(failures, 15);  // the reader's, the index's and the model's own
+        }
     }
 }
 

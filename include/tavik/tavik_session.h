@@ -65,6 +65,20 @@
  * script: its sessions behave exactly as described above for profiles, and
  * never return TAVIK_UNSUPPORTED_SCRIPT.
  *
+ * Close relatives
+ * ---------------
+ * A profile (or member) may name groups of close relatives in its meta
+ * pair "tavik.relatives" (docs/profile-format.md; the default model's Latin,
+ * Cyrillic and Devanagari members do).  When the two closest languages of
+ * a text are of one group, the group's languages at the head of the
+ * results are ordered by how likely each makes the text's n-grams; each
+ * keeps its distance, so such results need not be in distance order.  The
+ * winner's confidence is then its relative lead in that likelihood, and the
+ * outcome is ambiguous only on a tie: the calibrated probability
+ * (tavik_session_probability) is the measure of doubt there.  The same
+ * holds for such a profile loaded through tavik_api.h.  Profiles without
+ * the pair rank as designed.
+ *
  * This header compiles as C11 and as C++.
  */
 #ifndef TAVIK_SESSION_H

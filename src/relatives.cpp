@@ -1,0 +1,224 @@
+// SPDX-License-Identifier: MIT
+// relatives.cpp - close relatives told apart by likelihood (relatives.h).
+
+#include "relatives.h"
+
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include "alloc.h"
+#include "engine.h"
+
+namespace tavik {
+
+namespace {
+
+// N-gram lengths are binned by code points, 1 to 7; a text of a hostile
+// profile that is longer (or empty) shares the last (or first) bin.
+constexpr int kBins = 8;
+
+// Absent n-grams count as this share of the rarest count kept at their
+// length: the profile cut them below it, so they are rarer still.
+constexpr double kAbsentShare = 0.25;
+
+int bin_of(const char *text) {
+    int n = 0;
+    for (const auto *p = reinterpret_cast<const unsigned char *>(text); *p != 0 && n < kBins - 1;
+         ++p)
+        n += (*p & 0xC0u) != 0x80u ? 1 : 0;
+    return n;
+}
+
+// Calls each(group, code, len) for every code of the value; false when the
+// value is not a list of groups of at least two codes of 1 to 7 bytes.
+template <class Each>
+bool parse(const char *value, Each each) {
+    int32_t group = 0;
+    int32_t in_group = 0;
+    const char *p = value;
+    for (;;) {
+        const size_t len = std::strcspn(p, ",;");
+        if (len == 0 || len > 7) return false;
+        if (!each(group, p, len)) return false;
+        ++in_group;
+        p += len;
+        if (*p == ',') {
+            ++p;
+            continue;
+        }
+        if (in_group < 2) return false;
+        if (*p == '\0') return true;
+        ++p;  // ';'
+        ++group;
+        in_group = 0;
+    }
+}
+
+const char *relatives_value(const tavik_profile &p) {
+    for (int32_t i = 0; i < p.meta_count; ++i)
+        if (is_relatives_key(p.meta[i].key)) return p.meta[i].value;
+    return nullptr;
+}
+
+// The one language of `p` whose code is the `len` bytes at `code`, or -1
+// when none or several are.
+int32_t language_of(const tavik_profile &p, const char *code, size_t len) {
+    int32_t found = -1;
+    for (int32_t l = 0; l < p.lang_count; ++l) {
+        if (std::strlen(p.langs[l].code) != len || std::memcmp(p.langs[l].code, code, len) != 0)
+            continue;
+        if (found >= 0) return -1;
+        found = l;
+    }
+    return found;
+}
+
+}  // namespace
+
+struct Relatives {
+    int32_t count = 0;                        // grouped languages
+    int32_t lang[TAVIK_MAX_LANGS] = {};       // profile place of each
+    int32_t group[TAVIK_MAX_LANGS] = {};      // its group
+    char code[TAVIK_MAX_LANGS][8] = {};       // its code, as results name it
+    const float *logp[TAVIK_MAX_LANGS] = {};  // by rank - 1
+    float absent[TAVIK_MAX_LANGS][kBins] = {};
+    float *block = nullptr;
+};
+
+bool is_relatives_key(const char *key) { return std::strcmp(key, kMetaRelatives) == 0; }
+
+bool relatives_syntax_ok(const char *value) {
+    return parse(value, [](int32_t, const char *, size_t) { return true; });
+}
+
+bool relatives_check(const tavik_profile &profile) {
+    const char *value = relatives_value(profile);
+    if (value == nullptr) return true;
+    bool taken[TAVIK_MAX_LANGS] = {};
+    return parse(value, [&](int32_t, const char *code, size_t len) {
+        const int32_t l = language_of(profile, code, len);
+        if (l < 0 || taken[l]) return false;
+        taken[l] = true;
+        return true;
+    });
+}
+
+bool relatives_build(const tavik_profile &profile, Relatives **out) {
+    *out = nullptr;
+    const char *value = relatives_value(profile);
+    if (value == nullptr || !relatives_check(profile)) return true;
+    auto *r = static_cast<Relatives *>(mem_malloc(sizeof(Relatives)));
+    if (r == nullptr) return false;
+    new (r) Relatives{};
+    uint64_t total = 0;
+    parse(value, [&](int32_t group, const char *code, size_t len) {
+        const int32_t l = language_of(profile, code, len);
+        r->lang[r->count] = l;
+        r->group[r->count] = group;
+        std::memcpy(r->code[r->count], profile.langs[l].code, sizeof r->code[0]);
+        total += profile.langs[l].ngrams.count;
+        ++r->count;
+        return true;
+    });
+    r->block = static_cast<float *>(mem_malloc((total + 1) * sizeof(float)));
+    if (r->block == nullptr) {
+        relatives_free(r);
+        return false;
+    }
+    float *at = r->block;
+    for (int32_t m = 0; m < r->count; ++m) {
+        const tavik_ngram_list &list = profile.langs[r->lang[m]].ngrams;
+        double sum[kBins] = {};
+        double least[kBins] = {};
+        double all = 0.0;
+        for (uint64_t k = 0; k < list.count; ++k) {
+            const double v = list.items[k].count;
+            if (v <= 0) continue;  // a stored value of 0 (or above 2^31) says nothing
+            const int b = bin_of(list.items[k].text);
+            sum[b] += v;
+            least[b] = least[b] == 0.0 || v < least[b] ? v : least[b];
+            all += v;
+        }
+        for (int b = 0; b < kBins; ++b)
+            r->absent[m][b] =
+                static_cast<float>(sum[b] > 0 ? std::log(kAbsentShare * least[b] / sum[b])
+                                              : std::log(kAbsentShare / (all + 1.0)));
+        for (uint64_t k = 0; k < list.count; ++k) {
+            const double v = list.items[k].count;
+            const int b = bin_of(list.items[k].text);
+            at[k] = v > 0 ? static_cast<float>(std::log(v / sum[b])) : r->absent[m][b];
+        }
+        r->logp[m] = at;
+        at += list.count;
+    }
+    *out = r;
+    return true;
+}
+
+void relatives_free(Relatives *relatives) {
+    if (relatives == nullptr) return;
+    mem_free(relatives->block);
+    mem_free(relatives);
+}
+
+namespace {
+
+int32_t member_of(const Relatives &r, const char *code) {
+    for (int32_t m = 0; m < r.count; ++m)
+        if (std::strcmp(r.code[m], code) == 0) return m;
+    return -1;
+}
+
+}  // namespace
+
+bool relatives_order(const Relatives &r, const ProfileIndex *index, const tavik_ngram_list &query,
+                     tavik_result *results, int32_t n, bool *tie) {
+    if (n < 2) return false;
+    const int32_t first = member_of(r, results[0].code);
+    const int32_t second = member_of(r, results[1].code);
+    if (first < 0 || second < 0 || r.group[first] != r.group[second]) return false;
+    int32_t members[TAVIK_MAX_LANGS];
+    int32_t langs[TAVIK_MAX_LANGS];
+    int32_t k = 0;
+    for (; k < n; ++k) {
+        const int32_t m = member_of(r, results[k].code);
+        if (m < 0 || r.group[m] != r.group[first]) break;
+        members[k] = m;
+        langs[k] = r.lang[m];
+    }
+    double entropy[TAVIK_MAX_LANGS] = {};
+    double occurrences = 0.0;
+    int32_t ranks[TAVIK_MAX_LANGS];
+    for (uint64_t i = 0; i < query.count; ++i) {
+        const struct tavik_ngram &g = query.items[i];
+        const double c = g.count;
+        index_ranks(index, g.text, langs, k, ranks);
+        const int b = bin_of(g.text);
+        for (int32_t j = 0; j < k; ++j) {
+            const int32_t m = members[j];
+            entropy[j] -= c * (ranks[j] > 0 ? r.logp[m][ranks[j] - 1] : r.absent[m][b]);
+        }
+        occurrences += c;
+    }
+    if (occurrences <= 0) return false;
+    // Insertion sort: few languages, and equal ones keep their distance order.
+    for (int32_t j = 1; j < k; ++j) {
+        const tavik_result moved = results[j];
+        const double e = entropy[j];
+        int32_t i = j;
+        for (; i > 0 && entropy[i - 1] > e; --i) {
+            results[i] = results[i - 1];
+            entropy[i] = entropy[i - 1];
+        }
+        results[i] = moved;
+        entropy[i] = e;
+    }
+    for (int32_t j = 0; j < k; ++j) results[j].confidence = 0.0;
+    const double lead = entropy[1] > 0 ? (entropy[1] - entropy[0]) / entropy[1] : 0.0;
+    results[0].confidence = lead < 0 ? 0.0 : lead > 1 ? 1.0 : lead;
+    *tie = entropy[0] == entropy[1];
+    return true;
+}
+
+}  // namespace tavik

@@ -1,0 +1,72 @@
+// SPDX-License-Identifier: MIT
+// relatives.h - close relatives told apart by likelihood.
+//
+// The out-of-place distance separates close relatives worst exactly where
+// texts are short: the n-grams that tell Malay from Indonesian, or
+// Asturian from Spanish, are few and ranked far down, and a language
+// lacking one is charged the same capped penalty as a language lacking a
+// common n-gram.  The counts a profile stores carry that evidence.  A
+// profile may name groups of close relatives in the reserved meta pair
+//
+//   tavik.relatives   "ind,msa;dan,nno,nob,swe"
+//
+// (groups split by ";", codes by ","; docs/profile-format.md).  When the
+// two closest languages of an identification belong to one group, the
+// group's languages that lead the ranking are ordered again by the
+// cross-entropy of the text's n-grams under each language's stored counts
+// (one distribution per n-gram length, absent n-grams at a quarter of the
+// rarest kept count).  A profile without the pair ranks as designed.
+//
+// Not installed.
+#ifndef TAVIK_RELATIVES_H
+#define TAVIK_RELATIVES_H
+
+#include <cstdint>
+
+#include "tavik/tavik_api.h"
+
+namespace tavik {
+
+inline constexpr char kMetaRelatives[] = "tavik.relatives";
+
+// The error text of a profile whose groups relatives_check refuses.
+inline constexpr char kRelativesRefused[] =
+    "profile key tavik.relatives: a code names no language of the profile, several, or one "
+    "named before";
+
+struct ProfileIndex;
+
+// True for the key above.
+bool is_relatives_key(const char *key);
+
+// Whether `value` is a list of groups: at least one, each of at least two
+// codes of 1 to 7 bytes.  Whether the codes name languages is a question
+// for a profile (relatives_check).
+bool relatives_syntax_ok(const char *value);
+
+// Whether the profile's tavik.relatives pair, if any, names only codes
+// that are each exactly one language of the profile, and no language
+// twice.  A profile without the pair passes.
+bool relatives_check(const tavik_profile &profile);
+
+// The tables of a profile's groups: each grouped language's n-gram
+// log-probabilities by rank, from the profile's lists (which must still be
+// there).  *out is nullptr for a profile without the pair.  Returns false
+// when out of memory.
+struct Relatives;
+bool relatives_build(const tavik_profile &profile, Relatives **out);
+void relatives_free(Relatives *relatives);
+
+// Orders the leading languages of `results` (n, in distance order, the
+// winner's confidence not yet set) when the first two are of one group:
+// the group's languages at the head are sorted by cross-entropy (ties keep
+// their order), the new winner's confidence becomes its relative lead in
+// cross-entropy over the runner-up, and *tie tells whether the two are
+// equal.  Ranks come from `index` (which owns `relatives`).  Returns false
+// and leaves `results` alone otherwise.
+bool relatives_order(const Relatives &relatives, const ProfileIndex *index,
+                     const tavik_ngram_list &query, tavik_result *results, int32_t n, bool *tie);
+
+}  // namespace tavik
+
+#endif  // TAVIK_RELATIVES_H

@@ -1,0 +1,221 @@
+// SPDX-License-Identifier: MIT
+// test_relatives.cpp - close relatives ordered by likelihood: which groups
+// a profile may name, and the order, confidence and status they give,
+// the same through the designed interface, a model and a bundle member.
+#include <cmath>
+#include <cstdint>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+#include "model_file.h"
+#include "tavik/tavik_api.h"
+#include "tavik/tavik_session.h"
+#include "testutil.h"
+
+using namespace tavik_test;
+
+namespace {
+
+using Counts = std::vector<std::pair<std::string, uint32_t>>;
+using Lang = std::pair<std::string, Counts>;
+
+// A profile of one-letter n-grams (max_ngram_length 1) with the stored
+// counts given, and a tavik.relatives pair unless `relatives` is empty.
+std::string counted_profile(const std::vector<Lang> &langs, const std::string &relatives) {
+    Blob b;
+    b.header(static_cast<uint32_t>(langs.size()), relatives.empty() ? 0 : 1, 1, 1, 1, 4000, 0);
+    if (!relatives.empty()) b.text16("tavik.relatives").text16(relatives);
+    for (const auto &[code, counts] : langs) {
+        b.u8(static_cast<uint32_t>(code.size()))
+            .raw(code)
+            .u32(static_cast<uint32_t>(counts.size()));
+        for (const auto &[text, count] : counts) b.text16(text).u32(count);
+    }
+    return b.bytes();
+}
+
+// "aaa" matches the text's ranks exactly, "bbb" swaps its last two; but
+// "bbb" makes the text's counts likelier: by distance aaa leads, by
+// likelihood bbb.  "ccc" shares nothing with the text.
+const std::vector<Lang> kLangs = {
+    {"aaa", {{"a", 100}, {"b", 50}, {"c", 1}}},
+    {"bbb", {{"a", 100}, {"c", 60}, {"b", 50}}},
+    {"ccc", {{"x", 1}, {"y", 1}}},
+};
+const char *const kText = "a a a b b c";  // a 3, b 2, c 1
+
+// The text's cross-entropy under a language of kLangs (all one-letter
+// n-grams share one distribution).
+double entropy(const Counts &counts) {
+    double total = 0;
+    for (const auto &[text, count] : counts) total += count;
+    const auto p = [&](const char *t) {
+        for (const auto &[text, count] : counts)
+            if (text == t) return count / total;
+        return 0.0;
+    };
+    return -(3 * std::log(p("a")) + 2 * std::log(p("b")) + std::log(p("c")));
+}
+
+struct Outcome {
+    int32_t rc = -1;
+    std::vector<std::string> codes;
+    std::vector<double> distances;
+    double confidence = 0;
+};
+
+Outcome designed(const std::string &blob, double min_margin) {
+    Outcome o;
+    load(blob);
+    tavik_set_min_ngrams(0);
+    tavik_set_min_margin(min_margin);
+    o.rc = tavik_identify(kText);
+    for (int32_t k = 0; k < tavik_result_count(); ++k) {
+        o.codes.emplace_back(tavik_result_code(k));
+        o.distances.push_back(tavik_result_distance(k));
+    }
+    o.confidence = tavik_result_confidence(0);
+    tavik_free_profile();
+    tavik_set_min_ngrams(40);
+    tavik_set_min_margin(2.0);
+    tavik_set_max_ngram_length(5);
+    return o;
+}
+
+Outcome session(const std::string &bytes, double min_margin) {
+    Outcome o;
+    Opened m(bytes);
+    if (m.session == nullptr) return o;
+    tavik_session_set_min_ngrams(m.session, 0);
+    tavik_session_set_min_margin(m.session, min_margin);
+    o.rc = m.identify(kText);
+    for (int32_t k = 0; k < tavik_session_result_count(m.session); ++k) {
+        o.codes.emplace_back(tavik_session_result_code(m.session, k));
+        o.distances.push_back(tavik_session_result_distance(m.session, k));
+    }
+    o.confidence = tavik_session_result_confidence(m.session, 0);
+    return o;
+}
+
+std::string bundle_of(const std::string &profile) {
+    tavik::BundleContents contents;
+    contents.members.push_back({{"Latin"}, profile});
+    std::string bytes, error;
+    EXPECT_TRUE(tavik::model_file_write(contents, false, &bytes, &error)) << error;
+    return bytes;
+}
+
+// Every way of identifying with a profile gives `want`.
+void expect_everywhere(const std::string &profile, double min_margin, const Outcome &want) {
+    const std::pair<const char *, Outcome> got[] = {
+        {"designed", designed(profile, min_margin)},
+        {"model", session(profile, min_margin)},
+        {"bundle", session(bundle_of(profile), min_margin)},
+    };
+    for (const auto &[how, o] : got) {
+        SCOPED_TRACE(how);
+        EXPECT_EQ(o.rc, want.rc);
+        EXPECT_EQ(o.codes, want.codes);
+        ASSERT_EQ(o.distances.size(), want.distances.size());
+        for (size_t k = 0; k < o.distances.size(); ++k)
+            EXPECT_DOUBLE_EQ(o.distances[k], want.distances[k]) << k;
+        EXPECT_NEAR(o.confidence, want.confidence, 1e-6);
+    }
+}
+
+TEST(Relatives, OrderTheLeadingGroupByLikelihood) {
+    const double d_bbb = 2.0 / 3.0, d_ccc = 4000.0;
+    const double e_aaa = entropy(kLangs[0].second), e_bbb = entropy(kLangs[1].second);
+    ASSERT_LT(e_bbb, e_aaa);
+    struct Case {
+        const char *relatives;
+        Outcome want;
+    };
+    const Case cases[] = {
+        // Without groups the distance decides.
+        {"", {TAVIK_OK, {"aaa", "bbb", "ccc"}, {0.0, d_bbb, d_ccc}, 1.0}},
+        // The first two are one group: likelihood orders them, each keeping
+        // its distance, and the lead is in cross-entropy.
+        {"aaa,bbb",
+         {TAVIK_OK, {"bbb", "aaa", "ccc"}, {d_bbb, 0.0, d_ccc}, (e_aaa - e_bbb) / e_aaa}},
+        {"bbb,aaa",
+         {TAVIK_OK, {"bbb", "aaa", "ccc"}, {d_bbb, 0.0, d_ccc}, (e_aaa - e_bbb) / e_aaa}},
+        // A group that does not hold the first two changes nothing.
+        {"aaa,ccc", {TAVIK_OK, {"aaa", "bbb", "ccc"}, {0.0, d_bbb, d_ccc}, 1.0}},
+        {"bbb,ccc", {TAVIK_OK, {"aaa", "bbb", "ccc"}, {0.0, d_bbb, d_ccc}, 1.0}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.relatives);
+        expect_everywhere(counted_profile(kLangs, c.relatives), 2.0, c.want);
+    }
+    // The whole leading run of the group is ordered: "ccc", third by
+    // distance (tied with "bbb"), makes the text likeliest of all.
+    std::vector<Lang> three = kLangs;
+    three[2] = {"ccc", {{"a", 100}, {"c", 50}, {"b", 50}}};
+    const Outcome o = designed(counted_profile(three, "aaa,bbb,ccc"), 2.0);
+    EXPECT_EQ(o.codes, (std::vector<std::string>{"ccc", "bbb", "aaa"}));
+}
+
+TEST(Relatives, EqualLikelihoodsAreAmbiguous) {
+    const std::vector<Lang> twins = {kLangs[0], {"ddd", kLangs[0].second}, kLangs[2]};
+    const std::string profile = counted_profile(twins, "aaa,ddd");
+    expect_everywhere(profile, 2.0,
+                      {TAVIK_AMBIGUOUS, {"aaa", "ddd", "ccc"}, {0.0, 0.0, 4000.0}, 0.0});
+    // As any tie, it is an answer when no margin is asked for.
+    expect_everywhere(profile, 0.0, {TAVIK_OK, {"aaa", "ddd", "ccc"}, {0.0, 0.0, 4000.0}, 0.0});
+}
+
+TEST(Relatives, GroupsMustNameLanguagesOnce) {
+    const std::string syntax = "profile key tavik.relatives: unknown key or value";
+    const std::string names =
+        "profile key tavik.relatives: a code names no language of the profile, several, or one "
+        "named before";
+    struct Case {
+        const char *value;
+        const std::string *error;  // nullptr: accepted
+    };
+    const Case cases[] = {
+        {"aaa,bbb", nullptr},
+        {"aaa,bbb,ccc", nullptr},
+        {"aaa,bbb;ccc,dup", &names},  // "dup" names two languages
+        {"", &syntax},
+        {"aaa", &syntax},
+        {"aaa,bbb;", &syntax},
+        {"aaa,bbb;ccc", &syntax},
+        {"aaa,,bbb", &syntax},
+        {",aaa,bbb", &syntax},
+        {"aaa,bbbbbbbb", &syntax},
+        {"aaa,zzz", &names},
+        {"aaa,bbb;bbb,ccc", &names},
+        {"aaa,aaa", &names},
+        {"aaa,bb", &names},
+    };
+    std::vector<Lang> langs = kLangs;
+    langs.push_back({"dup", {{"a", 1}}});
+    langs.push_back({"dup", {{"b", 1}}});
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.value);
+        Blob b;
+        b.header(static_cast<uint32_t>(langs.size()), 1, 1, 1, 1, 4000, 0);
+        b.text16("tavik.relatives").text16(c.value);
+        for (const auto &[code, counts] : langs) {
+            b.u8(static_cast<uint32_t>(code.size())).raw(code).u32(1);
+            b.text16(counts[0].first).u32(counts[0].second);
+        }
+        const std::string &blob = b.bytes();
+        const int32_t want = c.error == nullptr ? TAVIK_OK : TAVIK_BAD_PROFILE;
+        EXPECT_EQ(tavik_load_profile_memory(blob.data(), blob.size()), want);
+        EXPECT_EQ(tavik_last_error(), c.error == nullptr ? std::string() : *c.error);
+        tavik_free_profile();
+        tavik_model *model = nullptr;
+        EXPECT_EQ(tavik_model_open_memory(blob.data(), blob.size(), &model), want);
+        tavik_model_free(model);
+        const std::string bundle = bundle_of(blob);
+        model = nullptr;
+        EXPECT_EQ(tavik_model_open_memory(bundle.data(), bundle.size(), &model), want);
+        tavik_model_free(model);
+    }
+}
+
+}  // namespace
