@@ -8,6 +8,7 @@
 #include "api_internal.h"
 #include "calibration.h"
 #include "ngram_count.h"
+#include "relatives.h"
 
 using tavik::G;
 using tavik::mem_free;
@@ -40,10 +41,11 @@ int32_t tavik_train_set_meta(const char *key, const char *value) {
     if (key == nullptr || value == nullptr) return TAVIK_INVALID;
     // A text model pair must be known, and set before any language is cut
     // by it: every language of a profile is cut the same way.  Calibration
-    // pairs cut nothing and may come at any time.
+    // and relatives pairs cut nothing and may come at any time.
     tavik::TextModel probe;
     if (!tavik::text_model_apply(probe, key, value)) return TAVIK_INVALID;
-    if (tavik::is_text_model_key(key) && !tavik::is_calibration_key(key) && T.lang_count > 0)
+    if (tavik::is_text_model_key(key) && !tavik::is_calibration_key(key) &&
+        !tavik::is_relatives_key(key) && T.lang_count > 0)
         return TAVIK_INVALID;
     for (int32_t i = 0; i < T.meta_count; ++i) {
         if (std::strcmp(T.meta[i].key, key) != 0) continue;

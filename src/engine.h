@@ -75,10 +75,14 @@ int32_t rank_in(const ProfileIndex *index, const tavik_lang &lang, int32_t l, co
 double distance_to(const ProfileIndex *index, const tavik_lang &lang, int32_t l,
                    const tavik_ngram_list &query, int32_t size_penalty, int32_t penalty);
 
-// The ranks of `text` in the k languages at profile places langs[0 .. k - 1]
-// into ranks[0 .. k - 1], as index_rank gives them, in one lookup.
-void index_ranks(const ProfileIndex *index, const char *text, const int32_t *langs, int32_t k,
-                 int32_t *ranks);
+// The ranks of the query n-grams at list places base .. base + n - 1
+// (n <= kRankChunk) in the k languages at profile places langs[0 .. k - 1],
+// as index_rank gives them, found with the query's keys as scoring finds
+// them: the rank of n-gram base + j in langs[l] goes to ranks[j * k + l].
+inline constexpr uint64_t kRankChunk = 128;
+void index_query_ranks(const ProfileIndex *index, const QueryEntries &entries,
+                       const tavik_ngram_list &query, uint64_t base, uint64_t n,
+                       const int32_t *langs, int32_t k, int32_t *ranks);
 
 // The close relatives the indexed profile names (relatives.h), or nullptr.
 struct Relatives;

@@ -62,7 +62,7 @@ int32_t rank_query(const ProfileIndex *index, const tavik_profile &p, const tavi
     *margin = rank_results(out, n);
     bool tie = false;
     const Relatives *relatives = index_relatives(index);
-    if (relatives != nullptr && relatives_order(*relatives, index, query, out, n, &tie))
+    if (relatives != nullptr && relatives_order(*relatives, index, query, entries, out, n, &tie))
         *margin = tie ? 0.0 : 100.0;
     return n;
 }

@@ -11,7 +11,8 @@
 //   tavik.relatives   "ind,msa;dan,nno,nob,swe"
 //
 // (groups split by ";", codes by ","; docs/profile-format.md).  When the
-// two closest languages of an identification belong to one group, the
+// two closest languages of an identification belong to one group and the
+// first leads the second by less than 20 % in distance, the
 // group's languages that lead the ranking are ordered again by the
 // cross-entropy of the text's n-grams under each language's stored counts
 // (one distribution per n-gram length, absent n-grams at a quarter of the
@@ -35,6 +36,7 @@ inline constexpr char kRelativesRefused[] =
     "named before";
 
 struct ProfileIndex;
+struct QueryEntries;
 
 // True for the key above.
 bool is_relatives_key(const char *key);
@@ -58,14 +60,17 @@ bool relatives_build(const tavik_profile &profile, Relatives **out);
 void relatives_free(Relatives *relatives);
 
 // Orders the leading languages of `results` (n, in distance order, the
-// winner's confidence not yet set) when the first two are of one group:
+// winner's confidence set from its lead) when the first two are of one
+// group and that lead is below 0.2:
 // the group's languages at the head are sorted by cross-entropy (ties keep
-// their order), the new winner's confidence becomes its relative lead in
-// cross-entropy over the runner-up, and *tie tells whether the two are
-// equal.  Ranks come from `index` (which owns `relatives`).  Returns false
+// their order), the new winner's confidence becomes ten times its relative
+// lead in cross-entropy over the runner-up (at most 1), and *tie tells whether the two are
+// equal.  Ranks come from `index` (which owns `relatives`), found with the
+// query's keys `entries`.  Returns false
 // and leaves `results` alone otherwise.
 bool relatives_order(const Relatives &relatives, const ProfileIndex *index,
-                     const tavik_ngram_list &query, tavik_result *results, int32_t n, bool *tie);
+                     const tavik_ngram_list &query, const QueryEntries &entries,
+                     tavik_result *results, int32_t n, bool *tie);
 
 }  // namespace tavik
 

@@ -618,28 +618,45 @@ int32_t index_rank(const ProfileIndex *ix, int32_t lang, const char *text) {
     }
 }
 
-void index_ranks(const ProfileIndex *ix, const char *text, const int32_t *langs, int32_t k,
-                 int32_t *ranks) {
-    for (int32_t j = 0; j < k; ++j) ranks[j] = 0;
-    const auto len = static_cast<uint32_t>(std::strlen(text));
-    if (ix == nullptr || len == 0) return;
-    const Key key = key_of_bytes(text, len);
-    const uint32_t ref = find_ref(*ix, key, text, home_slot(key.hash, ix->bucket_count));
-    if (ref == 0) return;
-    if ((ref & kDense) != 0) {
-        const uint16_t *row = ix->rows + uint64_t{ref & ~kDense} * ix->lanes;
-        for (int32_t j = 0; j < k; ++j) ranks[j] = row[langs[j]];
-        return;
-    }
-    const auto take = [&](uint32_t posting) {
-        for (int32_t j = 0; j < k; ++j)
-            if ((posting & kLangMask) == static_cast<uint32_t>(langs[j]) && ranks[j] == 0)
-                ranks[j] = static_cast<int32_t>(posting >> kRankShift);
-    };
-    if ((ref & kInline) != 0) return take(ref & ~kInline);
-    for (const uint32_t *e = ix->postings + ref - 1;; ++e) {
-        take(*e);
-        if ((*e & kLastPosting) != 0) return;
+void index_query_ranks(const ProfileIndex *ix, const QueryEntries &qe,
+                       const tavik_ngram_list &query, uint64_t base, uint64_t n,
+                       const int32_t *langs, int32_t k, int32_t *ranks) {
+    uint64_t home[kRankChunk];
+    uint32_t refs[kRankChunk];
+    const uint32_t *ranked = qe.ranked + base;
+    for (uint64_t j = 0; j < n; ++j)
+        home[j] = home_slot(qe.entries[ranked[j]].hash, ix->bucket_count);
+#ifdef TAVIK_PROBE_AVX512
+    static const bool wide = probe_avx512();
+    if (wide)
+        find_refs_avx512(*ix, qe.entries, ranked, query.items + base, home, n, refs);
+    else
+#endif
+        find_refs(*ix, qe.entries, ranked, query.items + base, home, n, refs);
+    for (uint64_t j = 0; j < n; ++j) {
+        int32_t *out = ranks + j * static_cast<uint64_t>(k);
+        for (int32_t l = 0; l < k; ++l) out[l] = 0;
+        const uint32_t ref = refs[j];
+        if (ref == 0) continue;
+        if ((ref & kDense) != 0) {
+            const uint16_t *row = ix->rows + uint64_t{ref & ~kDense} * ix->lanes;
+            for (int32_t l = 0; l < k; ++l) out[l] = row[langs[l]];
+            continue;
+        }
+        // A language that repeats a text is held at its first (lowest) rank.
+        const auto take = [&](uint32_t posting) {
+            for (int32_t l = 0; l < k; ++l)
+                if ((posting & kLangMask) == static_cast<uint32_t>(langs[l]) && out[l] == 0)
+                    out[l] = static_cast<int32_t>(posting >> kRankShift);
+        };
+        if ((ref & kInline) != 0) {
+            take(ref & ~kInline);
+            continue;
+        }
+        for (const uint32_t *e = ix->postings + ref - 1;; ++e) {
+            take(*e);
+            if ((*e & kLastPosting) != 0) break;
+        }
     }
 }
 

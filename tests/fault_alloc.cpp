@@ -771,34 +771,50 @@ struct SessionFixture {
 
 }  // namespace
 
+namespace {
+
+// Opening `blob` from memory and from a file fails cleanly at every
+// allocation (nothing kept, *out nullptr), and gives a model of `langs`
+// languages whose source is `source` otherwise; at least `least`
+// allocations are tried.
+void expect_open_survives_each_failure(const std::string &blob, int32_t langs, const char *source,
+                                       long least) {
+    TempDir tmp;
+    const std::string path = tmp.file("m.tavik");
+    write_file(path, blob);
+    tavik_model *out = nullptr;
+    const std::function<int32_t()> openers[] = {
+        [&] { return tavik_model_open_memory(blob.data(), blob.size(), &out); },
+        [&] { return tavik_model_open(path.c_str(), &out); },
+    };
+    for (const auto &open : openers) {
+        const long failures =
+            fail_each_allocation([&] { out = reinterpret_cast<tavik_model *>(&out); }, open,
+                                 [&](int32_t rc) {
+                                     EXPECT_EQ(rc, TAVIK_NO_MEMORY);
+                                     EXPECT_EQ(out, nullptr);
+                                 },
+                                 [&](int32_t rc) {
+                                     ASSERT_EQ(rc, TAVIK_OK);
+                                     EXPECT_EQ(tavik_model_language_count(out), langs);
+                                     EXPECT_STREQ(tavik_model_meta(out, "source"), source);
+                                     tavik_model_free(out);
+                                     out = nullptr;
+                                 });
+        EXPECT_GT(failures, least);
+    }
+}
+
+}  // namespace
+
 // A model is whole or not there: `*out` is NULL after a failure.
 TEST(FaultAlloc, ModelOpen) {
+    // The reader's, the index's and the model's own allocations; with
+    // relatives, their tables too.
     for (const bool relatives : {false, true}) {
-        const std::string blob = sample_profile(4, 300, 1, relatives);
-        TempDir tmp;
-        const std::string path = tmp.file("p.tavik");
-        write_file(path, blob);
-        tavik_model *out = nullptr;
-        const std::function<int32_t()> openers[] = {
-            [&] { return tavik_model_open_memory(blob.data(), blob.size(), &out); },
-            [&] { return tavik_model_open(path.c_str(), &out); },
-        };
-        for (const auto &open : openers) {
-            const long failures = fail_each_allocation(
-                [&] { out = reinterpret_cast<tavik_model *>(&out); }, open,
-                [&](int32_t rc) {
-                    EXPECT_EQ(rc, TAVIK_NO_MEMORY);
-                    EXPECT_EQ(out, nullptr);
-                },
-                [&](int32_t rc) {
-                    ASSERT_EQ(rc, TAVIK_OK);
-                    EXPECT_EQ(tavik_model_language_count(out), 3);
-                    EXPECT_STREQ(tavik_model_meta(out, "source"), "fault test");
-                    tavik_model_free(out);
-                    out = nullptr;
-                });
-            EXPECT_GT(failures, 15);  // the reader's, the index's and the model's own
-        }
+        SCOPED_TRACE(relatives ? "relatives" : "plain");
+        expect_open_survives_each_failure(sample_profile(4, 300, 1, relatives), 3, "fault test",
+                                          15);
     }
 }
 
@@ -987,33 +1003,10 @@ std::string sample_bundle(bool compress) {
 
 // A bundle is whole or not there, compressed or not, from memory or a path.
 TEST(FaultAlloc, BundleOpen) {
-    TempDir tmp;
+    // Both members' shells and kept bytes, and the routing.
     for (const bool compress : {false, true}) {
         SCOPED_TRACE(compress ? "compressed" : "plain");
-        const std::string blob = sample_bundle(compress);
-        const std::string path = tmp.file("b.tavik");
-        write_file(path, blob);
-        tavik_model *out = nullptr;
-        const std::function<int32_t()> openers[] = {
-            [&] { return tavik_model_open_memory(blob.data(), blob.size(), &out); },
-            [&] { return tavik_model_open(path.c_str(), &out); },
-        };
-        for (const auto &open : openers) {
-            const long failures = fail_each_allocation(
-                [&] { out = reinterpret_cast<tavik_model *>(&out); }, open,
-                [&](int32_t rc) {
-                    EXPECT_EQ(rc, TAVIK_NO_MEMORY);
-                    EXPECT_EQ(out, nullptr);
-                },
-                [&](int32_t rc) {
-                    ASSERT_EQ(rc, TAVIK_OK);
-                    EXPECT_EQ(tavik_model_language_count(out), 7);
-                    EXPECT_STREQ(tavik_model_meta(out, "source"), "bundle fault test");
-                    tavik_model_free(out);
-                    out = nullptr;
-                });
-            EXPECT_GT(failures, 10);  // both members' shells and kept bytes, and the routing
-        }
+        expect_open_survives_each_failure(sample_bundle(compress), 7, "bundle fault test", 10);
     }
 }
 

@@ -70,10 +70,12 @@
  * A profile (or member) may name groups of close relatives in its meta
  * pair "tavik.relatives" (docs/profile-format.md; the default model's Latin,
  * Cyrillic and Devanagari members do).  When the two closest languages of
- * a text are of one group, the group's languages at the head of the
+ * a text are of one group and the first leads by less than 20 % in
+ * distance (confidence below 0.2), the group's languages at the head of the
  * results are ordered by how likely each makes the text's n-grams; each
  * keeps its distance, so such results need not be in distance order.  The
- * winner's confidence is then its relative lead in that likelihood, and the
+ * winner's confidence is then ten times its relative lead in that
+ * likelihood (at most 1), and the
  * outcome is ambiguous only on a tie: the calibrated probability
  * (tavik_session_probability) is the measure of doubt there.  The same
  * holds for such a profile loaded through tavik_api.h.  Profiles without

@@ -83,9 +83,10 @@ def test_result_fields_and_repr():
     assert r.results[0][0] == "deu" and 0 < r.confidence <= 1 and r.ngrams > 0
     assert repr(r).startswith("Result(code='deu', language='deu', confidence=") and "status=OK" in repr(r)
     assert pickle.loads(pickle.dumps(r)) == r
+    assert 0 < r.probability <= 1.0 and r.to_dict()["probability"] == r.probability
     # The default profile carries its calibration: a clear sentence is reliable.
-    assert 0.9 <= r.probability <= 1.0 and r.reliable is True
-    assert r.to_dict()["probability"] == r.probability
+    clear = tavik.identify("Das ist ein Satz über das Wetter in Berlin, und er ist ganz klar.")
+    assert clear.code == "deu" and 0.9 <= clear.probability <= 1.0 and clear.reliable is True
     # A too-short text names its closest language, as the tavik command does,
     # but no winner.
     short = tavik.identify("ok")

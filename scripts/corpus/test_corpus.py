@@ -452,6 +452,16 @@ class ModelTest(unittest.TestCase):
             with self.subTest(text=text):
                 self.assertEqual(model.dominant_script(text), want)
 
+    def test_relatives_cut_to_the_member(self):
+        # Groups keep the member's languages in their order; a group left
+        # with one language is dropped, and so is the pair when none stays.
+        for codes, want in [
+                ({"ind", "msa", "jav", "deu"}, "ind,jav,msa"),
+                ({"ind", "nob", "nno", "bul", "mkd"}, "nno,nob;bul,mkd"),
+                ({"ind", "deu"}, "")]:
+            with self.subTest(codes=sorted(codes)):
+                self.assertEqual(model.relatives_value(codes), want)
+
 
 if __name__ == "__main__":
     unittest.main()
