@@ -84,9 +84,7 @@ void fill(void *ctx, uint64_t k, int32_t status) {
     int32_t count = s->st.result_count;
     tavik_result closest[TAVIK_MAX_LANGS];
     if (status == TAVIK_TOO_FEW_NGRAMS && o.ngram_count > 0) {
-        const Engine e = s->route != nullptr
-                             ? route_engine(s)
-                             : Engine{s->st, s->scratch, s->model->index, &s->only, s->model->text};
+        const Engine e = s->route != nullptr ? route_engine(s) : session_engine(*s);
         count = engine_rank_closest(e, closest);
         ranked = closest;
     }

@@ -2,13 +2,11 @@
 // api_profile.cpp - the one loaded profile: loading, installing, releasing
 // and the accessors.
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "alloc.h"
 #include "api_internal.h"
-#include "relatives.h"
 
 namespace tavik {
 ProfileIndex *g_index = nullptr;
@@ -25,12 +23,7 @@ namespace {
 // `error`.
 int32_t install(tavik_profile *p, char *error) {
     tavik::TextModel text;
-    if (tavik::text_model_from_meta(p->meta, p->meta_count, &text, error) != TAVIK_OK) {
-        tavik_profile_free(p);
-        return TAVIK_BAD_PROFILE;
-    }
-    if (!tavik::relatives_check(*p)) {
-        std::snprintf(error, 256, "%s", tavik::kRelativesRefused);
+    if (tavik::profile_text_model(*p, &text, error) != TAVIK_OK) {
         tavik_profile_free(p);
         return TAVIK_BAD_PROFILE;
     }

@@ -15,9 +15,7 @@
 
 namespace {
 
-tavik::Engine engine_of(tavik_session *s) {
-    return tavik::Engine{s->st, s->scratch, s->model->index, &s->only, s->model->text};
-}
+tavik::Engine engine_of(tavik_session *s) { return tavik::session_engine(*s); }
 
 // Const readers go through the same engine; they change nothing.
 tavik::Engine engine_of(const tavik_session *s) {

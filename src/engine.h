@@ -131,9 +131,10 @@ struct Engine {
 // candidates `only` when it is not nullptr and its count is not 0) into
 // `out` in result order, with the winner's confidence, as identification
 // ranks them; the close relatives the profile names are ordered at the head
-// (relatives.h).  Returns the number of results; *margin is the winner's
-// lead in percent, which identification compares with min_margin (0 for a
-// tie between relatives, 100 for any other lead between them).
+// (relatives.h).  Returns the number of results; *margin (unless `margin`
+// is nullptr) is the winner's lead in percent, which identification
+// compares with min_margin (0 for a tie between relatives, 100 for any
+// other lead between them).
 int32_t rank_query(const ProfileIndex *index, const tavik_profile &profile,
                    const tavik_ngram_list &query, const QueryEntries &entries,
                    const Candidates *only, int32_t size_penalty, int32_t penalty, tavik_result *out,
@@ -256,6 +257,13 @@ int32_t session_reliable_at(const tavik_session &s, double probability);
 
 // Gives back what batches keep in the session (api_batch.cpp).
 void batch_release(tavik_session &s);
+
+// The engine of a session on one profile: its record and scratch over the
+// model's index, text model and the session's candidates.  A session on a
+// bundle identifies through its route's member engines instead.
+inline Engine session_engine(tavik_session &s) {
+    return Engine{s.st, s.scratch, s.model->index, &s.only, s.model->text};
+}
 
 }  // namespace tavik
 

@@ -22,10 +22,6 @@ namespace {
 // scoring itself fetches its slots this far ahead after the first ones.
 constexpr uint64_t kPrefetched = 24;
 
-Engine engine_of(tavik_session &s) {
-    return Engine{s.st, s.scratch, s.model->index, &s.only, s.model->text};
-}
-
 // The bytes of text k, as tavik_session_identify takes them.
 const char *text_at(const char *const *texts, const uint64_t *lengths, uint64_t k) {
     return texts[k] == nullptr && lengths[k] == 0 ? "" : texts[k];
@@ -44,10 +40,9 @@ void each_routed(tavik_session &s, const char *const *texts, const uint64_t *len
 int32_t engine_rank_closest(const Engine &e, tavik_result *out) {
     const tavik_state &st = e.st;
     if (st.profile->lang_count < 1) return 0;
-    double margin = 0.0;
     return rank_query(e.index, *st.profile, st.query,
                       QueryEntries{e.scratch.map.entries, e.scratch.map.ranked}, e.only,
-                      st.size_penalty, absent_penalty_for(st.max_distribution), out, &margin);
+                      st.size_penalty, absent_penalty_for(st.max_distribution), out, nullptr);
 }
 
 // On one profile: text k + 1 is counted into the session's second scratch
@@ -57,7 +52,7 @@ int32_t engine_rank_closest(const Engine &e, tavik_result *out) {
 void session_identify_each(tavik_session &s, const char *const *texts, const uint64_t *lengths,
                            uint64_t n, BatchSink sink) {
     if (s.route != nullptr) return each_routed(s, texts, lengths, n, sink);
-    const Engine e = engine_of(s);
+    const Engine e = session_engine(s);
     const auto counts = [&](uint64_t k) { return text_at(texts, lengths, k) != nullptr; };
     bool counted = false;  // s.scratch holds text k's n-grams
     int32_t rc_count = TAVIK_OK;

@@ -28,10 +28,9 @@ CalibrationInput score_short(const tavik_session &s, const ProfileIndex *index,
     const tavik_state &st = s.st;
     const int32_t penalty = absent_penalty_for(st.max_distribution);
     tavik_result results[TAVIK_MAX_LANGS];
-    double margin = 0.0;
     const int32_t n = rank_query(index, *st.profile, st.query,
                                  QueryEntries{s.scratch.map.entries, s.scratch.map.ranked}, &only,
-                                 st.size_penalty, penalty, results, &margin);
+                                 st.size_penalty, penalty, results, nullptr);
     return input_of(results, n, st.query.count, penalty);
 }
 

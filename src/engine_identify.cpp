@@ -59,11 +59,12 @@ int32_t rank_query(const ProfileIndex *index, const tavik_profile &p, const tavi
         sort_results_of(p, only->langs, only->count, distances, code_order, out);
         n = only->count;
     }
-    *margin = rank_results(out, n);
+    double lead = rank_results(out, n);
     bool tie = false;
     const Relatives *relatives = index_relatives(index);
     if (relatives != nullptr && relatives_order(*relatives, index, query, entries, out, n, &tie))
-        *margin = tie ? 0.0 : 100.0;
+        lead = tie ? 0.0 : 100.0;
+    if (margin != nullptr) *margin = lead;
     return n;
 }
 

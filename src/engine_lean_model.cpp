@@ -45,10 +45,6 @@ double distance_to(const ProfileIndex *index, const tavik_lang &lang, int32_t l,
                               : calc_distance(lang, query, size_penalty, penalty);
 }
 
-}  // namespace tavik
-
-namespace tavik {
-
 namespace {
 
 // Serialises the building of members' indexes; readers of a built index

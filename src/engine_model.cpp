@@ -12,15 +12,13 @@
 #include "engine.h"
 #include "model_file.h"
 #include "profile_internal.h"
-#include "relatives.h"
 
 namespace tavik {
 
 int32_t model_from_profile(tavik_profile *profile, tavik_model **out) {
     TextModel text;
     char error[256];
-    if (text_model_from_meta(profile->meta, profile->meta_count, &text, error) != TAVIK_OK ||
-        !relatives_check(*profile)) {
+    if (profile_text_model(*profile, &text, error) != TAVIK_OK) {
         tavik_profile_free(profile);
         return TAVIK_BAD_PROFILE;
     }

@@ -16,7 +16,6 @@
 #include "alloc.h"
 #include "engine.h"
 #include "profile_internal.h"
-#include "relatives.h"
 #include "tavik/status.h"
 
 // One line per check: return `code` when `cond` holds.
@@ -136,8 +135,7 @@ int32_t read_member(Cursor &c, Routing &r, int32_t k) {
     }
     RETURN_IF(rc != TAVIK_OK, rc);
     char error[256];
-    if (text_model_from_meta(m.profile->meta, m.profile->meta_count, &m.text, error) != TAVIK_OK ||
-        !relatives_check(*m.profile)) {
+    if (profile_text_model(*m.profile, &m.text, error) != TAVIK_OK) {
         if (c.fault != nullptr) *c.fault = ModelFault{at, false};
         return TAVIK_BAD_PROFILE;
     }

@@ -195,21 +195,19 @@ int32_t member_of(const Relatives &r, const char *code) {
 
 bool relatives_order(const Relatives &r, const ProfileIndex *index, const tavik_ngram_list &query,
                      const QueryEntries &entries, tavik_result *results, int32_t n, bool *tie) {
-    if (n < 2 || results[0].confidence >= kGate) return false;
-    const int32_t first = member_of(r, results[0].code);
-    const int32_t second = member_of(r, results[1].code);
-    if (first < 0 || second < 0 || r.group[first] != r.group[second]) return false;
+    if (n < 2 || results[0].confidence >= kGate || query.count == 0) return false;
+    // The leading run of one group's languages; it needs two.
     int32_t members[TAVIK_MAX_LANGS];
     int32_t langs[TAVIK_MAX_LANGS];
     int32_t k = 0;
     for (; k < n; ++k) {
         const int32_t m = member_of(r, results[k].code);
-        if (m < 0 || r.group[m] != r.group[first]) break;
+        if (m < 0 || (k > 0 && r.group[m] != r.group[members[0]])) break;
         members[k] = m;
         langs[k] = r.lang[m];
     }
+    if (k < 2) return false;
     double entropy[TAVIK_MAX_LANGS] = {};
-    double occurrences = 0.0;
     // A chunk of n-grams at a time, with room for each one's k ranks.
     const uint64_t chunk = kRankChunk / static_cast<uint64_t>(k) + 1;
     int32_t ranks[kRankChunk + TAVIK_MAX_LANGS];
@@ -225,10 +223,8 @@ bool relatives_order(const Relatives &r, const ProfileIndex *index, const tavik_
                 const uint16_t *cost = r.cost[members[j]];
                 entropy[j] += c * (rank[j] > 0 ? cost[rank[j] - 1] : r.absent[members[j]][b]);
             }
-            occurrences += c;
         }
     }
-    if (occurrences <= 0) return false;
     // Insertion sort: few languages, and equal ones keep their distance order.
     for (int32_t j = 1; j < k; ++j) {
         const tavik_result moved = results[j];

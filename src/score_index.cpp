@@ -232,6 +232,45 @@ bool probe_avx512() {
 }
 #endif
 
+// The refs of the `n` query n-grams (n <= kRankChunk) at ranked[0 .. n - 1],
+// whose records are `items`, into `refs`, with the widest probe the CPU
+// has (picked once per process, as dense_add picks its kernel).
+void find_query_refs(const ProfileIndex &ix, const QueryEntries &qe, const uint32_t *ranked,
+                     const struct tavik_ngram *items, uint64_t n, uint32_t *refs) {
+    uint64_t home[kRankChunk];
+    for (uint64_t j = 0; j < n; ++j)
+        home[j] = home_slot(qe.entries[ranked[j]].hash, ix.bucket_count);
+#ifdef TAVIK_PROBE_AVX512
+    static const bool wide = probe_avx512();
+    if (wide) return find_refs_avx512(ix, qe.entries, ranked, items, home, n, refs);
+#endif
+    find_refs(ix, qe.entries, ranked, items, home, n, refs);
+}
+
+// The ranks in the k languages langs[0 .. k - 1] of the key whose ref is
+// `ref` (0: no language holds it) into out[0 .. k - 1].  A language that
+// repeats a text holds it at its first (lowest) rank.
+void ranks_of_ref(const ProfileIndex &ix, uint32_t ref, const int32_t *langs, int32_t k,
+                  int32_t *out) {
+    for (int32_t l = 0; l < k; ++l) out[l] = 0;
+    if (ref == 0) return;
+    if ((ref & kDense) != 0) {
+        const uint16_t *row = ix.rows + uint64_t{ref & ~kDense} * ix.lanes;
+        for (int32_t l = 0; l < k; ++l) out[l] = row[langs[l]];
+        return;
+    }
+    const auto take = [&](uint32_t posting) {
+        for (int32_t l = 0; l < k; ++l)
+            if ((posting & kLangMask) == static_cast<uint32_t>(langs[l]) && out[l] == 0)
+                out[l] = static_cast<int32_t>(posting >> kRankShift);
+    };
+    if ((ref & kInline) != 0) return take(ref & ~kInline);
+    for (const uint32_t *e = ix.postings + ref - 1;; ++e) {
+        take(*e);
+        if ((*e & kLastPosting) != 0) return;
+    }
+}
+
 // Adds to each language's sum, for the `n` n-grams whose postings start at
 // first[j] and whose query rank is ranks[j], |i - r| - p.
 __attribute__((noinline)) void add_postings(const uint32_t *const *first, const uint32_t *ranks,
@@ -603,61 +642,18 @@ int32_t index_rank(const ProfileIndex *ix, int32_t lang, const char *text) {
     const auto len = static_cast<uint32_t>(std::strlen(text));
     if (ix == nullptr || len == 0) return 0;  // empty texts are left out of the index
     const Key k = key_of_bytes(text, len);
-    const uint32_t ref = find_ref(*ix, k, text, home_slot(k.hash, ix->bucket_count));
-    if (ref == 0) return 0;
-    if ((ref & kDense) != 0) return ix->rows[uint64_t{ref & ~kDense} * ix->lanes + lang];
-    if ((ref & kInline) != 0) {
-        const uint32_t posting = ref & ~kInline;
-        if ((posting & kLangMask) != static_cast<uint32_t>(lang)) return 0;
-        return static_cast<int32_t>(posting >> kRankShift);
-    }
-    for (const uint32_t *e = ix->postings + ref - 1;; ++e) {
-        if ((*e & kLangMask) == static_cast<uint32_t>(lang))
-            return static_cast<int32_t>(*e >> kRankShift);
-        if ((*e & kLastPosting) != 0) return 0;
-    }
+    int32_t rank = 0;
+    ranks_of_ref(*ix, find_ref(*ix, k, text, home_slot(k.hash, ix->bucket_count)), &lang, 1, &rank);
+    return rank;
 }
 
 void index_query_ranks(const ProfileIndex *ix, const QueryEntries &qe,
                        const tavik_ngram_list &query, uint64_t base, uint64_t n,
                        const int32_t *langs, int32_t k, int32_t *ranks) {
-    uint64_t home[kRankChunk];
     uint32_t refs[kRankChunk];
-    const uint32_t *ranked = qe.ranked + base;
+    find_query_refs(*ix, qe, qe.ranked + base, query.items + base, n, refs);
     for (uint64_t j = 0; j < n; ++j)
-        home[j] = home_slot(qe.entries[ranked[j]].hash, ix->bucket_count);
-#ifdef TAVIK_PROBE_AVX512
-    static const bool wide = probe_avx512();
-    if (wide)
-        find_refs_avx512(*ix, qe.entries, ranked, query.items + base, home, n, refs);
-    else
-#endif
-        find_refs(*ix, qe.entries, ranked, query.items + base, home, n, refs);
-    for (uint64_t j = 0; j < n; ++j) {
-        int32_t *out = ranks + j * static_cast<uint64_t>(k);
-        for (int32_t l = 0; l < k; ++l) out[l] = 0;
-        const uint32_t ref = refs[j];
-        if (ref == 0) continue;
-        if ((ref & kDense) != 0) {
-            const uint16_t *row = ix->rows + uint64_t{ref & ~kDense} * ix->lanes;
-            for (int32_t l = 0; l < k; ++l) out[l] = row[langs[l]];
-            continue;
-        }
-        // A language that repeats a text is held at its first (lowest) rank.
-        const auto take = [&](uint32_t posting) {
-            for (int32_t l = 0; l < k; ++l)
-                if ((posting & kLangMask) == static_cast<uint32_t>(langs[l]) && out[l] == 0)
-                    out[l] = static_cast<int32_t>(posting >> kRankShift);
-        };
-        if ((ref & kInline) != 0) {
-            take(ref & ~kInline);
-            continue;
-        }
-        for (const uint32_t *e = ix->postings + ref - 1;; ++e) {
-            take(*e);
-            if ((*e & kLastPosting) != 0) break;
-        }
-    }
+        ranks_of_ref(*ix, refs[j], langs, k, ranks + j * static_cast<uint64_t>(k));
 }
 
 const Relatives *index_relatives(const ProfileIndex *ix) {
@@ -709,7 +705,7 @@ void index_score(const ProfileIndex *ix, const tavik_profile &p, const tavik_ngr
     assert(!vector_rows || (widest <= 0xFFFFu && flush >= 1));
     DenseSums dense{};
     uint64_t dense_hits = 0;
-    constexpr uint64_t kChunk = 128;
+    constexpr uint64_t kChunk = kRankChunk;
     const uint16_t *row_of[kChunk];
     uint32_t row_rank[kChunk];
     const uint32_t *post_of[kChunk];
@@ -721,16 +717,7 @@ void index_score(const ProfileIndex *ix, const tavik_profile &p, const tavik_ngr
         // Find every n-gram of the chunk, fetching the slot of the one
         // kAhead places on, and sort the hits into rows and postings
         // without branching on which they are.
-        uint64_t home[kChunk];
-        for (uint64_t j = 0; j < n; ++j)
-            home[j] = home_slot(qe.entries[ranked[j]].hash, ix->bucket_count);
-#ifdef TAVIK_PROBE_AVX512
-        static const bool wide = probe_avx512();  // see dense_add
-        if (wide)
-            find_refs_avx512(*ix, qe.entries, ranked, query.items + base, home, n, refs);
-        else
-#endif
-            find_refs(*ix, qe.entries, ranked, query.items + base, home, n, refs);
+        find_query_refs(*ix, qe, ranked, query.items + base, n, refs);
         uint64_t rows = 0, posts = 0;
         for (uint64_t j = 0; j < n; ++j) {
             // An inline posting is read from the ref itself, kept in refs.

@@ -104,6 +104,14 @@ int32_t text_model_from_meta(const tavik_meta *meta, int32_t count, TextModel *m
     return TAVIK_OK;
 }
 
+int32_t profile_text_model(const tavik_profile &profile, TextModel *model, char *error) {
+    const int32_t rc = text_model_from_meta(profile.meta, profile.meta_count, model, error);
+    if (rc != TAVIK_OK) return rc;
+    if (relatives_check(profile)) return TAVIK_OK;
+    std::snprintf(error, 256, "%s", kRelativesRefused);
+    return TAVIK_BAD_PROFILE;
+}
+
 int32_t nfc_prepare(const UnicodeTable &table, const char *text, uint64_t len, char **out,
                     uint64_t *out_len) {
     *out = nullptr;

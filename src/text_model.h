@@ -53,6 +53,10 @@ bool text_model_apply(TextModel &model, const char *key, const char *value);
 // given twice.
 int32_t text_model_from_meta(const tavik_meta *meta, int32_t count, TextModel *model, char *error);
 
+// The same for a loaded profile, whose close relatives (relatives.h) must
+// also name its languages: what every loader of a profile checks.
+int32_t profile_text_model(const tavik_profile &profile, TextModel *model, char *error);
+
 // One code point's entry in the Unicode table.
 struct CodePointInfo {
     uint32_t fold;     // simple case folding (the code point itself when none)

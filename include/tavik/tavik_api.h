@@ -107,6 +107,10 @@
  *   confidence = g clamped to [0, 1], given to the winner only (every other
  *                result has 0.0); 1.0 for a profile of one language or a
  *                runner-up at distance 0 (or below 1e-12).
+ * A profile that names close relatives (the meta pair "tavik.relatives",
+ * docs/profile-format.md) may order those at the head by likelihood
+ * instead, with a confidence of its own ("Close relatives" in
+ * tavik_session.h).
  * The confidence is the winner's relative lead over the runner-up, not a
  * probability: a clear sentence may lead by no more than 0.1, and the
  * number does not say how likely the answer is to be right.

@@ -81,8 +81,9 @@ class Result:
         """The number of ranked n-grams of the text."""
     @property
     def results(self) -> list[tuple[str, float]]:
-        """Every scored language as (code, distance), closest first; empty
-        when the text has no n-gram."""
+        """Every scored language as (code, distance), closest first (close
+        relatives the model groups are ordered by likelihood when they lead);
+        empty when the text has no n-gram."""
     @property
     def is_ambiguous(self) -> bool:
         """The status is AMBIGUOUS: ``results[0]`` is the closest, but not clearly."""
