@@ -41,11 +41,12 @@ int32_t tavik_train_set_meta(const char *key, const char *value) {
     if (key == nullptr || value == nullptr) return TAVIK_INVALID;
     // A text model pair must be known, and set before any language is cut
     // by it: every language of a profile is cut the same way.  Calibration
-    // and relatives pairs cut nothing and may come at any time.
+    // and relatives pairs (groups and word lists) cut nothing and may come
+    // at any time.
     tavik::TextModel probe;
     if (!tavik::text_model_apply(probe, key, value)) return TAVIK_INVALID;
     if (tavik::is_text_model_key(key) && !tavik::is_calibration_key(key) &&
-        !tavik::is_relatives_key(key) && T.lang_count > 0)
+        !tavik::is_relatives_key(key) && !tavik::is_words_key(key) && T.lang_count > 0)
         return TAVIK_INVALID;
     for (int32_t i = 0; i < T.meta_count; ++i) {
         if (std::strcmp(T.meta[i].key, key) != 0) continue;

@@ -35,6 +35,7 @@ struct QueryScratch {
     StrMap map;
     struct tavik_ngram *items = nullptr;
     uint64_t cap = 0;
+    QueryWords words;  // kept only when the profile tells relatives apart
 };
 
 // Gives the storage back; a query that borrowed it must be cleared first.
@@ -45,7 +46,12 @@ void scratch_release(QueryScratch &scratch);
 struct QueryEntries {
     const Counted *entries;
     const uint32_t *ranked;
+    const QueryWords *words = nullptr;  // the text's words, when kept
 };
+
+inline QueryEntries query_entries(const QueryScratch &q) {
+    return QueryEntries{q.map.entries, q.map.ranked, &q.words};
+}
 
 // Derived data of a profile (score_index.cpp): built once, read-only after.
 struct ProfileIndex;

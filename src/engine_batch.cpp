@@ -40,8 +40,7 @@ void each_routed(tavik_session &s, const char *const *texts, const uint64_t *len
 int32_t engine_rank_closest(const Engine &e, tavik_result *out) {
     const tavik_state &st = e.st;
     if (st.profile->lang_count < 1) return 0;
-    return rank_query(e.index, *st.profile, st.query,
-                      QueryEntries{e.scratch.map.entries, e.scratch.map.ranked}, e.only,
+    return rank_query(e.index, *st.profile, st.query, query_entries(e.scratch), e.only,
                       st.size_penalty, absent_penalty_for(st.max_distribution), out, nullptr);
 }
 

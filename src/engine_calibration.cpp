@@ -28,8 +28,7 @@ CalibrationInput score_short(const tavik_session &s, const ProfileIndex *index,
     const tavik_state &st = s.st;
     const int32_t penalty = absent_penalty_for(st.max_distribution);
     tavik_result results[TAVIK_MAX_LANGS];
-    const int32_t n = rank_query(index, *st.profile, st.query,
-                                 QueryEntries{s.scratch.map.entries, s.scratch.map.ranked}, &only,
+    const int32_t n = rank_query(index, *st.profile, st.query, query_entries(s.scratch), &only,
                                  st.size_penalty, penalty, results, nullptr);
     return input_of(results, n, st.query.count, penalty);
 }

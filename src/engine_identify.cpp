@@ -38,9 +38,9 @@ bool all_languages(const Engine &e) { return e.only == nullptr || e.only->count 
 double score(const Engine &e) {
     tavik_state &st = e.st;
     double margin = 0.0;
-    st.result_count = rank_query(
-        e.index, *st.profile, st.query, QueryEntries{e.scratch.map.entries, e.scratch.map.ranked},
-        e.only, st.size_penalty, absent_penalty_for(st.max_distribution), st.results, &margin);
+    st.result_count =
+        rank_query(e.index, *st.profile, st.query, query_entries(e.scratch), e.only,
+                   st.size_penalty, absent_penalty_for(st.max_distribution), st.results, &margin);
     return margin;
 }
 
@@ -93,7 +93,8 @@ int32_t engine_count(const Engine &e, QueryScratch &q, const char *text, uint64_
     const tavik_state &st = e.st;
     int32_t rc = st.max_ngram_length < 1
                      ? TAVIK_INVALID
-                     : strmap_count_model(q.map, text, len, st.max_ngram_length, e.text);
+                     : strmap_count_model(q.map, text, len, st.max_ngram_length, e.text,
+                                          index_relatives(e.index) != nullptr ? &q.words : nullptr);
     if (rc == TAVIK_OK) rc = strmap_rank(q.map, st.occurance_threshold, st.max_distribution);
     return rc;
 }

@@ -325,9 +325,21 @@ int32_t strmap_count_text(StrMap &map, const char *text, int32_t max_len) {
 
 namespace {
 
-// Counts with `scan` (scan_words or a model's), clearing the map first.
+// Keeps the hash of a framed word's letters while `words` has room.
+void note_word(QueryWords *words, const WordBuffer &w) {
+    if (words == nullptr || words->count == kQueryWords) return;
+    uint32_t begin = 0;
+    uint32_t end = w.offset[w.count];
+    if (end > begin && w.bytes[begin] == '_') ++begin;
+    if (end > begin && w.bytes[end - 1] == '_') --end;
+    words->hash[words->count++] = word_hash(w.bytes + begin, end - begin);
+}
+
+// Counts with `scan` (scan_words or a model's), clearing the map first (and
+// `words`, when given).
 template <class Scan>
-int32_t count_with(StrMap &map, const char *text, uint64_t len, int32_t max_len, Scan &scan) {
+int32_t count_with(StrMap &map, const char *text, uint64_t len, int32_t max_len, Scan &scan,
+                   QueryWords *words) {
     map.count = 0;
     map.arena_len = 0;
     map.ranked_count = 0;
@@ -353,11 +365,20 @@ int32_t count_with(StrMap &map, const char *text, uint64_t len, int32_t max_len,
     std::memset(map.slots, 0, size * sizeof(uint32_t));
     WordBuffer word;
     int32_t rc;
+    if (words != nullptr) words->count = 0;
     if (len >= count_words_from) {
-        rc = count_by_words(map, text, len, max_len, word, scan);
+        auto noted = [&scan, words](const char *t, uint64_t n, WordBuffer &w, auto &sink) {
+            auto each_word = [&sink, words](const WordBuffer &wb) {
+                note_word(words, wb);
+                return sink(wb);
+            };
+            return scan(t, n, w, each_word);
+        };
+        rc = count_by_words(map, text, len, max_len, word, noted);
     } else {
         uint32_t order = 0;
         auto each_word = [&](const WordBuffer &w) {
+            note_word(words, w);
             return count_word(map, w, max_len, &order, 1);
         };
         rc = scan(text, len, word, each_word);
@@ -375,12 +396,18 @@ int32_t strmap_count_bytes(StrMap &map, const char *text, uint64_t len, int32_t 
     auto scan = [](const char *t, uint64_t n, WordBuffer &w, auto &sink) {
         return scan_words(t, n, w, sink);
     };
-    return count_with(map, text, len, max_len, scan);
+    return count_with(map, text, len, max_len, scan, nullptr);
 }
 
 int32_t strmap_count_model(StrMap &map, const char *text, uint64_t len, int32_t max_len,
-                           const TextModel &model) {
-    if (model.designed()) return strmap_count_bytes(map, text, len, max_len);
+                           const TextModel &model, QueryWords *words) {
+    if (words != nullptr) words->count = 0;
+    if (model.designed()) {
+        auto scan = [](const char *t, uint64_t n, WordBuffer &w, auto &sink) {
+            return scan_words(t, n, w, sink);
+        };
+        return count_with(map, text, len, max_len, scan, words);
+    }
     const UnicodeTable *table = unicode_table();
     char *normal = nullptr;
     if (model.nfc) {
@@ -400,7 +427,7 @@ int32_t strmap_count_model(StrMap &map, const char *text, uint64_t len, int32_t 
     auto scan = [table, &model](const char *t, uint64_t n, WordBuffer &w, auto &sink) {
         return scan_words_model(t, n, *table, model, w, sink);
     };
-    const int32_t rc = count_with(map, text, len, max_len, scan);
+    const int32_t rc = count_with(map, text, len, max_len, scan, words);
     mem_free(normal);
     return rc;
 }

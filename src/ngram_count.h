@@ -58,6 +58,23 @@ extern uint64_t count_words_from;
 // Releases every array; the map is empty and may be used again.
 void strmap_release(StrMap &map);
 
+// The first words of a text, each as word_hash of its letters (the frame
+// left out), in the order they occur: the word evidence that close
+// relatives are told apart by (relatives.h).  Later words are not kept.
+constexpr uint32_t kQueryWords = 1024;
+struct QueryWords {
+    uint32_t count = 0;
+    uint64_t hash[kQueryWords];
+};
+
+// 64-bit FNV-1a of `len` bytes.
+inline uint64_t word_hash(const char *bytes, uint64_t len) {
+    uint64_t h = 0xCBF29CE484222325u;
+    for (uint64_t i = 0; i < len; ++i)
+        h = (h ^ static_cast<unsigned char>(bytes[i])) * 0x100000001B3u;
+    return h;
+}
+
 // Counts the n-grams of `text` into `map`, replacing what it held but
 // keeping its storage.  Returns TAVIK_OK, TAVIK_BAD_UTF8 or TAVIK_NO_MEMORY;
 // `max_len` >= 1 and `text` != NULL are the caller's to check.
@@ -68,9 +85,10 @@ int32_t strmap_count_text(StrMap &map, const char *text, int32_t max_len);
 int32_t strmap_count_bytes(StrMap &map, const char *text, uint64_t len, int32_t max_len);
 
 // The same under a declared text model; the designed model takes the path
-// above.  The model's normalisation may allocate a copy of the text.
+// above.  The model's normalisation may allocate a copy of the text.  With
+// `words`, the text's first words are kept there too.
 int32_t strmap_count_model(StrMap &map, const char *text, uint64_t len, int32_t max_len,
-                           const TextModel &model);
+                           const TextModel &model, QueryWords *words = nullptr);
 
 // Ranks the counted entries into map.ranked: counts below `threshold`
 // dropped (when > 0), the higher count first, the earlier first occurrence

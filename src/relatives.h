@@ -18,6 +18,18 @@
 // (one distribution per n-gram length, absent n-grams at a quarter of the
 // rarest kept count).  A profile without the pair ranks as designed.
 //
+// N-grams carry a word only in pieces, and the pieces of a word one
+// relative uses are mostly found in the other's words too.  A grouped
+// language may therefore list its most frequent words, most frequent
+// first, in the pair
+//
+//   tavik.words.msa   "dan yang untuk ini tidak fail ..."
+//
+// When every language of the leading run has its list, each of the text's
+// first 1,024 words adds eight times its cost under a Zipf law over the
+// list's places, p(r) proportional to 1 / (r + 2), to that language's
+// cross-entropy; a word a list lacks costs half its last place.
+//
 // Not installed.
 #ifndef TAVIK_RELATIVES_H
 #define TAVIK_RELATIVES_H
@@ -38,8 +50,22 @@ inline constexpr char kRelativesRefused[] =
 struct ProfileIndex;
 struct QueryEntries;
 
+inline constexpr char kMetaWordsPrefix[] = "tavik.words.";
+
 // True for the key above.
 bool is_relatives_key(const char *key);
+
+// True for a key that starts tavik.words.
+bool is_words_key(const char *key);
+
+// Whether `key` is tavik.words. and a code of 1 to 7 bytes, and `value` one
+// or more words split by single spaces.
+bool words_syntax_ok(const char *key, const char *value);
+
+// Whether every tavik.words pair of the profile names exactly one language
+// of its tavik.relatives groups; if not, `error` (256 bytes) gets a text
+// naming the key.
+bool words_check(const tavik_profile &profile, char *error);
 
 // Whether `value` is a list of groups: at least one, each of at least two
 // codes of 1 to 7 bytes.  Whether the codes name languages is a question
@@ -62,7 +88,8 @@ void relatives_free(Relatives *relatives);
 // Orders the leading languages of `results` (n, in distance order, the
 // winner's confidence set from its lead) when the first two are of one
 // group and that lead is below 0.2:
-// the group's languages at the head are sorted by cross-entropy (ties keep
+// the group's languages at the head are sorted by cross-entropy, with the
+// text's words (entries.words) when each has its list (ties keep
 // their order), the new winner's confidence becomes ten times its relative
 // lead in cross-entropy over the runner-up (at most 1), and *tie tells whether the two are
 // equal.  Ranks come from `index` (which owns `relatives`), found with the

@@ -68,6 +68,7 @@ bool text_model_apply(TextModel &model, const char *key, const char *value) {
     // So are the close relatives; whether their codes name languages is
     // the profile's to answer (relatives_check).
     if (is_relatives_key(key)) return relatives_syntax_ok(value);
+    if (is_words_key(key)) return words_syntax_ok(key, value);
     // A switch is set by its one value and cleared by the other, which
     // names the designed behaviour; anything else is refused.
     auto choose = [value](bool &field, const char *on, const char *off) {
@@ -107,9 +108,11 @@ int32_t text_model_from_meta(const tavik_meta *meta, int32_t count, TextModel *m
 int32_t profile_text_model(const tavik_profile &profile, TextModel *model, char *error) {
     const int32_t rc = text_model_from_meta(profile.meta, profile.meta_count, model, error);
     if (rc != TAVIK_OK) return rc;
-    if (relatives_check(profile)) return TAVIK_OK;
-    std::snprintf(error, 256, "%s", kRelativesRefused);
-    return TAVIK_BAD_PROFILE;
+    if (!relatives_check(profile)) {
+        std::snprintf(error, 256, "%s", kRelativesRefused);
+        return TAVIK_BAD_PROFILE;
+    }
+    return words_check(profile, error) ? TAVIK_OK : TAVIK_BAD_PROFILE;
 }
 
 int32_t nfc_prepare(const UnicodeTable &table, const char *text, uint64_t len, char **out,

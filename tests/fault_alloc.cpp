@@ -178,13 +178,17 @@ std::string query_text() {
 // A profile of three languages trained on parts of kText, with two meta
 // pairs and header settings unlike the defaults.
 // With `relatives`, the three languages form one group of close relatives,
-// whose tables are built with the index.
+// two of them with word lists, whose tables are built with the index.
 std::string sample_profile(uint32_t max_len = 4, uint32_t max_dist = 300, uint32_t threshold = 1,
                            bool relatives = false) {
     Blob b;
-    b.header(3, relatives ? 3 : 2, 1, 1, max_len, max_dist, threshold);
+    b.header(3, relatives ? 5 : 2, 1, 1, max_len, max_dist, threshold);
     b.text16("source").text16("fault test").text16("date").text16("unset");
-    if (relatives) b.text16("tavik.relatives").text16("deu,eng,fra");
+    if (relatives) {
+        b.text16("tavik.relatives").text16("deu,eng,fra");
+        b.text16("tavik.words.eng").text16("the quick fox");
+        b.text16("tavik.words.fra").text16("ce vieux whisky");
+    }
     const char *texts[] = {"the quick brown fox jumps over the lazy dog",
                            "zwölf Boxkämpfer jagen Viktor quer über den großen Deich",
                            "portez ce vieux whisky au juge blond qui fume"};

@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
 // test_relatives.cpp - close relatives ordered by likelihood: which groups
-// a profile may name, and the order, confidence and status they give,
-// the same through the designed interface, a model and a bundle member.
+// and word lists a profile may name, and the order, confidence and status
+// they give, the same through the designed interface, a model and a bundle
+// member.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -21,12 +23,18 @@ namespace {
 using Counts = std::vector<std::pair<std::string, uint32_t>>;
 using Lang = std::pair<std::string, Counts>;
 
+using Pairs = std::vector<std::pair<std::string, std::string>>;
+
 // A profile of one-letter n-grams (max_ngram_length 1) with the stored
-// counts given, and a tavik.relatives pair unless `relatives` is empty.
-std::string counted_profile(const std::vector<Lang> &langs, const std::string &relatives) {
+// counts given, a tavik.relatives pair unless `relatives` is empty, and
+// the `extra` meta pairs.
+std::string counted_profile(const std::vector<Lang> &langs, const std::string &relatives,
+                            const Pairs &extra = {}) {
     Blob b;
-    b.header(static_cast<uint32_t>(langs.size()), relatives.empty() ? 0 : 1, 1, 1, 1, 4000, 0);
+    b.header(static_cast<uint32_t>(langs.size()),
+             (relatives.empty() ? 0 : 1) + static_cast<uint32_t>(extra.size()), 1, 1, 1, 4000, 0);
     if (!relatives.empty()) b.text16("tavik.relatives").text16(relatives);
+    for (const auto &[key, value] : extra) b.text16(key).text16(value);
     for (const auto &[code, counts] : langs) {
         b.u8(static_cast<uint32_t>(code.size()))
             .raw(code)
@@ -170,6 +178,58 @@ TEST(Relatives, OrderTheLeadingGroupByLikelihood) {
     EXPECT_EQ(o.confidence, 1.0);
 }
 
+// The cost of a word at place r (from 0) of a list of n words, and of a
+// word the list lacks, in nats.
+double word_cost(int r, int n) {
+    double h = 0;
+    for (int k = 0; k < n; ++k) h += 1.0 / (k + 2);
+    return r < n ? std::log((r + 2) * h) : std::log(2 * (n + 1) * h);
+}
+
+TEST(Relatives, WordListsWeighEachWordEightTimes) {
+    const double d = 0.5, d_ccc = 4000.0;
+    // The text's words are its letters: a four times, b three, c twice, d once.
+    const double in_order[] = {
+        4 * word_cost(0, 4) + 3 * word_cost(1, 4) + 2 * word_cost(2, 4) + word_cost(3, 4),
+        4 * word_cost(3, 4) + 3 * word_cost(2, 4) + 2 * word_cost(1, 4) + word_cost(0, 4)};
+    const double missing = 10 * word_cost(4, 4);  // a list of four that has none of them
+    const double e_aaa = entropy(kLangs[0].second), e_bbb = entropy(kLangs[1].second);
+    auto lead = [](double first, double second) {
+        return std::min(1.0, 10 * (second - first) / second);
+    };
+    struct Case {
+        const char *what;
+        Pairs words;
+        Outcome want;
+    };
+    const Case cases[] = {
+        // "aaa" lists the text's words in their order, "bbb" in reverse:
+        // eight times a word outweighs the n-grams that favour "bbb".
+        {"both listed",
+         {{"tavik.words.aaa", "a b c d"}, {"tavik.words.bbb", "d c b a"}},
+         {TAVIK_OK,
+          {"aaa", "bbb", "ccc"},
+          {d, d, d_ccc},
+          lead(e_aaa + 8 * in_order[0], e_bbb + 8 * in_order[1])}},
+        // A word a list lacks costs what it costs in the dearer list: the
+        // shorter list of "bbb" charges no less for the four words it lacks.
+        {"a list without the words",
+         {{"tavik.words.aaa", "a b c d"}, {"tavik.words.bbb", "w x"}},
+         {TAVIK_OK,
+          {"aaa", "bbb", "ccc"},
+          {d, d, d_ccc},
+          lead(e_aaa + 8 * in_order[0], e_bbb + 8 * missing)}},
+        // Words count only when every language of the run has its list.
+        {"one list",
+         {{"tavik.words.aaa", "a b c d"}},
+         {TAVIK_OK, {"bbb", "aaa", "ccc"}, {d, d, d_ccc}, lead(e_bbb, e_aaa)}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        expect_everywhere(counted_profile(kLangs, "aaa,bbb", c.words), 2.0, c.want);
+    }
+}
+
 TEST(Relatives, EqualLikelihoodsAreAmbiguous) {
     const std::vector<Lang> twins = {kLangs[0], {"ddd", kLangs[0].second}, kLangs[2]};
     const std::string profile = counted_profile(twins, "aaa,ddd");
@@ -231,8 +291,53 @@ TEST(Relatives, GroupsMustNameLanguagesOnce) {
     }
 }
 
-// The pair cuts nothing, so training takes it after languages too, and
-// checks only its form there; the codes meet the profile when it loads.
+TEST(Relatives, WordListsBelongToGroupedLanguages) {
+    const std::string syntax = "profile key %s: unknown key or value";
+    const std::string names = "profile key %s: names no language of the tavik.relatives groups";
+    struct Case {
+        const char *relatives;
+        const char *key;
+        const char *value;
+        const std::string *error;  // nullptr: accepted
+    };
+    const Case cases[] = {
+        {"aaa,bbb", "tavik.words.aaa", "a b c", nullptr},
+        {"aaa,bbb", "tavik.words.bbb", "\xC3\xA9t\xC3\xA9", nullptr},
+        {"aaa,bbb", "tavik.words.ccc", "a", &names},  // not grouped
+        {"", "tavik.words.aaa", "a", &names},         // no groups at all
+        {"aaa,bbb", "tavik.words.zzz", "a", &names},
+        {"aaa,bbb", "tavik.words.dup", "a", &names},  // two languages
+        {"aaa,bbb", "tavik.words.aaa", "", &syntax},
+        {"aaa,bbb", "tavik.words.aaa", " a", &syntax},
+        {"aaa,bbb", "tavik.words.aaa", "a ", &syntax},
+        {"aaa,bbb", "tavik.words.aaa", "a  b", &syntax},
+        {"aaa,bbb", "tavik.words.", "a", &syntax},
+        {"aaa,bbb", "tavik.words.aaaaaaaa", "a", &syntax},
+    };
+    std::vector<Lang> langs = kLangs;
+    langs.push_back({"dup", {{"a", 1}}});
+    langs.push_back({"dup", {{"b", 1}}});
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.key) + "=" + c.value);
+        const std::string blob = counted_profile(langs, c.relatives, {{c.key, c.value}});
+        const int32_t want = c.error == nullptr ? TAVIK_OK : TAVIK_BAD_PROFILE;
+        char error[256] = "";
+        if (c.error != nullptr) std::snprintf(error, sizeof error, c.error->c_str(), c.key);
+        EXPECT_EQ(tavik_load_profile_memory(blob.data(), blob.size()), want);
+        EXPECT_EQ(tavik_last_error(), std::string(error));
+        tavik_free_profile();
+        tavik_model *model = nullptr;
+        EXPECT_EQ(tavik_model_open_memory(blob.data(), blob.size(), &model), want);
+        tavik_model_free(model);
+        const std::string bundle = bundle_of(blob);
+        model = nullptr;
+        EXPECT_EQ(tavik_model_open_memory(bundle.data(), bundle.size(), &model), want);
+        tavik_model_free(model);
+    }
+}
+
+// The pairs cut nothing, so training takes them after languages too, and
+// checks only their form there; the codes meet the profile when it loads.
 TEST(Relatives, TrainingTakesThePairAtAnyTime) {
     TempDir dir;
     const std::string path = dir.file("p.tavik");
@@ -246,10 +351,13 @@ TEST(Relatives, TrainingTakesThePairAtAnyTime) {
     EXPECT_EQ(tavik_train_set_meta("tavik.relatives", "aaa"), TAVIK_INVALID);
     EXPECT_EQ(tavik_train_set_meta("tavik.letters", "unicode"), TAVIK_INVALID);
     ASSERT_EQ(tavik_train_set_meta("tavik.relatives", "aaa,bbb"), TAVIK_OK);
+    EXPECT_EQ(tavik_train_set_meta("tavik.words.aaa", "a  b"), TAVIK_INVALID);
+    ASSERT_EQ(tavik_train_set_meta("tavik.words.aaa", "a b c"), TAVIK_OK);
     ASSERT_EQ(tavik_train_write_profile(path.c_str()), TAVIK_OK);
     tavik_train_reset();
     ASSERT_EQ(tavik_load_profile(path.c_str()), TAVIK_OK);
     EXPECT_STREQ(tavik_profile_meta("tavik.relatives"), "aaa,bbb");
+    EXPECT_STREQ(tavik_profile_meta("tavik.words.aaa"), "a b c");
     tavik_free_profile();
 }
 

@@ -4,13 +4,15 @@
 
     build.py [--src DIR] [--udhr DIR] [--out corpus] [--dev data/dev.tsv]
              [--langs all|default|code,code,...] [--stats FILE] [--debug FILE]
-             [--heldout FILE]
+             [--heldout FILE] [--model] [--disjoint-dev] [--own-dev-lines]
 
 Reads the packages that scripts/build-corpus unpacked, cleans their text,
 holds out about a tenth of every language's documents as the development
 set, and writes corpus/<code>/<kind>.txt, corpus/STATS.tsv and data/dev.tsv.
 With --heldout, also writes samples (as in data/dev.tsv) of the training
 text that balancing left out of the corpus, for fitting calibration.
+--disjoint-dev and --own-dev-lines draw the development set another way,
+to check how firm the committed set's figures are (data/README.md).
 Everything is deterministic: the same packages give the same bytes.
 """
 
@@ -173,6 +175,25 @@ def split_dev(code, docs):
     return dev
 
 
+def shared_lines(clean):
+    """The lines that more than one language has, word for word."""
+    langs_of = defaultdict(int)
+    for docs in clean.values():
+        for line in {l for lines in docs.values() for l in lines}:
+            langs_of[line] += 1
+    return {l for l, n in langs_of.items() if n > 1}
+
+
+def drop_lines(dev, lines):
+    """Drop, in place, these lines from the held-out documents (and the
+    documents left empty). No method can tell which language a line that
+    two languages share belongs to; such samples measure the sources."""
+    for code, kinds in dev.items():
+        for kind in list(kinds):
+            docs = [[l for l in d if l not in lines] for d in kinds[kind]]
+            kinds[kind] = [d for d in docs if d]
+
+
 # ---------------------------------------------------------------- balance
 
 def waterfill(avail, cap):
@@ -332,11 +353,16 @@ def cut(text, n):
     return text[:n].rstrip()
 
 
-def make_samples(code, dev_docs, kinds_share, rng, per_length=DEV_PER_LENGTH):
+def make_samples(code, dev_docs, kinds_share, rng, per_length=DEV_PER_LENGTH, disjoint=False):
     """Samples of about 30, 100 and 400 characters from held-out text: a
     kind is chosen by its share of the training text, then a document at
     random, then a line in it; lines are joined until the length is reached
-    and the text is cut at a word boundary."""
+    and the text is cut at a word boundary.
+
+    With disjoint, samples of one length share no line: a draw that would
+    reuse one is dropped, so a language with little held-out text gets fewer
+    samples. Overlapping draws let one line stand in several samples, and a
+    line no method can place then counts as several errors."""
     kinds = sorted(k for k, docs in dev_docs.items() if docs and kinds_share.get(k))
     if not kinds:
         return []
@@ -344,6 +370,7 @@ def make_samples(code, dev_docs, kinds_share, rng, per_length=DEV_PER_LENGTH):
     out = []
     for n in DEV_LENGTHS:
         seen = set()
+        used = set()  # (kind, document, line) of this length's samples
         made = tries = 0
         while made < per_length and tries < per_length * 20:
             tries += 1
@@ -352,7 +379,7 @@ def make_samples(code, dev_docs, kinds_share, rng, per_length=DEV_PER_LENGTH):
             di = rng.randrange(len(docs))
             lines = docs[di]
             i = rng.randrange(len(lines))
-            parts, size, steps = [], 0, 0
+            parts, taken, size, steps = [], [], 0, 0
             while size < n and steps < 10000:
                 steps += 1
                 if i >= len(lines):
@@ -360,11 +387,16 @@ def make_samples(code, dev_docs, kinds_share, rng, per_length=DEV_PER_LENGTH):
                     lines, i = docs[di], 0
                     continue
                 parts.append(lines[i])
+                taken.append((kind, di, i))
                 size += len(lines[i]) + 1
                 i += 1
             text = cut(" ".join(parts), n)
             if len(text) < n * 0.6 or text in seen:
                 continue
+            if disjoint:
+                if any(t in used for t in taken):
+                    continue
+                used.update(taken)
             seen.add(text)
             out.append((code, n, text))
             made += 1
@@ -387,6 +419,12 @@ def parse_args():
     ap.add_argument("--cache", default=None, help="pickle of the raw documents (for quicker reruns)")
     ap.add_argument("--heldout", default=None,
                     help="also write samples of the training text the corpus leaves out")
+    ap.add_argument("--disjoint-dev", action="store_true",
+                    help="draw development samples of one length that share no line "
+                         "(a check of the committed set; write it elsewhere with --dev)")
+    ap.add_argument("--own-dev-lines", action="store_true",
+                    help="hold out only lines no other language has word for word "
+                         "(a check of the committed set; write it elsewhere with --dev)")
     ap.add_argument("--model", action="store_true",
                     help="the multi-script default model: all languages with enough text, "
                          "Unicode letters; --out and --dev default to corpus-model/ and "
@@ -583,14 +621,15 @@ def write_stats(out, stats):
             f.write("%s\t%s\t%s\t%d\n" % row)
 
 
-def make_dev_set(langs, dev, plan):
+def make_dev_set(langs, dev, plan, disjoint=False):
     """Development samples (code, length, text) of every language, its
-    source kinds weighted by their share of the training text."""
+    source kinds weighted by their share of the training text; with
+    disjoint, samples of one length share no line (make_samples)."""
     samples = []
     for code in langs:
         share = {k: sum(v.values()) for k, v in plan[code].items()}
         rng = random.Random("%d/dev/%s" % (SEED, code))
-        samples.extend(make_samples(code, dev[code], share, rng))
+        samples.extend(make_samples(code, dev[code], share, rng, disjoint=disjoint))
     return samples
 
 
@@ -668,8 +707,13 @@ def main():
             drop_shared_words(clean, langs, debug)
     else:
         drop_shared_words(clean, langs, None)
+    if args.own_dev_lines:
+        shared = shared_lines(clean)
     train, dev = hold_out(clean, langs)
     del clean
+    if args.own_dev_lines:
+        drop_lines(dev, shared)
+        del shared
 
     if args.stats:
         write_candidates(args.stats, langs, train, dev)
@@ -696,7 +740,7 @@ def main():
     prepare_out(args.out, want)
     stats = write_corpus(args.out, langs, train, plan, args.model)
     write_stats(args.out, stats)
-    samples = make_dev_set(langs, dev, plan)
+    samples = make_dev_set(langs, dev, plan, disjoint=args.disjoint_dev)
     write_dev(args.dev, samples)
     print_summary(langs, stats, samples, args.out, args.dev)
     if args.heldout:

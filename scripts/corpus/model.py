@@ -14,6 +14,9 @@
     model.py relatives CODE,CODE,...
         The tavik.relatives value of a member of these languages (empty
         when it holds no two of one group).
+    model.py words CODE CORPUS
+        The tavik.words.CODE value of a grouped language: the words of its
+        text in CORPUS, most frequent first, as many as fit 65,535 bytes.
 
 A script written by one language of the corpus is routed directly; a script
 of several languages gets a member profile. A member holds at most 64
@@ -103,6 +106,59 @@ def relatives_value(codes):
     MEMBER_RELATIVES cut to its languages, those left with two or more."""
     groups = [[c for c in g if c in codes] for g in MEMBER_RELATIVES]
     return ";".join(",".join(g) for g in groups if len(g) >= 2)
+
+
+WORDS_BYTES = 65535  # the most a meta value holds
+
+
+def fold(ch):
+    """Simple case folding, as the text model folds: one code point to one."""
+    f = ch.casefold()
+    if len(f) == 1:
+        return f
+    f = ch.lower()
+    return f if len(f) == 1 else ch
+
+
+def text_words(text):
+    """The words of a text as a text model of Unicode letters, case folding
+    and NFC cuts them: runs of letters (general category L or M, and
+    U+200C or U+200D between two letters), folded."""
+    text = unicodedata.normalize("NFC", text)
+    out, cur = [], []
+    for i, ch in enumerate(text):
+        letter = unicodedata.category(ch)[0] in "LM"
+        if not letter and ch in "\u200c\u200d" and cur and i + 1 < len(text) and \
+                unicodedata.category(text[i + 1])[0] in "LM":
+            letter = True
+        if letter:
+            cur.append(fold(ch))
+        elif cur:
+            out.append("".join(cur))
+            cur = []
+    if cur:
+        out.append("".join(cur))
+    return out
+
+
+def words_value(corpus, code):
+    """The tavik.words value of a language: the words of its training text,
+    most frequent first (then by their bytes), as many as fit a meta value."""
+    counts = defaultdict(int)
+    d = os.path.join(corpus, code)
+    for name in sorted(os.listdir(d)):
+        if name.endswith(".txt"):
+            with open(os.path.join(d, name), encoding="utf-8") as f:
+                for line in f:
+                    for w in text_words(line):
+                        counts[w] += 1
+    words, size = [], -1
+    for w, _n in sorted(counts.items(), key=lambda kv: (-kv[1], kv[0].encode("utf-8"))):
+        size += len(w.encode("utf-8")) + 1
+        if size > WORDS_BYTES:
+            break
+        words.append(w)
+    return " ".join(words)
 
 
 def corpus_bytes(corpus, code):
@@ -296,6 +352,9 @@ def main(argv):
         return 0
     if len(argv) == 2 and argv[0] == "relatives":
         print(relatives_value(set(argv[1].split(","))))
+        return 0
+    if len(argv) == 3 and argv[0] == "words":
+        print(words_value(argv[2], argv[1]))
         return 0
     if argv and argv[0] == "eval":
         import argparse

@@ -18,7 +18,8 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import clean as cleaning  # noqa: E402
 import model  # noqa: E402
 from build import (SEED, SHORT_SHARE, blen, cut, draw, draw_model, is_short,  # noqa: E402
-                   make_heldout_set, make_plan_model, waterfill)
+                   drop_lines, make_heldout_set, make_plan_model, make_samples,
+                   shared_lines, waterfill)
 from clean import (LETTER_RANGES, LineFilter, normalise, strip_codes,  # noqa: E402
                    strip_markup)
 from sources import (catalog_entries, html_paragraphs,  # noqa: E402
@@ -292,6 +293,37 @@ class BuildTest(unittest.TestCase):
         self.assertEqual(waterfill({"a": 10, "b": 20}, 100), {"a": 10, "b": 20})
 
 
+    def test_disjoint_samples(self):
+        # 60 numbered lines of 13 characters: overlapping draws reuse lines,
+        # disjoint ones never do within a length, and run out of text first.
+        docs = {"cat": [["l%02d abc defgh" % i for i in range(30)],
+                        ["l%02d abc defgh" % i for i in range(30, 60)]]}
+        for disjoint in (False, True):
+            with self.subTest(disjoint=disjoint):
+                got = make_samples("deu", docs, {"cat": 1}, random.Random(1), 40, disjoint)
+                self.assertEqual(got, make_samples("deu", docs, {"cat": 1}, random.Random(1), 40,
+                                                   disjoint), "deterministic")
+                for n in (30, 100, 400):
+                    lines = [t for _c, m, text in got if m == n for t in text.split()
+                             if t.startswith("l")]
+                    self.assertTrue(lines)
+                    self.assertEqual(len(lines) != len(set(lines)), not disjoint)
+                    if disjoint:  # 60 lines hold about 60 / 31 samples of 400
+                        self.assertLessEqual(len(lines), 60)
+
+
+    def test_own_dev_lines(self):
+        clean = {"ind": {("cat", "a", "1"): ["Buka konsol", "Tutup", "Buka konsol"]},
+                 "msa": {("cat", "a", "1"): ["Buka konsol", "Mulakan sesi"]},
+                 "jav": {("cat", "b", "2"): ["Bukak"]}}
+        shared = shared_lines(clean)
+        self.assertEqual(shared, {"Buka konsol"})  # twice in one language is not shared
+        dev = {"ind": {"cat": [["Buka konsol", "Tutup"], ["Buka konsol"]]},
+               "msa": {"cat": [["Mulakan sesi"]]}}
+        drop_lines(dev, shared)
+        self.assertEqual(dev, {"ind": {"cat": [["Tutup"]]}, "msa": {"cat": [["Mulakan sesi"]]}})
+
+
 class HeldOutTest(unittest.TestCase):
     """--heldout samples come from the training text the corpus left out,
     and only from it."""
@@ -461,6 +493,26 @@ class ModelTest(unittest.TestCase):
                 ({"ind", "deu"}, "")]:
             with self.subTest(codes=sorted(codes)):
                 self.assertEqual(model.relatives_value(codes), want)
+
+    def test_word_lists(self):
+        # Words as the text model cuts them: letters and marks, folded
+        # one code point to one, NFC, a joiner only between letters.
+        for text, want in [
+                ("Mulakan SESI-baru, 3 kali", ["mulakan", "sesi", "baru", "kali"]),
+                ("STRAẞE Straße", ["straße", "straße"]),
+                ("e\u0301te\u0301", ["\u00e9t\u00e9"]),
+                ("می\u200cشود \u200cاین", ["می\u200cشود", "این"])]:
+            with self.subTest(text=text):
+                self.assertEqual(model.text_words(text), want)
+        # Most frequent first, then by their bytes, up to the first word
+        # that a meta value has no room for.
+        with tempfile.TemporaryDirectory() as d:
+            os.makedirs(os.path.join(d, "msa"))
+            with open(os.path.join(d, "msa", "cat.txt"), "w", encoding="utf-8") as f:
+                f.write("yang tidak yang\nanda tidak yang\n")
+            with open(os.path.join(d, "msa", "udhr.txt"), "w", encoding="utf-8") as f:
+                f.write("zzz %s\n" % ("x" * 70000))
+            self.assertEqual(model.words_value(d, "msa"), "yang tidak anda")
 
 
 if __name__ == "__main__":
