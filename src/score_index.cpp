@@ -330,11 +330,15 @@ struct Build {
     uint64_t total = 0;          // n-grams of the profile
     uint64_t keys = 0;
     uint64_t long_bytes = 0;  // texts of the keys longer than 16 bytes
-    ~Build() {
+    void release() {
         mem_free(table);
         mem_free(note);
         mem_free(ref_of);
+        table = nullptr;
+        note = nullptr;
+        ref_of = nullptr;
     }
+    ~Build() { release(); }
 };
 
 // Counts one instance, language `l` and rank `rank`, of the text in `d`.
@@ -601,10 +605,6 @@ ProfileIndex *index_build(const tavik_profile &p) {
     auto *ix = static_cast<ProfileIndex *>(mem_calloc(1, sizeof(ProfileIndex)));
     if (ix == nullptr) return nullptr;
     code_places(p, ix->code_order);
-    if (!relatives_build(p, &ix->relatives)) {
-        index_free(ix);
-        return nullptr;
-    }
     // A row costs a few vector steps whatever it holds; postings cost one
     // step each and a branch that is hard to predict, so a text held by
     // more than about a tenth of the lanes (measured) becomes a row.
@@ -635,6 +635,13 @@ ProfileIndex *index_build(const tavik_profile &p) {
         reinterpret_cast<Bucket *>((at + sizeof(Bucket) - 1) & ~uintptr_t{sizeof(Bucket) - 1});
     lay_out(b, p, *ix, fill);
     mem_free(fill);
+    // The relatives' tables come after the build's own blocks are gone:
+    // the peak of a large profile's first text is this function's.
+    b.release();
+    if (!relatives_build(p, &ix->relatives)) {
+        index_free(ix);
+        return nullptr;
+    }
     return ix;
 }
 

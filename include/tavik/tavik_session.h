@@ -72,7 +72,8 @@
  * Cyrillic and Devanagari members do).  When the two closest languages of
  * a text are of one group and the first leads by less than 20 % in
  * distance (confidence below 0.2), the group's languages at the head of the
- * results are ordered by how likely each makes the text's n-grams; each
+ * results are ordered by how likely each makes the text's n-grams, and its
+ * words when each of them lists its words in "tavik.words.CODE"; each
  * keeps its distance, so such results need not be in distance order.  The
  * winner's confidence is then ten times its relative lead in that
  * likelihood (at most 1), and the
