@@ -226,7 +226,8 @@ bool build_words(const tavik_profile &profile, Relatives &r) {
         const char *code = key + sizeof kMetaWordsPrefix - 1;
         const int32_t l = language_of(profile, code, std::strlen(code));
         int32_t m = 0;
-        while (r.lang[m] != l) ++m;  // words_check: l is grouped
+        while (m < r.count && r.lang[m] != l) ++m;
+        if (m == r.count) continue;  // not grouped: words_check refuses such a profile
         const uint32_t n = words_in(profile.meta[i].value);
         r.word_absent[m] = fill_words(profile.meta[i].value, n, at);
         r.words[m] = at;

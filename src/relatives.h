@@ -28,7 +28,8 @@
 // When every language of the leading run has its list, each of the text's
 // first 1,024 words adds eight times its cost under a Zipf law over the
 // list's places, p(r) proportional to 1 / (r + 2), to that language's
-// cross-entropy; a word a list lacks costs half its last place.
+// cross-entropy; a word a list lacks costs half the last place of the
+// dearest list of the run, the same for every language of it.
 //
 // Not installed.
 #ifndef TAVIK_RELATIVES_H
