@@ -135,6 +135,23 @@ void expect_everywhere(const std::string &profile, double min_margin, const Outc
     }
 }
 
+// The designed loader, a model and a bundle member all open `blob`, or all
+// refuse it as a bad profile; the designed loader's error text is `error`
+// (empty when it opens).
+void expect_opened_everywhere(const std::string &blob, const std::string &error) {
+    const int32_t want = error.empty() ? TAVIK_OK : TAVIK_BAD_PROFILE;
+    EXPECT_EQ(tavik_load_profile_memory(blob.data(), blob.size()), want);
+    EXPECT_EQ(tavik_last_error(), error);
+    tavik_free_profile();
+    tavik_model *model = nullptr;
+    EXPECT_EQ(tavik_model_open_memory(blob.data(), blob.size(), &model), want);
+    tavik_model_free(model);
+    const std::string bundle = bundle_of(blob);
+    model = nullptr;
+    EXPECT_EQ(tavik_model_open_memory(bundle.data(), bundle.size(), &model), want);
+    tavik_model_free(model);
+}
+
 TEST(Relatives, OrderTheLeadingGroupByLikelihood) {
     const double d = 0.5, d_ccc = 4000.0;  // two ranks off by one, of four
     const double e_aaa = entropy(kLangs[0].second), e_bbb = entropy(kLangs[1].second);
@@ -276,18 +293,7 @@ TEST(Relatives, GroupsMustNameLanguagesOnce) {
             b.u8(static_cast<uint32_t>(code.size())).raw(code).u32(1);
             b.text16(counts[0].first).u32(counts[0].second);
         }
-        const std::string &blob = b.bytes();
-        const int32_t want = c.error == nullptr ? TAVIK_OK : TAVIK_BAD_PROFILE;
-        EXPECT_EQ(tavik_load_profile_memory(blob.data(), blob.size()), want);
-        EXPECT_EQ(tavik_last_error(), c.error == nullptr ? std::string() : *c.error);
-        tavik_free_profile();
-        tavik_model *model = nullptr;
-        EXPECT_EQ(tavik_model_open_memory(blob.data(), blob.size(), &model), want);
-        tavik_model_free(model);
-        const std::string bundle = bundle_of(blob);
-        model = nullptr;
-        EXPECT_EQ(tavik_model_open_memory(bundle.data(), bundle.size(), &model), want);
-        tavik_model_free(model);
+        expect_opened_everywhere(b.bytes(), c.error == nullptr ? std::string() : *c.error);
     }
 }
 
@@ -319,20 +325,9 @@ TEST(Relatives, WordListsBelongToGroupedLanguages) {
     langs.push_back({"dup", {{"b", 1}}});
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.key) + "=" + c.value);
-        const std::string blob = counted_profile(langs, c.relatives, {{c.key, c.value}});
-        const int32_t want = c.error == nullptr ? TAVIK_OK : TAVIK_BAD_PROFILE;
         char error[256] = "";
         if (c.error != nullptr) std::snprintf(error, sizeof error, c.error->c_str(), c.key);
-        EXPECT_EQ(tavik_load_profile_memory(blob.data(), blob.size()), want);
-        EXPECT_EQ(tavik_last_error(), std::string(error));
-        tavik_free_profile();
-        tavik_model *model = nullptr;
-        EXPECT_EQ(tavik_model_open_memory(blob.data(), blob.size(), &model), want);
-        tavik_model_free(model);
-        const std::string bundle = bundle_of(blob);
-        model = nullptr;
-        EXPECT_EQ(tavik_model_open_memory(bundle.data(), bundle.size(), &model), want);
-        tavik_model_free(model);
+        expect_opened_everywhere(counted_profile(langs, c.relatives, {{c.key, c.value}}), error);
     }
 }
 
