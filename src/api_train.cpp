@@ -6,9 +6,7 @@
 
 #include "alloc.h"
 #include "api_internal.h"
-#include "calibration.h"
 #include "ngram_count.h"
-#include "relatives.h"
 
 using tavik::G;
 using tavik::mem_free;
@@ -45,9 +43,7 @@ int32_t tavik_train_set_meta(const char *key, const char *value) {
     // at any time.
     tavik::TextModel probe;
     if (!tavik::text_model_apply(probe, key, value)) return TAVIK_INVALID;
-    if (tavik::is_text_model_key(key) && !tavik::is_calibration_key(key) &&
-        !tavik::is_relatives_key(key) && !tavik::is_words_key(key) && T.lang_count > 0)
-        return TAVIK_INVALID;
+    if (tavik::cuts_text(key) && T.lang_count > 0) return TAVIK_INVALID;
     for (int32_t i = 0; i < T.meta_count; ++i) {
         if (std::strcmp(T.meta[i].key, key) != 0) continue;
         char *v = copy_text(value);

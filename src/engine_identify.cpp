@@ -91,10 +91,13 @@ void query_clear(tavik_state &st) {
 
 int32_t engine_count(const Engine &e, QueryScratch &q, const char *text, uint64_t len) {
     const tavik_state &st = e.st;
+    // A text's words are kept only for a profile that weighs them.
+    const Relatives *relatives = index_relatives(e.index);
+    QueryWords *words =
+        relatives != nullptr && relatives_have_words(*relatives) ? &q.words : nullptr;
     int32_t rc = st.max_ngram_length < 1
                      ? TAVIK_INVALID
-                     : strmap_count_model(q.map, text, len, st.max_ngram_length, e.text,
-                                          index_relatives(e.index) != nullptr ? &q.words : nullptr);
+                     : strmap_count_model(q.map, text, len, st.max_ngram_length, e.text, words);
     if (rc == TAVIK_OK) rc = strmap_rank(q.map, st.occurance_threshold, st.max_distribution);
     return rc;
 }

@@ -335,8 +335,9 @@ void note_word(QueryWords *words, const WordBuffer &w) {
     words->hash[words->count++] = word_hash(w.bytes + begin, end - begin);
 }
 
-// Counts with `scan` (scan_words or a model's), clearing the map first (and
-// `words`, when given).
+// Counts with `scan` (scan_words or a model's), clearing the map first;
+// adds the text's first words to `words` (cleared by the caller), when
+// given.
 template <class Scan>
 int32_t count_with(StrMap &map, const char *text, uint64_t len, int32_t max_len, Scan &scan,
                    QueryWords *words) {
@@ -365,7 +366,6 @@ int32_t count_with(StrMap &map, const char *text, uint64_t len, int32_t max_len,
     std::memset(map.slots, 0, size * sizeof(uint32_t));
     WordBuffer word;
     int32_t rc;
-    if (words != nullptr) words->count = 0;
     if (len >= count_words_from) {
         auto noted = [&scan, words](const char *t, uint64_t n, WordBuffer &w, auto &sink) {
             auto each_word = [&sink, words](const WordBuffer &wb) {
@@ -392,22 +392,26 @@ int32_t count_with(StrMap &map, const char *text, uint64_t len, int32_t max_len,
 
 }  // namespace
 
-int32_t strmap_count_bytes(StrMap &map, const char *text, uint64_t len, int32_t max_len) {
+namespace {
+
+int32_t count_bytes(StrMap &map, const char *text, uint64_t len, int32_t max_len,
+                    QueryWords *words) {
     auto scan = [](const char *t, uint64_t n, WordBuffer &w, auto &sink) {
         return scan_words(t, n, w, sink);
     };
-    return count_with(map, text, len, max_len, scan, nullptr);
+    return count_with(map, text, len, max_len, scan, words);
+}
+
+}  // namespace
+
+int32_t strmap_count_bytes(StrMap &map, const char *text, uint64_t len, int32_t max_len) {
+    return count_bytes(map, text, len, max_len, nullptr);
 }
 
 int32_t strmap_count_model(StrMap &map, const char *text, uint64_t len, int32_t max_len,
                            const TextModel &model, QueryWords *words) {
     if (words != nullptr) words->count = 0;
-    if (model.designed()) {
-        auto scan = [](const char *t, uint64_t n, WordBuffer &w, auto &sink) {
-            return scan_words(t, n, w, sink);
-        };
-        return count_with(map, text, len, max_len, scan, words);
-    }
+    if (model.designed()) return count_bytes(map, text, len, max_len, words);
     const UnicodeTable *table = unicode_table();
     char *normal = nullptr;
     if (model.nfc) {

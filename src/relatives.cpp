@@ -144,27 +144,21 @@ bool relatives_syntax_ok(const char *value) {
     return parse(value, [](int32_t, const char *, size_t) { return true; });
 }
 
-bool relatives_check(const tavik_profile &profile) {
+bool relatives_check(const tavik_profile &profile, bool *grouped) {
     const char *value = relatives_value(profile);
     if (value == nullptr) return true;
     bool taken[TAVIK_MAX_LANGS] = {};
-    return parse(value, [&](int32_t, const char *code, size_t len) {
+    const bool ok = parse(value, [&](int32_t, const char *code, size_t len) {
         const int32_t l = language_of(profile, code, len);
         if (l < 0 || taken[l]) return false;
         taken[l] = true;
         return true;
     });
+    if (ok && grouped != nullptr) std::memcpy(grouped, taken, sizeof(bool) * profile.lang_count);
+    return ok;
 }
 
-bool words_check(const tavik_profile &profile, char *error) {
-    const char *value = relatives_value(profile);
-    bool grouped[TAVIK_MAX_LANGS] = {};
-    if (value != nullptr && relatives_check(profile)) {
-        parse(value, [&](int32_t, const char *code, size_t len) {
-            grouped[language_of(profile, code, len)] = true;
-            return true;
-        });
-    }
+bool words_check(const tavik_profile &profile, const bool *grouped, char *error) {
     for (int32_t i = 0; i < profile.meta_count; ++i) {
         const char *key = profile.meta[i].key;
         if (!is_words_key(key)) continue;
@@ -238,6 +232,8 @@ bool build_words(const tavik_profile &profile, Relatives &r) {
 }
 
 }  // namespace
+
+bool relatives_have_words(const Relatives &relatives) { return relatives.word_block != nullptr; }
 
 bool relatives_build(const tavik_profile &profile, Relatives **out) {
     *out = nullptr;

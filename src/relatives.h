@@ -50,6 +50,7 @@ inline constexpr char kRelativesRefused[] =
 
 struct ProfileIndex;
 struct QueryEntries;
+struct Relatives;
 
 inline constexpr char kMetaWordsPrefix[] = "tavik.words.";
 
@@ -64,9 +65,9 @@ bool is_words_key(const char *key);
 bool words_syntax_ok(const char *key, const char *value);
 
 // Whether every tavik.words pair of the profile names exactly one language
-// of its tavik.relatives groups; if not, `error` (256 bytes) gets a text
-// naming the key.
-bool words_check(const tavik_profile &profile, char *error);
+// whose `grouped` entry (by profile place, from relatives_check) is set; if
+// not, `error` (256 bytes) gets a text naming the key.
+bool words_check(const tavik_profile &profile, const bool *grouped, char *error);
 
 // Whether `value` is a list of groups: at least one, each of at least two
 // codes of 1 to 7 bytes.  Whether the codes name languages is a question
@@ -75,14 +76,17 @@ bool relatives_syntax_ok(const char *value);
 
 // Whether the profile's tavik.relatives pair, if any, names only codes
 // that are each exactly one language of the profile, and no language
-// twice.  A profile without the pair passes.
-bool relatives_check(const tavik_profile &profile);
+// twice.  A profile without the pair passes.  With `grouped` (one entry per
+// language), the grouped languages' entries are set.
+bool relatives_check(const tavik_profile &profile, bool *grouped = nullptr);
+
+// Whether the tables hold a word list: only then are a text's words kept.
+bool relatives_have_words(const Relatives &relatives);
 
 // The tables of a profile's groups: each grouped language's n-gram
 // log-probabilities by rank, from the profile's lists (which must still be
 // there).  *out is nullptr for a profile without the pair.  Returns false
 // when out of memory.
-struct Relatives;
 bool relatives_build(const tavik_profile &profile, Relatives **out);
 void relatives_free(Relatives *relatives);
 

@@ -57,6 +57,11 @@ bool is_text_model_key(const char *key) {
     return std::strncmp(key, kMetaPrefix, sizeof kMetaPrefix - 1) == 0;
 }
 
+bool cuts_text(const char *key) {
+    return is_text_model_key(key) && !is_calibration_key(key) && !is_relatives_key(key) &&
+           !is_words_key(key);
+}
+
 bool text_model_apply(TextModel &model, const char *key, const char *value) {
     if (!is_text_model_key(key)) return true;
     // Calibration pairs do not change how texts are cut; they are checked
@@ -108,11 +113,12 @@ int32_t text_model_from_meta(const tavik_meta *meta, int32_t count, TextModel *m
 int32_t profile_text_model(const tavik_profile &profile, TextModel *model, char *error) {
     const int32_t rc = text_model_from_meta(profile.meta, profile.meta_count, model, error);
     if (rc != TAVIK_OK) return rc;
-    if (!relatives_check(profile)) {
+    bool grouped[TAVIK_MAX_LANGS] = {};
+    if (!relatives_check(profile, grouped)) {
         std::snprintf(error, 256, "%s", kRelativesRefused);
         return TAVIK_BAD_PROFILE;
     }
-    return words_check(profile, error) ? TAVIK_OK : TAVIK_BAD_PROFILE;
+    return words_check(profile, grouped, error) ? TAVIK_OK : TAVIK_BAD_PROFILE;
 }
 
 int32_t nfc_prepare(const UnicodeTable &table, const char *text, uint64_t len, char **out,

@@ -40,11 +40,15 @@ inline constexpr char kMetaNormalize[] = "tavik.normalize";  // "none" | "nfc"
 // True for a key under the reserved prefix.
 bool is_text_model_key(const char *key);
 
+// True for a reserved key that changes how texts are cut (every one but the
+// calibration pairs, the close relatives' groups and their word lists).
+bool cuts_text(const char *key);
+
 // Applies one reserved pair to `model`.  Returns false for a key under the
 // reserved prefix that tavik does not know, or a value its key does not
 // take; pairs outside the prefix are left alone (true), and so are the
-// calibration pairs (calibration.h) and the relatives pair (relatives.h)
-// once their values are checked.
+// calibration pairs (calibration.h) and the relatives' groups and word
+// lists (relatives.h) once their values are checked.
 bool text_model_apply(TextModel &model, const char *key, const char *value);
 
 // The text model the meta pairs declare.  Returns TAVIK_OK, or
@@ -53,8 +57,9 @@ bool text_model_apply(TextModel &model, const char *key, const char *value);
 // given twice.
 int32_t text_model_from_meta(const tavik_meta *meta, int32_t count, TextModel *model, char *error);
 
-// The same for a loaded profile, whose close relatives (relatives.h) must
-// also name its languages: what every loader of a profile checks.
+// The same for a loaded profile, whose close relatives' groups and word
+// lists (relatives.h) must also name its languages: what every loader of a
+// profile checks.
 int32_t profile_text_model(const tavik_profile &profile, TextModel *model, char *error);
 
 // One code point's entry in the Unicode table.

@@ -373,8 +373,9 @@ TAVIK_API void tavik_train_state_reset(void);
  * returns TAVIK_INVALID when the key or value is not one of the above, or
  * once a language has been begun; loading a profile whose reserved pairs
  * are unknown or repeated fails with TAVIK_BAD_PROFILE and an error text
- * naming the key.  The calibration pairs and "tavik.relatives"
- * (docs/profile-format.md) cut nothing and may be set at any time.
+ * naming the key.  The calibration pairs, "tavik.relatives" and the word
+ * lists "tavik.words.CODE" (docs/profile-format.md) cut nothing and may be
+ * set at any time.
  */
 TAVIK_API int32_t tavik_train_set_meta(const char *key, const char *value);
 

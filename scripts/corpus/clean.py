@@ -57,6 +57,15 @@ def _unicode_ranges():
 
 
 _UNICODE_RES = None
+_UNICODE_LETTER = None
+
+
+def unicode_letter_class():
+    """The regular-expression class of Unicode letters (category L or M)."""
+    global _UNICODE_LETTER
+    if _UNICODE_LETTER is None:
+        _UNICODE_LETTER = "[" + "".join(_esc(lo) + "-" + _esc(hi) for lo, hi in _unicode_ranges()) + "]"
+    return _UNICODE_LETTER
 
 
 def use_unicode_letters(on=True):
@@ -70,7 +79,7 @@ def use_unicode_letters(on=True):
         UNICODE_LETTERS = False
         return
     if _UNICODE_RES is None:
-        letter = "[" + "".join(_esc(lo) + "-" + _esc(hi) for lo, hi in _unicode_ranges()) + "]"
+        letter = unicode_letter_class()
         _UNICODE_RES = (letter, re.compile(letter + "+"), re.compile(letter),
                         re.compile("[\u00ad\u200b\u2060\ufeff\u200e\u200f\u202a-\u202e\u2066-\u2069]"))
     LETTER, WORD_RE, HAS_LETTER_RE, INVISIBLE_RE = _UNICODE_RES

@@ -25,6 +25,7 @@ the rest are left out (two members cannot serve the same script).
 """
 
 import os
+import re
 import subprocess
 import sys
 import unicodedata
@@ -33,6 +34,7 @@ from collections import defaultdict
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
+import clean as cleaning  # noqa: E402
 from langs import LANGS  # noqa: E402
 
 MAX_MEMBER = 64
@@ -120,24 +122,23 @@ def fold(ch):
     return f if len(f) == 1 else ch
 
 
+_WORD_RE = None
+
+
 def text_words(text):
     """The words of a text as a text model of Unicode letters, case folding
     and NFC cuts them: runs of letters (general category L or M, and
     U+200C or U+200D between two letters), folded."""
-    text = unicodedata.normalize("NFC", text)
-    out, cur = [], []
-    for i, ch in enumerate(text):
-        letter = unicodedata.category(ch)[0] in "LM"
-        if not letter and ch in "\u200c\u200d" and cur and i + 1 < len(text) and \
-                unicodedata.category(text[i + 1])[0] in "LM":
-            letter = True
-        if letter:
-            cur.append(fold(ch))
-        elif cur:
-            out.append("".join(cur))
-            cur = []
-    if cur:
-        out.append("".join(cur))
+    global _WORD_RE
+    if _WORD_RE is None:
+        letter = cleaning.unicode_letter_class()
+        _WORD_RE = re.compile("%s+(?:[\u200c\u200d]%s+)*" % (letter, letter))
+    out = []
+    for w in _WORD_RE.findall(unicodedata.normalize("NFC", text)):
+        # Full folding never shortens a code point: of the same length, it
+        # folded each one to one, as simple folding does.
+        f = w.casefold()
+        out.append(f if len(f) == len(w) else "".join(fold(ch) for ch in w))
     return out
 
 
